@@ -1,0 +1,25 @@
+# Compiler flags shared by every target of the project.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+                    -Wnon-virtual-dtor -Woverloaded-virtual -Wimplicit-fallthrough)
+if(JETCOMPACT_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(JETCOMPACT_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Test helper: a GoogleTest executable registered with CTest.
+#   jetcompact_add_test(NAME name SOURCES a.cc b.cc LIBS lib1 lib2)
+function(jetcompact_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "JET_SAMPLES=${JETCOMPACT_SAMPLES_DIR}")
+endfunction()
+
+# Public sample databases live beside the project, never inside it.
+set(JETCOMPACT_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/../shared/jet-samples" CACHE PATH
+    "Folder of sample Jet databases used by the tests (skipped when absent)")
