@@ -32,6 +32,8 @@ struct Format {
   uint32_t encodingKeyOffset;
   uint32_t passwordOffset;
   uint32_t passwordLength;
+  uint32_t creationDateOffset;  // Jet 4 only (0 in Jet 3): 8-byte date, also the password's XOR mask
+  uint32_t sortVersionOffset;   // Jet 4 only (0 in Jet 3): 0 = General Legacy, 1 = 2010 General
 
   // Data pages.
   uint32_t dataFreeSpaceOffset;  // 2-byte free space
@@ -40,6 +42,7 @@ struct Format {
 
   // Table definition pages.
   uint32_t tdefNextPageOffset;
+  uint32_t tdefLengthOffset;     // 4-byte length of the definition
   uint32_t tdefBodyOffset;       // where the body starts on the first page (its length field)
   uint32_t tdefContinuationHeader;  // bytes of header on a continuation page
   uint32_t tdefRowCount;
@@ -63,7 +66,12 @@ struct Format {
   uint32_t colNumber;
   uint32_t colVarIndex;
   uint32_t colLocale;    // LCID of text; precision/scale of numerics in Jet 4
+  uint32_t colCodePage;  // Jet 3 only (0 in Jet 4)
+  uint32_t colPrecision;
+  uint32_t colScale;
+  uint32_t colSortVersion;  // Jet 4 only (0 in Jet 3)
   uint32_t colFlags;
+  uint32_t colExtFlags;  // Jet 4 only (0 in Jet 3): 0x01 = compressed Unicode text
   uint32_t colFixedOffset;
   uint32_t colLength;
 
@@ -81,8 +89,36 @@ struct Format {
   uint32_t rowVarOffsetSize;     // 1 (Jet 3, with jump table) or 2 (Jet 4)
   uint32_t usageMapInlineBitmap; // bytes of bitmap in a type-0 usage map
 
+  uint32_t indexDefColumnSlots() const { return 10; }
   uint32_t maxRowsPerPage() const { return 255; }
+  uint32_t nameLengthSize() const { return version == Version::Jet3 ? 1 : 2; }
+  // Bytes of page header before the row-offset table.
+  uint32_t rowOffsetTable() const { return dataRowCountOffset + 2; }
 };
+
+// Row-offset table entries of data pages.
+inline constexpr uint16_t kRowOffsetMask = 0x1FFF;
+inline constexpr uint16_t kRowOverflowFlag = 0x4000;  // the slot holds a (row, page) pointer to the real row
+inline constexpr uint16_t kRowDeletedFlag = 0x8000;   // no row lives here (also set on overflow targets)
+
+// Owner field of long-value data pages.
+inline constexpr uint32_t kLongValueOwner = 0x4C41564C;  // 'LVAL'
+
+// Long-value definition stored inside a row for MEMO and OLE columns.
+inline constexpr uint32_t kLongValueDefinitionSize = 12;
+inline constexpr uint32_t kLongValueInline = 0x80000000u;
+inline constexpr uint32_t kLongValueSingleRow = 0x40000000u;
+inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
+
+// Column flags (byte colFlags of a column block).
+inline constexpr uint8_t kColumnFixedLength = 0x01;
+inline constexpr uint8_t kColumnNullable = 0x02;
+inline constexpr uint8_t kColumnAutoNumber = 0x04;
+inline constexpr uint8_t kColumnExtCompressedUnicode = 0x01;
+
+// Table types (TDEF byte tdefTableType).
+inline constexpr uint8_t kTableTypeUser = 0x4E;
+inline constexpr uint8_t kTableTypeSystem = 0x53;
 
 extern const Format kJet3Format;
 extern const Format kJet4Format;

@@ -1,0 +1,41 @@
+// Where the bytes of a database come from.
+//
+// The engine reads through this small interface so that tests can inject I/O failures and so that a platform
+// backend (POSIX here, Windows elsewhere) can slot in. Sources are opened read-only: reading never changes the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace jet {
+
+class PageSource {
+ public:
+  virtual ~PageSource() = default;
+  // Name used in error messages (the path, for files).
+  virtual const std::string& name() const = 0;
+  virtual uint64_t size() const = 0;
+  // Fills out with the bytes at offset; throws jet::Error (3040) when the read fails or comes back short.
+  virtual void read(uint64_t offset, std::span<uint8_t> out) = 0;
+};
+
+// Opens a file read-only. Throws 3024 when it does not exist, 3051 when it cannot be opened (permissions, a folder).
+std::unique_ptr<PageSource> openFileSource(const std::string& path);
+
+// A source over bytes in memory, for tests and for building databases in memory.
+class MemorySource : public PageSource {
+ public:
+  MemorySource(std::string name, std::vector<uint8_t> bytes) : name_(std::move(name)), bytes_(std::move(bytes)) {}
+  const std::string& name() const override { return name_; }
+  uint64_t size() const override { return bytes_.size(); }
+  void read(uint64_t offset, std::span<uint8_t> out) override;
+
+ private:
+  std::string name_;
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace jet

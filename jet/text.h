@@ -1,0 +1,28 @@
+// Decoding of text stored in a database into UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace jet {
+
+// Appends the UTF-8 form of a code point.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
+// Jet 4 text: UCS-2 little-endian, or the compressed form that starts FF FE (one byte per character, a 0x00 byte
+// switching between one-byte and two-byte characters). An odd trailing byte is ignored.
+std::string decodeJet4Text(std::span<const uint8_t> bytes);
+void appendJet4Text(std::string& out, std::span<const uint8_t> bytes);
+
+// Plain UCS-2 little-endian (names in Jet 4 table definitions), surrogate pairs combined.
+std::string decodeUcs2(std::span<const uint8_t> bytes);
+
+// Jet 3 text in a Windows code page. 1250 and 1252 are decoded exactly; any other code page decodes ASCII exactly
+// and reads the upper half as 1252.
+std::string decodeCodePage(std::span<const uint8_t> bytes, uint16_t codePage);
+
+// The upper half (0x80-0xFF) of a supported code page, or nullptr.
+const char16_t* codePageHighHalf(uint16_t codePage);
+
+}  // namespace jet
