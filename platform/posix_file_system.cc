@@ -1,0 +1,288 @@
+#include "platform/posix_file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "platform/error_numbers.h"
+#include "platform/runtime_error.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// A name resolved to the system's path of the entry it stands for.
+struct ResolvedName {
+  std::string path;
+  std::string folder;      // where the entry is or would be
+  std::string leaf;        // the entry's own name as found on disk (or as written when missing)
+  std::string leafWanted;  // the entry's own name as the caller wrote it
+  bool folderExists = false;
+  bool exists = false;
+};
+
+bool entryExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string join(const std::string& folder, const std::string& leaf) {
+  if (folder.empty() || folder == ".") return leaf;
+  if (folder == "/") return "/" + leaf;
+  return folder + "/" + leaf;
+}
+
+// The entry of `folder` whose name equals `wanted` apart from case; the first in byte order
+// when several do, so that the choice does not depend on the order of the directory.
+std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& wanted) {
+  DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (directory == nullptr) return std::nullopt;
+  const std::u16string wantedUpper = upperCase(fromUtf8(wanted));
+  std::optional<std::string> found;
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (upperCase(fromUtf8(name)) == wantedUpper && (!found || name < *found)) found = name;
+  }
+  ::closedir(directory);
+  return found;
+}
+
+ResolvedName resolve(const std::u16string& name) {
+  std::string text = toUtf8(name);
+  if (text.empty() || text.find('\0') != std::string::npos) throw RuntimeError(error::badFileName);
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  std::vector<std::string> components;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) components.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  ResolvedName resolved;
+  resolved.folder = text.front() == '/' ? "/" : ".";
+  resolved.folderExists = true;
+  if (components.empty()) {  // the root folder itself
+    resolved.path = resolved.folder;
+    resolved.exists = true;
+    return resolved;
+  }
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const std::string& component = components[i];
+    std::string leaf = component;
+    bool found = entryExists(join(resolved.folder, component));
+    if (!found && resolved.folderExists) {
+      if (auto match = findIgnoringCase(resolved.folder, component)) {
+        leaf = *match;
+        found = true;
+      }
+    }
+    if (i + 1 == components.size()) {
+      resolved.leaf = leaf;
+      resolved.leafWanted = component;
+      resolved.exists = found;
+      resolved.path = join(resolved.folder, leaf);
+    } else {
+      resolved.folder = join(resolved.folder, leaf);
+      resolved.folderExists = found && isFolder(resolved.folder);
+    }
+  }
+  return resolved;
+}
+
+// The run-time's number for a system error on the named entry.
+std::int32_t errorNumber(int systemError, const ResolvedName& name) {
+  switch (systemError) {
+    case ENOENT: return name.folderExists ? error::fileNotFound : error::pathNotFound;
+    case ENOTDIR: return error::pathNotFound;
+    case EACCES:
+    case EPERM: return error::permissionDenied;
+    case EEXIST:
+    case ENOTEMPTY: return error::fileAlreadyExists;
+    case ENOSPC:
+    case EDQUOT: return error::diskFull;
+    case EIO: return error::deviceIoError;
+    case ENAMETOOLONG: return error::badFileName;
+    case ENOMEM: return error::outOfMemory;
+    default: return error::pathFileAccessError;
+  }
+}
+
+[[noreturn]] void fail(int systemError, const ResolvedName& name) {
+  throw RuntimeError(errorNumber(systemError, name));
+}
+
+void requireExisting(const ResolvedName& name) {
+  if (!name.exists) throw RuntimeError(name.folderExists ? error::fileNotFound : error::pathNotFound);
+}
+
+// Closes on every path out of a scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closing reports write-back failures, which a file that must reach the disk cannot ignore.
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+void flushFolder(const ResolvedName& name) {
+  Descriptor folder(::open(name.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) fail(errno, name);
+  // Some file systems cannot flush a folder; their entries are then as safe as they get.
+  if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, name);
+}
+
+void flushFile(const ResolvedName& name) {
+  Descriptor file(::open(name.path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) fail(errno, name);
+  if (::fsync(file.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, name);
+}
+
+void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail(errno, source);
+    if (got == 0) return;
+    for (ssize_t written = 0; written < got;) {
+      const ssize_t put = ::write(to, buffer.data() + written, static_cast<std::size_t>(got - written));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) fail(errno, destination);
+      written += put;
+    }
+  }
+}
+
+// Renames without replacing an existing `to`.
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without that flag: link and unlink give the same guarantee.
+  if (::link(from.c_str(), to.c_str()) != 0) return -1;
+  return ::unlink(from.c_str());
+}
+
+}  // namespace
+
+bool fileIsLockedByOthers(const std::filesystem::path& file) {
+  Descriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (descriptor.get() < 0) return false;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 0;  // to the end of every possible offset: engines lock far past the data
+  if (::fcntl(descriptor.get(), F_OFD_GETLK, &probe) != 0) {
+    probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(descriptor.get(), F_GETLK, &probe) != 0) return false;
+  }
+  return probe.l_type != F_UNLCK;
+}
+
+std::u16string PosixFileSystem::executableFolder() {
+  std::error_code failure;
+  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", failure);
+  if (failure) throw RuntimeError(error::pathFileAccessError);
+  return fromUtf8(executable.parent_path().native());
+}
+
+void PosixFileSystem::changeCurrentFolder(const std::u16string& folder) {
+  const ResolvedName name = resolve(folder);
+  if (::chdir(name.path.c_str()) != 0) {
+    throw RuntimeError(errno == ENOENT ? error::pathNotFound : errorNumber(errno, name));
+  }
+}
+
+void PosixFileSystem::createFolder(const std::u16string& folder) {
+  const ResolvedName name = resolve(folder);
+  if (name.exists) throw RuntimeError(error::pathFileAccessError);
+  if (::mkdir(name.path.c_str(), 0777) != 0) {
+    throw RuntimeError(errno == EEXIST ? error::pathFileAccessError : errorNumber(errno, name));
+  }
+}
+
+void PosixFileSystem::copyFile(const std::u16string& source, const std::u16string& destination) {
+  const ResolvedName from = resolve(source);
+  const ResolvedName to = resolve(destination);
+  requireExisting(from);
+  Descriptor input(::open(from.path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (input.get() < 0) fail(errno, from);
+  struct stat info {};
+  if (::fstat(input.get(), &info) != 0) fail(errno, from);
+  if (!S_ISREG(info.st_mode)) throw RuntimeError(error::pathFileAccessError);
+  if (!to.folderExists) throw RuntimeError(error::pathNotFound);
+
+  // The copy is written beside the destination and renamed over it once complete, so a
+  // failed copy never leaves a half-written file where an older good copy was.
+  std::string temporary = join(to.folder, "." + to.leaf + ".partial-XXXXXX");
+  Descriptor output(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (output.get() < 0) fail(errno, to);
+  try {
+    copyContents(input.get(), output.get(), from, to);
+    if (::fchmod(output.get(), info.st_mode & 0777) != 0) fail(errno, to);
+    if (::fsync(output.get()) != 0) fail(errno, to);
+    if (output.close() != 0) fail(errno, to);
+    if (::rename(temporary.c_str(), to.path.c_str()) != 0) fail(errno, to);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  flushFolder(to);
+}
+
+void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::u16string& original) {
+  const ResolvedName newer = resolve(replacement);
+  const ResolvedName older = resolve(original);
+  requireExisting(newer);
+  requireExisting(older);
+  if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::pathFileAccessError);
+  flushFile(newer);
+
+  if (older.leaf == older.leafWanted) {
+    if (::rename(newer.path.c_str(), older.path.c_str()) != 0) fail(errno, older);
+    flushFolder(older);
+  } else {
+    // The entry on disk differs in case from the wanted name: the new file takes the wanted
+    // name first and the old entry goes afterwards, so that one of them always holds the data.
+    const std::string wanted = join(older.folder, older.leafWanted);
+    if (renameNoReplace(newer.path, wanted) != 0) fail(errno, older);
+    flushFolder(older);
+    if (::unlink(older.path.c_str()) != 0) fail(errno, older);
+    flushFolder(older);
+  }
+  if (newer.folder != older.folder) flushFolder(newer);
+}
+
+std::filesystem::path PosixFileSystem::systemPath(const std::u16string& name) {
+  return std::filesystem::path(resolve(name).path);
+}
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+#include "platform/posix_runtime.h"
+
+#include "platform/console_user_interface.h"
+#include "platform/qt_user_interface.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+std::unique_ptr<UserInterface> sessionUserInterface() {
+  if (displayAvailable()) return std::make_unique<QtUserInterface>();
+  return std::make_unique<ConsoleUserInterface>();
+}
+
+}  // namespace
+
+std::u16string joinArguments(int argc, const char* const* argv) {
+  std::u16string joined;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) joined.push_back(u' ');
+    joined += fromUtf8(argv[i]);
+  }
+  return joined;
+}
+
+PosixRuntime::PosixRuntime(int argc, const char* const* argv)
+    : PosixRuntime(joinArguments(argc, argv), sessionUserInterface()) {}
+
+PosixRuntime::PosixRuntime(std::u16string commandLine, std::unique_ptr<UserInterface> userInterface)
+    : commandLine_(std::move(commandLine)), userInterface_(std::move(userInterface)) {}
+
+PosixRuntime::~PosixRuntime() = default;
+
+DatabaseEngine& PosixRuntime::databaseEngine() {
+  if (!engine_) engine_ = createDatabaseEngine(fileSystem_);
+  return *engine_;
+}
+
+}  // namespace platform

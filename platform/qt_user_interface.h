@@ -1,0 +1,34 @@
+#pragma once
+// The user interface of a desktop session, drawn with Qt. The Qt application object is made
+// only when a message box is first needed, so that a run that shows nothing starts no GUI.
+
+#include <memory>
+
+#include "platform/user_interface.h"
+
+class QApplication;
+
+namespace platform {
+
+class QtUserInterface final : public UserInterface {
+ public:
+  QtUserInterface();
+  ~QtUserInterface() override;
+  QtUserInterface(const QtUserInterface&) = delete;
+  QtUserInterface& operator=(const QtUserInterface&) = delete;
+
+  void showMessage(const std::u16string& text, const std::u16string& title) override;
+  // Removes every override cursor of the application, if there is one.
+  void resetMousePointer() override;
+  void processPendingMessages() override;
+
+ private:
+  QApplication& application();
+
+  std::unique_ptr<QApplication> application_;  // set when this object had to create it
+};
+
+// True when the session has a display that Qt can draw on.
+bool displayAvailable();
+
+}  // namespace platform
