@@ -1,0 +1,289 @@
+#include "jet/index_page.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#include "jet/errors.h"
+#include "jet/tests/codec_samples.h"
+
+namespace jet {
+namespace {
+
+using testing::loadSamples;
+using testing::SampleFile;
+
+bool isIndexPage(std::span<const uint8_t> p) {
+  return p[0] == static_cast<uint8_t>(PageType::IndexLeaf) || p[0] == static_cast<uint8_t>(PageType::IndexNode);
+}
+
+// Walks a tree the way a checker would: every node entry must equal its child's last leaf entry plus the child page,
+// the tail child comes last, and the leaves met in order must be in strictly increasing order.
+class TreeWalker {
+ public:
+  TreeWalker(const Format& f, const std::map<uint32_t, IndexPage>& pages) : format_(f), pages_(pages) {}
+
+  // Returns the last leaf entry under `page`, appending leaf entries to `out`.
+  IndexEntry walk(uint32_t page, std::vector<IndexEntry>& out, int depth = 0) {
+    auto it = pages_.find(page);
+    EXPECT_NE(it, pages_.end()) << "missing page " << page;
+    if (it == pages_.end() || depth > 8) return {};
+    const IndexPage& p = it->second;
+    if (p.leaf) {
+      EXPECT_EQ(p.tailPage, 0u);
+      EXPECT_EQ(p.nodeMarker, 0);
+      leafOrder_.push_back(page);
+      for (const IndexEntry& e : p.entries) {
+        if (!out.empty()) {
+          EXPECT_TRUE(indexEntryLess(out.back(), e)) << "leaf entries out of order on page " << page;
+        }
+        out.push_back(e);
+      }
+      return p.entries.empty() ? IndexEntry{} : p.entries.back();
+    }
+    EXPECT_EQ(p.nodeMarker, 1);
+    IndexEntry last;
+    for (const IndexEntry& e : p.entries) {
+      IndexEntryParts parts = splitNodeEntry(e);
+      IndexEntry childLast = walk(parts.childPage, out, depth + 1);
+      EXPECT_EQ(makeNodeEntry(childLast, parts.childPage), e) << "node entry on page " << page;
+      last = childLast;
+    }
+    if (p.tailPage != 0) last = walk(p.tailPage, out, depth + 1);
+    return last;
+  }
+  const std::vector<uint32_t>& leafOrder() const { return leafOrder_; }
+
+ private:
+  const Format& format_;
+  const std::map<uint32_t, IndexPage>& pages_;
+  std::vector<uint32_t> leafOrder_;
+};
+
+std::map<uint32_t, IndexPage> decodeTree(const Format& f, const IndexTree& tree) {
+  std::map<uint32_t, IndexPage> pages;
+  for (size_t i = 0; i < tree.pages.size(); ++i) {
+    uint32_t n = tree.rootPage + static_cast<uint32_t>(i);
+    pages.emplace(n, decodeIndexPage(f, tree.pages[i], n));
+  }
+  return pages;
+}
+
+// Builds a tree from the entries, decodes and walks it, and checks that the same entries come back in order, the
+// leaf chain runs through every leaf, and every page's free space agrees with its entries.
+void expectRoundTrip(const Format& f, std::vector<IndexEntry> entries, uint32_t owner, uint32_t firstPage) {
+  IndexTree tree = buildIndexTree(f, owner, entries, firstPage);
+  std::map<uint32_t, IndexPage> pages = decodeTree(f, tree);
+  for (const auto& [n, p] : pages) {
+    EXPECT_EQ(p.owner, owner);
+    EXPECT_EQ(p.freeSpace, indexEntryAreaSize(f) - p.usedBytes) << "page " << n;
+  }
+  TreeWalker walker(f, pages);
+  std::vector<IndexEntry> back;
+  walker.walk(tree.rootPage, back);
+  std::sort(entries.begin(), entries.end(), indexEntryLess);
+  EXPECT_EQ(back, entries);
+  // The leaf chain visits the leaves in the same order as the tree.
+  std::vector<uint32_t> chain;
+  for (uint32_t n = walker.leafOrder().empty() ? 0 : walker.leafOrder().front(); n != 0; n = pages.at(n).nextPage) {
+    chain.push_back(n);
+    if (chain.size() > pages.size()) break;
+  }
+  EXPECT_EQ(chain, walker.leafOrder());
+  EXPECT_EQ(tree.leafPageCount, walker.leafOrder().size());
+}
+
+TEST(IndexPage, EveryIndexPageOfTheSamplesDecodesAndReencodesToTheSameBytes) {
+  std::vector<SampleFile> samples = loadSamples();
+  if (samples.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or does not name the sample folder";
+  size_t pagesSeen = 0;
+  for (const SampleFile& s : samples) {
+    SCOPED_TRACE(s.name);
+    for (uint32_t n = 1; n < s.pageCount(); ++n) {
+      std::span<const uint8_t> raw = s.page(n);
+      if (!isIndexPage(raw)) continue;
+      ++pagesSeen;
+      IndexPage p = decodeIndexPage(*s.format, raw, n);
+      EXPECT_EQ(p.freeSpace, indexEntryAreaSize(*s.format) - p.usedBytes) << "page " << n;
+      EXPECT_EQ(p.nodeMarker, p.leaf ? 0 : 1) << "page " << n;
+      EXPECT_LE(p.prefixLength, sharedPrefixLength(p.entries)) << "page " << n;
+      // Re-encoding with the page's own prefix reproduces the header and the entry area exactly. Bytes after the
+      // last entry are not compared: Jet leaves stale bytes there (entries that moved away at a split).
+      std::vector<uint8_t> again = encodeIndexPage(*s.format, p);
+      size_t end = s.format->indexEntriesStart + p.usedBytes;
+      EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(end), again.begin()))
+          << "page " << n;
+    }
+  }
+  EXPECT_GT(pagesSeen, 400u);
+}
+
+// Groups the sample leaves into indexes by following the leaf chains, rebuilds each index from its entries and
+// checks the rebuilt tree returns the same entries. Node pages of the samples are checked with the same walker.
+TEST(IndexPage, SampleIndexesRebuildFromTheirLeafEntries) {
+  std::vector<SampleFile> samples = loadSamples();
+  if (samples.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or does not name the sample folder";
+  size_t indexes = 0;
+  size_t multiLevel = 0;
+  for (const SampleFile& s : samples) {
+    SCOPED_TRACE(s.name);
+    std::map<uint32_t, IndexPage> pages;
+    for (uint32_t n = 1; n < s.pageCount(); ++n) {
+      if (isIndexPage(s.page(n))) pages.emplace(n, decodeIndexPage(*s.format, s.page(n), n));
+    }
+    std::set<uint32_t> children;
+    for (const auto& [n, p] : pages) {
+      if (p.leaf) continue;
+      for (const IndexEntry& e : p.entries) children.insert(splitNodeEntry(e).childPage);
+      if (p.tailPage) children.insert(p.tailPage);
+    }
+    for (const auto& [n, p] : pages) {
+      if (children.count(n) != 0) continue;  // not a root
+      if (p.leaf && (p.prevPage != 0 || p.nextPage != 0)) continue;  // a stale leaf no node refers to
+      TreeWalker walker(*s.format, pages);
+      std::vector<IndexEntry> entries;
+      walker.walk(n, entries);
+      if (!p.leaf) ++multiLevel;
+      ++indexes;
+      expectRoundTrip(*s.format, entries, p.owner, 1000);
+      // A one-page index rebuilds to the same page when Jet gave it the longest prefix or no entries share one.
+      if (p.leaf && p.prefixLength == sharedPrefixLength(p.entries)) {
+        IndexTree tree = buildIndexTree(*s.format, p.owner, entries, n);
+        ASSERT_EQ(tree.pages.size(), 1u);
+        size_t end = s.format->indexEntriesStart + p.usedBytes;
+        EXPECT_TRUE(std::equal(tree.pages[0].begin(), tree.pages[0].begin() + static_cast<std::ptrdiff_t>(end),
+                               s.page(n).begin()))
+            << "page " << n;
+      }
+    }
+  }
+  EXPECT_GT(indexes, 200u);
+  EXPECT_GE(multiLevel, 9u);  // the Jet 3 samples hold 9 two-level indexes, compIndexTestV2000 one
+}
+
+IndexEntry randomEntry(std::mt19937& rng, size_t keySize, uint32_t page, uint8_t row) {
+  std::vector<uint8_t> key{0x7F};
+  std::uniform_int_distribution<int> byte(0x60, 0x70);  // narrow alphabet: long shared prefixes
+  for (size_t i = 0; i < keySize; ++i) key.push_back(static_cast<uint8_t>(byte(rng)));
+  return makeLeafEntry(key, {page, row});
+}
+
+TEST(IndexPage, LargeIndexesBuildBalancedMultiLevelTrees) {
+  for (Version v : {Version::Jet3, Version::Jet4}) {
+    const Format& f = formatFor(v);
+    std::mt19937 rng(7);
+    std::vector<IndexEntry> entries;
+    for (uint32_t i = 0; i < 60000; ++i) {
+      entries.push_back(randomEntry(rng, 2 + i % 40, 100 + i / 200, static_cast<uint8_t>(i % 200)));
+    }
+    IndexTree tree = buildIndexTree(f, 77, entries, 500);
+    EXPECT_GE(tree.levels, 3u);
+    expectRoundTrip(f, entries, 77, 500);
+    // Every leaf but the last is filled until the first entry of the next leaf would not fit.
+    std::map<uint32_t, IndexPage> pages = decodeTree(f, tree);
+    size_t fullLeaves = 0;
+    for (const auto& [n, p] : pages) {
+      if (!p.leaf || p.nextPage == 0) continue;
+      std::vector<IndexEntry> more = p.entries;
+      more.push_back(pages.at(p.nextPage).entries.front());
+      IndexPage bigger = p;
+      bigger.entries = more;
+      bigger.prefixLength = sharedPrefixLength(more);
+      EXPECT_THROW(encodeIndexPage(f, bigger), Error) << "page " << n;
+      ++fullLeaves;
+    }
+    EXPECT_EQ(fullLeaves + 1, tree.leafPageCount);
+  }
+}
+
+TEST(IndexPage, DuplicateKeysSortByRowPointerAndShareLongPrefixes) {
+  const Format& f = kJet4Format;
+  std::vector<IndexEntry> entries;
+  std::vector<uint8_t> key{0x7F, 0x80, 0x00, 0x00, 0x01};
+  for (uint32_t i = 0; i < 3000; ++i) entries.push_back(makeLeafEntry(key, {3000 - i, static_cast<uint8_t>(i)}));
+  IndexTree tree = buildIndexTree(f, 9, entries, 10);
+  IndexPage firstLeaf = decodeIndexPage(f, tree.pages.back(), tree.rootPage + uint32_t(tree.pages.size() - 1));
+  EXPECT_GE(firstLeaf.prefixLength, key.size() + 1);  // the prefix runs into the row pointer
+  expectRoundTrip(f, entries, 9, 10);
+  entries.push_back(entries.front());
+  EXPECT_THROW(buildIndexTree(f, 9, entries, 10), Error);
+}
+
+TEST(IndexPage, SmallTreesHaveTheShapesJetWrites) {
+  const Format& f = kJet3Format;
+  // Empty index: one empty leaf with the whole entry area free.
+  IndexTree empty = buildIndexTree(f, 5, {}, 40);
+  ASSERT_EQ(empty.pages.size(), 1u);
+  IndexPage e = decodeIndexPage(f, empty.pages[0], 40);
+  EXPECT_TRUE(e.leaf);
+  EXPECT_EQ(e.freeSpace, 1800);
+  EXPECT_TRUE(e.entries.empty());
+  // Two leaves: the root lists the first leaf and reaches the second only through its tail.
+  std::vector<IndexEntry> entries;
+  for (uint32_t i = 0; i < 400; ++i) {
+    entries.push_back(makeLeafEntry(std::vector<uint8_t>{0x7F, uint8_t(i >> 8), uint8_t(i)}, {i + 100, 0}));
+  }
+  IndexTree two = buildIndexTree(f, 5, entries, 40);
+  ASSERT_EQ(two.pages.size(), 3u);
+  IndexPage root = decodeIndexPage(f, two.pages[0], 40);
+  IndexPage left = decodeIndexPage(f, two.pages[1], 41);
+  IndexPage right = decodeIndexPage(f, two.pages[2], 42);
+  EXPECT_FALSE(root.leaf);
+  ASSERT_EQ(root.entries.size(), 1u);
+  EXPECT_EQ(root.entries[0], makeNodeEntry(left.entries.back(), 41));
+  EXPECT_EQ(root.tailPage, 42u);
+  EXPECT_EQ(root.prefixLength, 0);
+  EXPECT_EQ(root.prevPage, 0u);
+  EXPECT_EQ(left.nextPage, 42u);
+  EXPECT_EQ(right.prevPage, 41u);
+  EXPECT_EQ(left.prefixLength, 1);  // 0x7F shared by all; the second key byte changes within the page
+}
+
+TEST(IndexPage, DamagedPagesAreReportedAsCorrupt) {
+  const Format& f = kJet4Format;
+  IndexPage p;
+  p.owner = 3;
+  p.entries = {makeLeafEntry(std::vector<uint8_t>{0x7F, 1}, {20, 1}), makeLeafEntry(std::vector<uint8_t>{0x7F, 2}, {20, 2})};
+  p.prefixLength = 1;
+  std::vector<uint8_t> good = encodeIndexPage(f, p);
+  EXPECT_EQ(decodeIndexPage(f, good, 9).entries, p.entries);
+
+  auto expectCorrupt = [&](std::vector<uint8_t> page, const char* what) {
+    try {
+      decodeIndexPage(f, page, 9);
+      ADD_FAILURE() << what << ": no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Corrupt) << what;
+      EXPECT_NE(std::string(e.what()).find("index page 9"), std::string::npos) << e.what();
+    }
+  };
+  std::vector<uint8_t> bad = good;
+  bad[0] = 0x01;
+  expectCorrupt(bad, "data page");
+  bad = good;
+  bad[f.indexPrefixLength] = 200;
+  expectCorrupt(bad, "prefix longer than the first entry");
+  bad = good;
+  bad[f.indexBitmask + f.indexBitmaskLength - 1] = 0x80;  // bit 3623: entry end past the page
+  expectCorrupt(bad, "bitmask past the page");
+  bad = good;
+  bad[f.indexBitmask] |= 0x04;  // an entry ending after 2 bytes cannot hold a row pointer
+  expectCorrupt(bad, "short entry");
+  bad = good;
+  bad[0] = 0x03;  // as a node page, 6-byte entries lack the child pointer
+  expectCorrupt(bad, "node entry without child");
+  expectCorrupt(std::vector<uint8_t>(100, 4), "short page");
+
+  // Encoding refuses a prefix the entries do not share, and entries that do not fit.
+  p.prefixLength = 2;
+  EXPECT_THROW(encodeIndexPage(f, p), Error);
+  p.prefixLength = 0;
+  p.entries.assign(2, IndexEntry(2000, 0x7F));
+  EXPECT_THROW(encodeIndexPage(f, p), Error);
+}
+
+}  // namespace
+}  // namespace jet
