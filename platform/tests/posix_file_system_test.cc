@@ -1,0 +1,170 @@
+#include "platform/posix_file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/runtime_error.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& file) {
+  std::ifstream input(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& file, const std::string& contents) {
+  std::ofstream(file, std::ios::binary) << contents;
+}
+
+std::vector<std::string> entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+template <class Operation>
+std::int32_t failureNumber(Operation&& operation) {
+  try {
+    operation();
+  } catch (const RuntimeError& failure) {
+    return failure.number();
+  }
+  return 0;
+}
+
+// Each test works in a fresh current folder of its own.
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    std::string pattern = (fs::temp_directory_path() / "jetcompact-fs-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    fs::remove_all(folder_);
+  }
+
+  PosixFileSystem files;
+  fs::path folder_;
+  fs::path previous_;
+};
+
+TEST_F(PosixFileSystemTest, NamesResolveCaseInsensitivelyAndAnExactMatchWins) {
+  fs::create_directories("Varkop");
+  writeFile("data.mdb", "lower");
+  writeFile("čaša.mdb", "cup");
+  files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
+  files.copyFile(u"ČAŠA.MDB", u"varkop/ČAŠA.MDB");
+  EXPECT_EQ(entries("Varkop"), (std::vector<std::string>{"DATA.MDB", "ČAŠA.MDB"}));
+  EXPECT_EQ(readFile("Varkop/DATA.MDB"), "lower");
+
+  writeFile("DATA.MDB", "upper");
+  writeFile("Data.Mdb", "mixed");
+  files.copyFile(u"DATA.MDB", u"VARKOP\\copy");
+  EXPECT_EQ(readFile("Varkop/copy"), "upper");
+  files.copyFile(u"Data.Mdb", u"VARKOP\\copy");
+  EXPECT_EQ(readFile("Varkop/copy"), "mixed");
+  EXPECT_EQ(files.systemPath(u"varkop\\Copy"), fs::path("Varkop/copy"));
+  EXPECT_EQ(files.systemPath(u"varkop\\new.mdb"), fs::path("Varkop/new.mdb"));
+}
+
+TEST_F(PosixFileSystemTest, CopyReplacesTheDestinationAndLeavesNothingElse) {
+  fs::create_directories("VARKOP");
+  writeFile("DATA.MDB", std::string(3 << 20, 'x'));  // larger than one read
+  writeFile("VARKOP/DATA.MDB", "older and different");
+  fs::permissions("DATA.MDB", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
+  EXPECT_EQ(readFile("VARKOP/DATA.MDB"), readFile("DATA.MDB"));
+  EXPECT_EQ(entries("VARKOP"), std::vector<std::string>{"DATA.MDB"});
+  EXPECT_EQ(fs::status("VARKOP/DATA.MDB").permissions(), fs::status("DATA.MDB").permissions());
+}
+
+TEST_F(PosixFileSystemTest, CopyFailuresCarryTheRunTimesNumbers) {
+  writeFile("DATA.MDB", "db");
+  fs::create_directories("VARKOP");
+  fs::create_directories("VARKOP/DATA.MDB.d");
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"MISSING.MDB", u"VARKOP\\MISSING.MDB"); }), 53);
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"NOFOLDER\\DATA.MDB", u"VARKOP\\DATA.MDB"); }), 76);
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"DATA.MDB", u"NOFOLDER\\DATA.MDB"); }), 76);
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"VARKOP", u"VARKOP2"); }), 75);
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB.d"); }), 75);
+  EXPECT_EQ(failureNumber([&] { files.copyFile(u"", u"X"); }), 52);
+  EXPECT_EQ(entries("VARKOP"), std::vector<std::string>{"DATA.MDB.d"});
+}
+
+TEST_F(PosixFileSystemTest, CreateFolderFailsWhenAFolderOfThatNameIsThereInAnyCase) {
+  files.createFolder(u"VARKOP\\");
+  EXPECT_TRUE(fs::is_directory("VARKOP"));
+  EXPECT_EQ(failureNumber([&] { files.createFolder(u"VARKOP\\"); }), 75);
+  EXPECT_EQ(failureNumber([&] { files.createFolder(u"varkop"); }), 75);
+  EXPECT_EQ(failureNumber([&] { files.createFolder(u"a\\b"); }), 76);
+}
+
+TEST_F(PosixFileSystemTest, ReplaceFilePutsTheNewFileUnderTheOriginalsName) {
+  writeFile("DATA.MDB", "old");
+  writeFile("DATA.MDN", "new");
+  files.replaceFile(u"DATA.MDN", u"DATA.MDB");
+  EXPECT_EQ(entries("."), std::vector<std::string>{"DATA.MDB"});
+  EXPECT_EQ(readFile("DATA.MDB"), "new");
+}
+
+TEST_F(PosixFileSystemTest, ReplaceFileGivesTheOriginalTheCaseOfTheNameAsWritten) {
+  writeFile("data.mdb", "old");
+  writeFile("DATA.MDN", "new");
+  files.replaceFile(u"DATA.MDN", u"DATA.MDB");
+  EXPECT_EQ(entries("."), std::vector<std::string>{"DATA.MDB"});
+  EXPECT_EQ(readFile("DATA.MDB"), "new");
+}
+
+TEST_F(PosixFileSystemTest, ReplaceFileRefusesAMissingFileOrADatabaseLockedByOthers) {
+  writeFile("DATA.MDN", "new");
+  EXPECT_EQ(failureNumber([&] { files.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), 53);
+  EXPECT_EQ(failureNumber([&] { files.replaceFile(u"OTHER.MDN", u"DATA.MDN"); }), 53);
+
+  writeFile("DATA.MDB", "old");
+  // Another open of the file holds a lock on a single byte far past its data.
+  const int holder = ::open("DATA.MDB", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0x7FFFFF00;
+  lock.l_len = 1;
+  ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+  EXPECT_TRUE(fileIsLockedByOthers("DATA.MDB"));
+  EXPECT_EQ(failureNumber([&] { files.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), 75);
+  EXPECT_EQ(readFile("DATA.MDB"), "old");
+  EXPECT_EQ(readFile("DATA.MDN"), "new");
+
+  ::close(holder);
+  EXPECT_FALSE(fileIsLockedByOthers("DATA.MDB"));
+  files.replaceFile(u"DATA.MDN", u"DATA.MDB");
+  EXPECT_EQ(readFile("DATA.MDB"), "new");
+}
+
+TEST_F(PosixFileSystemTest, CurrentFolderAndExecutableFolder) {
+  fs::create_directories("Sub/Inner");
+  files.changeCurrentFolder(u"sub\\INNER");
+  EXPECT_EQ(fs::current_path(), fs::canonical(folder_ / "Sub" / "Inner"));
+  EXPECT_EQ(failureNumber([&] { files.changeCurrentFolder(u"missing"); }), 76);
+  EXPECT_EQ(fs::path(files.executableFolder()), fs::read_symlink("/proc/self/exe").parent_path());
+  files.changeCurrentFolder(files.executableFolder());
+  EXPECT_EQ(fs::current_path(), fs::read_symlink("/proc/self/exe").parent_path());
+}
+
+}  // namespace
+}  // namespace platform

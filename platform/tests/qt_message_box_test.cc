@@ -1,0 +1,81 @@
+// The Qt message box, drawn off screen and closed by the test as a user would close it.
+
+#include "platform/qt_user_interface.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+struct SeenBox {
+  bool found = false;
+  bool modal = false;
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::Warning;
+  qsizetype buttons = 0;
+  QMessageBox::StandardButtons standardButtons;
+};
+
+SeenBox seen;
+
+// Looks for the box once the event loop runs, records what it shows and presses OK.
+void closeTheBoxWhenItAppears() {
+  auto* poll = new QTimer(QCoreApplication::instance());
+  QObject::connect(poll, &QTimer::timeout, [poll] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll->stop();
+    seen = {true, box->isModal(), box->windowTitle(), box->text(), box->icon(),
+            box->buttons().size(), box->standardButtons()};
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll->start(10);
+  // A box that never appears must not hang the test: whatever is open is closed after 20 s.
+  QTimer::singleShot(20000, [] { QApplication::closeAllWindows(); });
+}
+
+class QtMessageBox : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }
+};
+
+TEST_F(QtMessageBox, NothingStartsQtBeforeTheFirstMessage) {
+  QtUserInterface ui;
+  EXPECT_TRUE(displayAvailable());
+  ui.resetMousePointer();
+  ui.processPendingMessages();
+  EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
+  // Runs as soon as the application object exists, which the first message creates.
+  qAddPreRoutine([] { QTimer::singleShot(0, closeTheBoxWhenItAppears); });
+  QtUserInterface ui;
+  ui.showMessage(u"Napaka 70 pri stiskanju baze!", u"Napaka");
+  ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.modal);
+  EXPECT_EQ(seen.title, "Napaka");
+  EXPECT_EQ(seen.text, "Napaka 70 pri stiskanju baze!");
+  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+  EXPECT_EQ(seen.buttons, 1);
+  EXPECT_EQ(seen.standardButtons, QMessageBox::Ok);
+
+  // The application stays for the next message and for the pointer and message pump.
+  QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+  ui.resetMousePointer();
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  ui.processPendingMessages();
+}
+
+}  // namespace
+}  // namespace platform

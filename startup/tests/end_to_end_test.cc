@@ -1,0 +1,214 @@
+// Runs the built executables the way a user does: copied into a folder of their own beside a
+// database file, started from another folder, without a display, and checks what is left.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/testing/test_database_engine.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& file) {
+  std::ifstream input(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& file, const std::string& contents) {
+  std::ofstream(file, std::ios::binary) << contents;
+}
+
+std::vector<std::string> entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Result {
+  int status = -1;
+  std::string errorOutput;
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "jetcompact-e2e-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    app_ = root_ / "app";
+    fs::create_directories(app_);
+    fs::create_directories(root_ / "elsewhere");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Copies `executable` into the application folder and runs it there from another folder,
+  // with `arguments` and without a display, so that messages go to the error stream.
+  Result run(const char* executable, const std::vector<std::string>& arguments,
+             const std::vector<std::string>& extraEnvironment = {}) {
+    const fs::path program = app_ / "jetcompact";
+    fs::copy_file(executable, program, fs::copy_options::overwrite_existing);
+    const fs::path errorFile = root_ / "stderr.txt";
+
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      const std::string entry = *variable;
+      const std::string name = entry.substr(0, entry.find('='));
+      if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
+          name == "JETCOMPACT_TEST_ENGINE_FAILURE") {
+        continue;
+      }
+      environment.push_back(entry);
+    }
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+    std::vector<std::string> argumentStrings{program.string()};
+    argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv, envp;
+    for (auto& text : argumentStrings) argv.push_back(text.data());
+    for (auto& text : environment) envp.push_back(text.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const int error = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (error < 0 || ::dup2(error, 2) < 0 || ::chdir((root_ / "elsewhere").c_str()) != 0) ::_exit(126);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    Result result;
+    int status = 0;
+    if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.errorOutput = readFile(errorFile);
+    return result;
+  }
+
+  fs::path root_;
+  fs::path app_;
+};
+
+const std::string original = std::string("\0\1Standard Jet DB\0", 18) + "some pages";
+
+TEST_F(EndToEnd, CompactsALowerCaseNameIntoTheUpperCaseNameWithAnIdenticalBackup) {
+  writeFile(app_ / "data.mdb", original);
+  fs::create_directories(app_ / "VARKOP");  // from an earlier run, with an older copy
+  writeFile(app_ / "VARKOP" / "DATA.MDB", "an older backup");
+
+  const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"  data.mdb  "});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
+  EXPECT_EQ(entries(app_ / "VARKOP"), std::vector<std::string>{"DATA.MDB"});
+  EXPECT_EQ(readFile(app_ / "VARKOP" / "DATA.MDB"), original);
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"),
+            std::string(platform::testing::testEngineMarker) + ";LANGID=0x0424;CP=1250;COUNTRY=0\n" + original);
+}
+
+TEST_F(EndToEnd, OnlyTheFirstFieldIsTakenAndAnEmptyOneDoesNothing) {
+  writeFile(app_ / "a.mdb", original);
+  EXPECT_EQ(run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"a.mdb,b.mdb"}).status, 0);
+  EXPECT_TRUE(fs::exists(app_ / "A.MDB"));
+
+  fs::remove_all(app_ / "VARKOP");
+  const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {",", "a.mdb"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_FALSE(fs::exists(app_ / "VARKOP"));
+  EXPECT_EQ(run(JETCOMPACT_TESTENGINE_EXECUTABLE, {}).status, 0);
+  EXPECT_FALSE(fs::exists(app_ / "VARKOP"));
+}
+
+TEST_F(EndToEnd, AMissingDatabaseEndsSilently) {
+  const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"missing.mdb"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"VARKOP", "jetcompact"}));
+  EXPECT_TRUE(fs::is_empty(app_ / "VARKOP"));
+}
+
+TEST_F(EndToEnd, ABackupThatWouldLeaveTheBackupFolderIsRefused) {
+  writeFile(root_ / "DATA.MDB", "outside");
+  writeFile(app_ / "DATA.MDB", original);
+  for (const std::string& name : std::vector<std::string>{"..\\DATA.MDB", "../DATA.MDB", (root_ / "DATA.MDB").string()}) {
+    const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {name});
+    EXPECT_EQ(result.status, 2) << name;
+    EXPECT_EQ(result.errorOutput, "") << name;
+  }
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
+  EXPECT_EQ(readFile(root_ / "DATA.MDB"), "outside");
+  EXPECT_TRUE(fs::is_empty(app_ / "VARKOP"));
+}
+
+TEST_F(EndToEnd, ANameWithAFolderPartIsBackedUpIntoTheSameFolderInsideVarkop) {
+  fs::create_directories(app_ / "sub");
+  writeFile(app_ / "sub" / "data.mdb", original);
+  EXPECT_EQ(run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"sub\\data.mdb"}).status, 2);  // VARKOP\SUB is not there
+  EXPECT_EQ(readFile(app_ / "sub" / "data.mdb"), original);
+
+  fs::create_directories(app_ / "VARKOP" / "Sub");
+  EXPECT_EQ(run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"sub\\data.mdb"}).status, 0);
+  EXPECT_EQ(readFile(app_ / "VARKOP" / "Sub" / "DATA.MDB"), original);
+  EXPECT_TRUE(fs::exists(app_ / "sub" / "DATA.MDB"));
+  EXPECT_FALSE(fs::exists(app_ / "sub" / "data.mdb"));
+}
+
+TEST_F(EndToEnd, TheShippedExecutableReportsThatNoEngineCanBeCreated) {
+  writeFile(app_ / "data.mdb", original);
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Napaka 429 pri stiskanju baze!\n");
+  EXPECT_EQ(readFile(app_ / "data.mdb"), original);
+  EXPECT_EQ(readFile(app_ / "VARKOP" / "DATA.MDB"), original);
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"VARKOP", "data.mdb", "jetcompact"}));
+}
+
+TEST_F(EndToEnd, EngineFailuresAreReportedAndNothingIsDeleted) {
+  writeFile(app_ / "DATA.MDB", original);
+  Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"data.mdb"}, {"JETCOMPACT_TEST_ENGINE_FAILURE=3356"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
+
+  writeFile(app_ / "DATA.MDN", "left over from an earlier run");
+  result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Napaka 3204 pri stiskanju baze!\n");
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
+  EXPECT_EQ(readFile(app_ / "DATA.MDN"), "left over from an earlier run");
+}
+
+TEST_F(EndToEnd, ADatabaseLockedByAnotherProcessIsReportedInUseAndKept) {
+  writeFile(app_ / "DATA.MDB", original);
+  // An engine holding the database open locks a byte range far past its data.
+  const int holder = ::open((app_ / "DATA.MDB").c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0x10000000;
+  lock.l_len = 1;
+  ASSERT_EQ(::fcntl(holder, F_SETLK, &lock), 0);
+
+  const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"data.mdb"});
+  ::close(holder);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
+  EXPECT_TRUE(fs::exists(app_ / "DATA.MDN"));  // the compacted file stays under the temporary name
+}
+
+}  // namespace
