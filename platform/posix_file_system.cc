@@ -73,7 +73,7 @@ ResolvedName resolve(const std::u16string& name) {
     start = end + 1;
   }
   ResolvedName resolved;
-  resolved.folder = text.front() == '/' ? "/" : ".";
+  resolved.folder = std::string(1, text.front() == '/' ? '/' : '.');
   resolved.folderExists = true;
   if (components.empty()) {  // the root folder itself
     resolved.path = resolved.folder;
