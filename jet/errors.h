@@ -20,6 +20,7 @@ enum class ErrorCode : int32_t {
   InUse = 3196,               // the database is in use by another process
   DatabaseExists = 3204,      // the destination of a compaction already exists
   InvalidArgument = 3001,     // "Invalid argument", e.g. a malformed locale string
+  TableNotFound = 3078,       // no table of that name in the database
   UnrecognizedFormat = 3343,  // not a Jet 3 / Jet 4 database
   OpenedExclusively = 3356,   // opened exclusively by another user
 };
