@@ -227,6 +227,7 @@ void PosixFileSystem::createFolder(const std::u16string& folder) {
   if (::mkdir(name.path.c_str(), 0777) != 0) {
     throw RuntimeError(errno == EEXIST ? error::pathFileAccessError : errorNumber(errno, name));
   }
+  flushFolder(name);  // the new folder's entry, so that copies made into it survive a power cut
 }
 
 void PosixFileSystem::copyFile(const std::u16string& source, const std::u16string& destination) {
@@ -247,7 +248,10 @@ void PosixFileSystem::copyFile(const std::u16string& source, const std::u16strin
   if (output.get() < 0) fail(errno, to);
   try {
     copyContents(input.get(), output.get(), from, to);
+    // A copy keeps the permissions and the modification time of its source, as a backup should.
     if (::fchmod(output.get(), info.st_mode & 0777) != 0) fail(errno, to);
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::futimens(output.get(), times) != 0) fail(errno, to);
     if (::fsync(output.get()) != 0) fail(errno, to);
     if (output.close() != 0) fail(errno, to);
     if (::rename(temporary.c_str(), to.path.c_str()) != 0) fail(errno, to);
@@ -263,6 +267,8 @@ void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::
   const ResolvedName older = resolve(original);
   requireExisting(newer);
   requireExisting(older);
+  // A process that takes its lock after this check is not seen; the engine's own locking is
+  // what guards the database while it is open. This check keeps an open database in place.
   if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::pathFileAccessError);
   flushFile(newer);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -86,11 +87,13 @@ TEST_F(PosixFileSystemTest, CopyReplacesTheDestinationAndLeavesNothingElse) {
   fs::create_directories("VARKOP");
   writeFile("DATA.MDB", std::string(3 << 20, 'x'));  // larger than one read
   writeFile("VARKOP/DATA.MDB", "older and different");
+  fs::last_write_time("DATA.MDB", fs::last_write_time("DATA.MDB") - std::chrono::hours(24));
   fs::permissions("DATA.MDB", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
   EXPECT_EQ(readFile("VARKOP/DATA.MDB"), readFile("DATA.MDB"));
   EXPECT_EQ(entries("VARKOP"), std::vector<std::string>{"DATA.MDB"});
   EXPECT_EQ(fs::status("VARKOP/DATA.MDB").permissions(), fs::status("DATA.MDB").permissions());
+  EXPECT_EQ(fs::last_write_time("VARKOP/DATA.MDB"), fs::last_write_time("DATA.MDB"));
 }
 
 TEST_F(PosixFileSystemTest, CopyFailuresCarryTheRunTimesNumbers) {
