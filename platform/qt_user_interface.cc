@@ -5,7 +5,10 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <xcb/xcb.h>
+
 #include <cstdlib>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -17,6 +20,22 @@ QString toQString(const std::u16string& text) {
 bool environmentSet(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
+}
+
+// Qt ends the process when it cannot reach the X display it is told to use (a stale DISPLAY in
+// a remote session, say). Asking the X server first costs one connection, only when a first
+// message is due.
+bool displayReachable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0' && std::strncmp(platform, "xcb", 3) != 0) return true;
+  if (environmentSet("DISPLAY")) {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+    const bool reached = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    if (reached) return true;
+  }
+  return environmentSet("WAYLAND_DISPLAY") && platform == nullptr;
 }
 
 }  // namespace
@@ -39,6 +58,10 @@ QApplication& QtUserInterface::application() {
 }
 
 void QtUserInterface::showMessage(const std::u16string& text, const std::u16string& title) {
+  if (QCoreApplication::instance() == nullptr && !displayReachable()) {
+    console_.showMessage(text, title);
+    return;
+  }
   application();
   QMessageBox box(QMessageBox::NoIcon, toQString(title), toQString(text), QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);

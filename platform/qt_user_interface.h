@@ -1,9 +1,11 @@
 #pragma once
 // The user interface of a desktop session, drawn with Qt. The Qt application object is made
 // only when a message box is first needed, so that a run that shows nothing starts no GUI.
+// When the display cannot be reached then, messages go to the error stream instead.
 
 #include <memory>
 
+#include "platform/console_user_interface.h"
 #include "platform/user_interface.h"
 
 class QApplication;
@@ -26,6 +28,7 @@ class QtUserInterface final : public UserInterface {
   QApplication& application();
 
   std::unique_ptr<QApplication> application_;  // set when this object had to create it
+  ConsoleUserInterface console_;
 };
 
 // True when the session has a display that Qt can draw on.

@@ -77,5 +77,16 @@ TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
   ui.processPendingMessages();
 }
 
+TEST(QtMessageBoxWithoutDisplay, AnUnreachableDisplayFallsBackToTheErrorStream) {
+  ::unsetenv("QT_QPA_PLATFORM");
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::setenv("DISPLAY", ":97", 1);
+  QtUserInterface ui;
+  ::testing::internal::CaptureStderr();
+  ui.showMessage(u"Izbrana baza je v uporabi!", u"Napaka");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Napaka: Izbrana baza je v uporabi!\n");
+  EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
 }  // namespace
 }  // namespace platform
