@@ -56,6 +56,14 @@ TEST_F(Reindex, AnExistingBackupFolderIsNoObstacle) {
   runtime.files[u"VARKOP\\DATA.MDB"] = "older copy";
   EXPECT_EQ(reindexName(u"DATA.MDB"), Outcome::compacted);
   EXPECT_EQ(runtime.files.at(u"VARKOP\\DATA.MDB"), "db");
+
+  // Any failure to create the folder is ignored; only the copy decides.
+  FakeRuntime denied;
+  denied.files[u"DATA.MDB"] = "db";
+  denied.folders.insert(u"VARKOP");
+  denied.failOperation("createFolder", 70);
+  EXPECT_EQ(reindex(denied, dbname = u"DATA.MDB"), Outcome::compacted);
+  EXPECT_THAT(denied.messages, IsEmpty());
 }
 
 TEST_F(Reindex, AFailedBackupEndsSilentlyAndTouchesNothing) {
