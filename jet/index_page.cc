@@ -329,6 +329,13 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   }
 
   IndexTree tree;
+  for (size_t i = 0; i < leafEntries.size(); ++i) {
+    const IndexEntry& e = leafEntries[i];
+    if (i == 0 || !std::equal(e.begin(), e.end() - kRowPointerSize, leafEntries[i - 1].begin(),
+                              leafEntries[i - 1].end() - kRowPointerSize)) {
+      ++tree.distinctKeys;
+    }
+  }
   tree.rootPage = firstPage;
   tree.levels = static_cast<uint32_t>(levels.size());
   tree.leafPageCount = static_cast<uint32_t>(levels[0].size());

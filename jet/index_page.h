@@ -26,6 +26,8 @@
 //     longest prefix common to all entries (= common to the first and last); other leaves often carry 0. Any prefix
 //     up to the common one decodes the same.
 //   - Leaves are filled to within a few bytes of the page end (free space 1-5 bytes seen in Jet 3).
+//   - The key count a TDEF keeps per real index equals the number of distinct keys in 346 of the 413 sample indexes;
+//     the others are stale (left high after deletions, once lower).
 // Our tree builder therefore fills leaves completely, gives them the longest common prefix, and writes nodes without
 // prefix. Keys are opaque bytes here; this file never interprets them.
 #pragma once
@@ -91,6 +93,7 @@ struct IndexTree {
   uint32_t rootPage = 0;
   uint32_t leafPageCount = 0;
   uint32_t levels = 0;  // 1 when the root is a leaf
+  uint32_t distinctKeys = 0;  // entries with different key bytes: the key count the TDEF keeps per index
   std::vector<std::vector<uint8_t>> pages;  // pages[i] is page firstPage + i
 };
 
