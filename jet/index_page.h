@@ -17,19 +17,22 @@
 // prefix-length bytes, which it shares with the first entry. As the row pointer is part of the compared bytes the
 // shared prefix can run into it.
 //
-// Observed in the samples (Jet 3 files written by Access 97, Jet 4 files by Access 2000):
+// Observed in the samples (the Jet 3 ones written by Access 97; some Jet 4 ones touched by Jackcess):
 //   - A node entry holds the LAST entry of its child's subtree plus the child page. The last child is not listed: it
 //     is reached through the node's tail pointer (e.g. a root with 2 entries + tail = 3 leaves). Leaves have tail 0.
-//   - Leaves of one index form one prev/next chain in key order; a root has prev = next = 0. Jackcess notes (and
-//     keeps) that node pages are linked only to siblings under the same parent, which we follow.
+//   - Leaves of one index form one prev/next chain in key order; a root has prev = next = 0. No sample index has
+//     more than two levels; for deeper trees we follow Jackcess, whose writer links node pages only to siblings under
+//     the same parent and gives every node page with more than one child its own tail.
 //   - Node pages carry prefix length 0 even when their entries share leading bytes. Leaves made by a split carry the
 //     longest prefix common to all entries (= common to the first and last); other leaves often carry 0. Any prefix
 //     up to the common one decodes the same.
-//   - Leaves are filled to within a few bytes of the page end (free space 1-5 bytes seen in Jet 3).
+//   - Jet fills a leaf to within 1-5 bytes of the page end before it splits it (Jet 3); the page that receives the
+//     upper entries of a split is left part-full.
+//   - Bytes after the last entry are often stale (entries that moved away); they mean nothing.
 //   - The key count a TDEF keeps per real index equals the number of distinct keys in 346 of the 413 sample indexes;
 //     the others are stale (left high after deletions, once lower).
-// Our tree builder therefore fills leaves completely, gives them the longest common prefix, and writes nodes without
-// prefix. Keys are opaque bytes here; this file never interprets them.
+// Our tree builder therefore fills every leaf but the last completely, gives leaves the longest common prefix, and
+// writes nodes without prefix. Keys are opaque bytes here; this file never interprets them.
 #pragma once
 
 #include <cstdint>

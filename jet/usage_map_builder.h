@@ -10,8 +10,8 @@
 //   - Jet's own maps are 133 bytes (Jet 3: 128-byte bitmap) or 69 bytes (Jet 4: 64-byte bitmap) and start at page 0.
 //     A type-1 row has the same length: 33 (Jet 3) or 17 (Jet 4) entries, enough for the largest file of either.
 //   - Jet 4 grows inline maps instead of moving their start page: rows of 97, 101 and 105 bytes start at 0, their
-//     bitmaps a multiple of 4 bytes covering the file at the time it grew. Maps written by Jackcess move the start to
-//     a multiple of 8 instead (starts 736, 744, 752, ...).
+//     bitmaps a multiple of 4 bytes covering the file at the time it grew. Some maps of usual size (in files Jackcess
+//     wrote to) start at a multiple of 8 instead (736, 744, 752, ...), which readers handle the same way.
 //   - Page 1 row 0, the map of free pages, counts every page from the end of the file to the end of its bitmap as
 //     free (a 40-page Jet 3 file marks 984 pages from 40 on), and its bitmap grows to cover the file: 96 bytes for a
 //     743-page file, 100 bytes for 772 pages. Row 1 is an empty inline map. Page 1's owner field is 1.
