@@ -63,8 +63,9 @@ int info(jet::Database& db) {
       while (scan.next(rec)) ++rows;
       pages = scan.pages().size() - scan.foreignPages().size();
     });
-    std::printf("  %-32s rows %-8llu data pages %-6zu definition pages %zu%s\n", e->name.c_str(),
-                static_cast<unsigned long long>(rows), pages, def.pages.size(), e->isSystem() ? "  (system)" : "");
+    std::printf("  %-32s rows %-8llu data pages %-6zu definition at page %u (%zu page%s)%s\n", e->name.c_str(),
+                static_cast<unsigned long long>(rows), pages, def.page, def.pages.size(),
+                def.pages.size() == 1 ? "" : "s", e->isSystem() ? "  (system)" : "");
   }
   return 0;
 }
