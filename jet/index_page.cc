@@ -16,6 +16,7 @@ constexpr uint8_t kNodeType = static_cast<uint8_t>(PageType::IndexNode);
 // Offsets that differ between versions beyond what Format lists.
 uint32_t nodeMarkerOffset(const Format& f) { return f.version == Version::Jet3 ? 21 : 26; }
 uint32_t prefixFieldSize(const Format& f) { return f.version == Version::Jet3 ? 1 : 2; }
+size_t maxPrefix(const Format& f) { return prefixFieldSize(f) == 1 ? 0xFF : 0xFFFF; }
 
 [[noreturn]] void corruptPage(uint32_t pageNumber, const std::string& what) {
   fail(ErrorCode::Corrupt, "index page " + std::to_string(pageNumber) + ": " + what);
@@ -37,11 +38,11 @@ uint32_t be32(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 24) | b
 
 // Greedy packing of sorted entries with a page-wide prefix: how many entries, from `from` on, fit one page. Adding an
 // entry can only shorten the shared prefix, which makes every earlier entry longer, so the total is recomputed.
-size_t entriesThatFit(std::span<const IndexEntry> entries, size_t from, uint32_t capacity) {
+size_t entriesThatFit(std::span<const IndexEntry> entries, size_t from, uint32_t capacity, size_t prefixLimit) {
   if (from >= entries.size()) return 0;
   const IndexEntry& first = entries[from];
   size_t total = 0;
-  size_t prefix = first.size();
+  size_t prefix = std::min(first.size(), prefixLimit);
   size_t count = 0;
   for (size_t i = from; i < entries.size(); ++i) {
     const IndexEntry& e = entries[i];
@@ -146,12 +147,13 @@ IndexPage decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber)
 std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) {
   const size_t start = format.indexEntriesStart;
   const size_t area = indexEntryAreaSize(format);
-  if (in.prefixLength > (prefixFieldSize(format) == 1 ? 0xFFu : 0xFFFFu)) invalid("prefix length too large");
+  if (in.prefixLength > maxPrefix(format)) invalid("prefix length too large");
   if (!in.entries.empty() && in.prefixLength > 0) {
     const IndexEntry& first = in.entries.front();
+    if (first.size() < in.prefixLength) invalid("the first entry is shorter than the page prefix");
     for (size_t i = 1; i < in.entries.size(); ++i) {
       const IndexEntry& e = in.entries[i];
-      if (e.size() <= in.prefixLength || first.size() < in.prefixLength ||
+      if (e.size() <= in.prefixLength ||
           !std::equal(first.begin(), first.begin() + in.prefixLength, e.begin())) {
         invalid("entry " + std::to_string(i) + " does not share the page prefix of " +
                 std::to_string(in.prefixLength) + " bytes");
@@ -256,10 +258,10 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   do {
     Draft d;
     d.page.leaf = true;
-    size_t n = entriesThatFit(all, from, capacity);
+    size_t n = entriesThatFit(all, from, capacity, maxPrefix(format));
     d.page.entries.assign(leafEntries.begin() + static_cast<std::ptrdiff_t>(from),
                           leafEntries.begin() + static_cast<std::ptrdiff_t>(from + n));
-    d.page.prefixLength = sharedPrefixLength(d.page.entries);
+    d.page.prefixLength = static_cast<uint16_t>(std::min<size_t>(sharedPrefixLength(d.page.entries), maxPrefix(format)));
     if (n > 0) d.lastLeafEntry = d.page.entries.back();
     leaves.push_back(std::move(d));
     from += n;

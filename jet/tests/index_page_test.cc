@@ -216,6 +216,14 @@ TEST(IndexPage, DuplicateKeysSortByRowPointerAndShareLongPrefixes) {
   expectRoundTrip(f, entries, 9, 10);
   entries.push_back(entries.front());
   EXPECT_THROW(buildIndexTree(f, 9, entries, 10), Error);
+
+  // Jet 3 stores the prefix length in one byte: keys sharing 300 bytes get a prefix of 255.
+  std::vector<uint8_t> longKey(300, 0x61);
+  std::vector<IndexEntry> similar;
+  for (uint32_t i = 0; i < 40; ++i) similar.push_back(makeLeafEntry(longKey, {50 + i, 0}));
+  IndexTree jet3 = buildIndexTree(kJet3Format, 9, similar, 10);
+  EXPECT_EQ(decodeIndexPage(kJet3Format, jet3.pages.back(), 10).prefixLength, 255);
+  expectRoundTrip(kJet3Format, similar, 9, 10);
 }
 
 TEST(IndexPage, SmallTreesHaveTheShapesJetWrites) {
