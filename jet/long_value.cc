@@ -18,7 +18,8 @@ LongValueRef parseLongValueRef(Bytes field) {
   if (flags == kLongValueInline) {
     r.kind = LongValueRef::Kind::Inline;
     r.inlineData = field.subspan(kLongValueDefinitionSize);
-    if (r.inlineData.size() > r.length) r.inlineData = r.inlineData.first(r.length);
+    if (r.inlineData.size() < r.length) corrupt("an inline long value is shorter than its stated length");
+    r.inlineData = r.inlineData.first(r.length);
   } else if (flags == kLongValueSingleRow) {
     r.kind = LongValueRef::Kind::SingleRow;
   } else if (flags == 0) {
@@ -58,6 +59,7 @@ void readLongValue(PageReader& pages, const LongValueRef& ref, std::vector<uint8
       PageHandle hold;
       Bytes row = lvalRow(pages, ref.first, hold);
       if (pieces) pieces->push_back({ref.first, static_cast<uint32_t>(row.size())});
+      if (row.size() < ref.length) corrupt("a long value is shorter than its stated length");
       size_t n = std::min(want, row.size());
       out.insert(out.end(), row.begin(), row.begin() + static_cast<ptrdiff_t>(n));
       return;
@@ -77,6 +79,7 @@ void readLongValue(PageReader& pages, const LongValueRef& ref, std::vector<uint8
         got += n;
         at = RowPointer::fromRaw(le32(row.data()));
       }
+      if (got < want) corrupt("a long-value chain ends before the value's stated length");
       return;
     }
   }

@@ -30,7 +30,8 @@ struct LongValuePiece {
 };
 
 // Appends the value's bytes to out, at most `limit` of them. Follows chains with cycle detection; throws 3049 when a
-// pointer leads outside the file, to a page that is not a data page, to a missing or deleted row, or loops.
+// pointer leads outside the file, to a page that is not a data page, to a missing or deleted row, or loops, and when
+// the stored data is shorter than the value's stated length.
 // When pieces is not null, every row visited is recorded there.
 void readLongValue(PageReader& pages, const LongValueRef& ref, std::vector<uint8_t>& out, size_t limit = SIZE_MAX,
                    std::vector<LongValuePiece>* pieces = nullptr);

@@ -20,6 +20,7 @@
 #include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/table_scan.h"
+#include "jet/value.h"
 
 namespace {
 
@@ -52,6 +53,11 @@ int info(jet::Database& db) {
     std::printf("Encoding: none\n");
   }
   std::printf("Password: %s\n", h.hasPassword ? "set" : "not set");
+  if (h.version() == jet::Version::Jet4) {
+    jet::CivilDateTime t = jet::toCivil(h.creationDate);
+    std::printf("Created: %04lld-%02d-%02d %02d:%02d:%02d\n", static_cast<long long>(t.year), t.month, t.day, t.hour,
+                t.minute, t.second);
+  }
   std::printf("Tables:\n");
   for (const jet::CatalogEntry* e : db.catalog().tables(true)) {
     jet::TableDef def = db.tableDefAt(e->tablePage());

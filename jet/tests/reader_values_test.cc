@@ -7,8 +7,10 @@
 #include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/long_value.h"
+#include "jet/page_info.h"
 #include "jet/rc4.h"
 #include "jet/row_layout.h"
+#include "jet/row_long_values.h"
 #include "jet/table_scan.h"
 #include "jet/tests/reader_test_support.h"
 #include "jet/text.h"
@@ -199,23 +201,26 @@ TEST(ReaderValues, SamplesCoverStorageForms) {
       Value v;
       while (scan.next(rec)) {
         crackRow(db.format(), def, rec.bytes, layout);
-        if (jet3 && rec.bytes.size() > 256) ++seen["jet3 jump table"];
         if (layout.columnCount < def.columns.size()) ++seen["row older than a column"];
         for (size_t k = 0; k < def.columns.size(); ++k) {
           const ColumnDef& c = def.columns[k];
           decodeValue(db.pages(), c, rec.bytes, layout.fields[k], v);
           if (!v.null) ++seen[columnTypeName(c.type)];
           if (c.type == ColumnType::Text && !jet3 && rec.bytes[layout.fields[k].offset] == 0xFF) ++seen["compressed"];
-          if (!isLongValueType(c.type) || !layout.fields[k].present) continue;
-          LongValueRef ref =
-              parseLongValueRef(rec.bytes.subspan(layout.fields[k].offset, layout.fields[k].length));
-          std::vector<uint8_t> data;
-          readLongValue(db.pages(), ref, data);
-          EXPECT_EQ(data.size(), ref.length) << file << " " << e->name << " " << c.name;
-          ++seen[ref.kind == LongValueRef::Kind::Inline      ? "lv inline"
-                 : ref.kind == LongValueRef::Kind::SingleRow ? "lv single row"
-                                                             : "lv chain"];
         }
+        for (const RowLongValue& lv : longValuesOf(def, rec.bytes, layout)) {
+          std::vector<uint8_t> data;
+          std::vector<LongValuePiece> pieces;
+          readLongValue(db.pages(), lv.ref, data, SIZE_MAX, &pieces);
+          EXPECT_EQ(data.size(), lv.ref.length) << file << " " << e->name << " " << def.columns[lv.column].name;
+          for (const LongValuePiece& piece : pieces) {
+            EXPECT_TRUE(describePage(db.pages(), piece.at.page).isLongValuePage());
+          }
+          ++seen[lv.ref.kind == LongValueRef::Kind::Inline      ? "lv inline"
+                 : lv.ref.kind == LongValueRef::Kind::SingleRow ? "lv single row"
+                                                                : "lv chain"];
+        }
+        EXPECT_EQ(describePage(db.pages(), rec.stored.page).owner, def.page);
       }
       if (scan.overflowRows() > 0) ++seen["overflow"];
     }
