@@ -13,6 +13,8 @@
 #include "jet/row_long_values.h"
 #include "jet/table_scan.h"
 #include "jet/tests/reader_test_support.h"
+#include "jet/data_page.h"
+#include "jet/usage_map.h"
 #include "jet/text.h"
 #include "jet/value.h"
 
@@ -174,7 +176,7 @@ TEST(ReaderValues, EncodedDatabasesReadLikePlainOnes) {
     const uint32_t key = 0x5A3C9617;
     std::span<uint8_t> header(coded.data(), f.pageSize);
     unmaskHeader(header, f);
-    for (int k = 0; k < 4; ++k) header[f.encodingKeyOffset + static_cast<size_t>(k)] = static_cast<uint8_t>(key >> (8 * k));
+    for (size_t k = 0; k < 4; ++k) header[f.encodingKeyOffset + k] = static_cast<uint8_t>(key >> (8 * k));
     unmaskHeader(header, f);
     for (uint32_t n = 1; n < coded.size() / f.pageSize; ++n) {
       cryptPage(std::span<uint8_t>(coded.data() + size_t{n} * f.pageSize, f.pageSize), key, n);
@@ -184,6 +186,44 @@ TEST(ReaderValues, EncodedDatabasesReadLikePlainOnes) {
     EXPECT_EQ(codedDb.header().encodingKey, key);
     EXPECT_EQ(dumpAll(codedDb), dumpAll(plainDb)) << name;
   }
+}
+
+// A table's owned-pages map rewritten from the inline form to the reference form (a list of usage-map pages) still
+// leads to the same rows; a reference to a page that is not a usage-map page is damage.
+TEST(ReaderValues, ReferenceUsageMaps) {
+  JET_REQUIRE_SAMPLES();
+  const Format& f = kJet4Format;
+  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet4/testV2003.mdb");
+  Database plain(std::make_unique<MemorySource>("plain", bytes));
+  TableDef def = plain.tableDef("Table1");
+  UsageMap inlineMap = readUsageMap(plain.pages(), def.ownedPages.at);
+  ASSERT_EQ(inlineMap.kind, UsageMap::Kind::Inline);
+  std::vector<uint32_t> owned = mappedPages(plain.pages(), inlineMap);
+
+  const uint32_t bitmapPage = static_cast<uint32_t>(bytes.size() / f.pageSize);
+  std::vector<uint8_t> bitmap(f.pageSize, 0);
+  bitmap[0] = static_cast<uint8_t>(PageType::UsageMap);
+  bitmap[1] = 0x01;
+  for (uint32_t p : owned) bitmap[4 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+  bytes.insert(bytes.end(), bitmap.begin(), bitmap.end());
+  const size_t mapPage = size_t{def.ownedPages.at.page} * f.pageSize;
+  RowSlot slot = dataPageRow(f, Bytes(bytes.data() + mapPage, f.pageSize), def.ownedPages.at.row);
+  std::fill(bytes.begin() + static_cast<ptrdiff_t>(mapPage + slot.start),
+            bytes.begin() + static_cast<ptrdiff_t>(mapPage + slot.end), uint8_t{0});
+  bytes[mapPage + slot.start] = 0x01;
+  for (size_t k = 0; k < 4; ++k) {
+    bytes[mapPage + slot.start + 1 + k] = static_cast<uint8_t>(bitmapPage >> (8 * k));
+  }
+
+  Database referenced(std::make_unique<MemorySource>("referenced", bytes));
+  UsageMap map = readUsageMap(referenced.pages(), def.ownedPages.at);
+  EXPECT_EQ(map.kind, UsageMap::Kind::Reference);
+  EXPECT_EQ(mappedPages(referenced.pages(), map), owned);
+  EXPECT_EQ(countRows(referenced.pages(), referenced.tableDef("Table1")), countRows(plain.pages(), def));
+
+  bytes[size_t{bitmapPage} * f.pageSize] = static_cast<uint8_t>(PageType::Data);
+  Database damaged(std::make_unique<MemorySource>("damaged", bytes));
+  EXPECT_THROW(countRows(damaged.pages(), damaged.tableDef("Table1")), Error);
 }
 
 // The samples exercise every way a value can be stored; the comparison with mdb-export then covers them.
