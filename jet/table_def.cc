@@ -87,7 +87,9 @@ class Cursor {
   uint32_t at_;
 };
 
-MapPointer mapAt(Bytes b, uint32_t offset) { return {RowPointer::fromRaw(u32(b, offset, "a usage-map pointer")), offset}; }
+MapPointer mapAt(Bytes b, uint32_t offset) {
+  return {RowPointer::fromRaw(u32(b, offset, "a usage-map pointer")), offset};
+}
 
 std::string readName(const Format& f, uint16_t codePage, Bytes b, Cursor& c, uint32_t& nameOffset) {
   nameOffset = c.at();
@@ -177,7 +179,8 @@ TableDef parseTableDef(const Format& f, uint16_t codePage, std::vector<uint8_t> 
     uint32_t after = o + keyStart + 3 * slots;
     ix.usageMap = mapAt(b, after);
     ix.rootPage = le32(&b[after + 4]);
-    ix.flags = b[after + 8];
+    // Jet 4 keeps 4 more bytes between the root page and the flags (0x80 is always set there).
+    ix.flags = b[after + 8 + (f.version == Version::Jet4 ? 4u : 0u)];
     c.skip(f.realIndexDefSize, "an index");
   }
 

@@ -9,6 +9,10 @@
 //                             --like-mdb-export also reproduces where mdb-export 1.0 cuts or alters values (binary and
 //                             text end at a NUL, '?' for undefined code-page bytes, its GUID grouping) for byte-exact
 //                             comparison
+//   jetdb check [--strict] FILE
+//                             checks page owners, usage maps, rows, long values and every index; prints each problem
+//                             with its table, page and row. Exit status 0 when there is no error (stale counters are
+//                             warnings and do not fail the check unless --strict is given), 1 otherwise
 //
 // Exit status: 0 on success, 1 when the engine reports an error (the message names the file and the error number),
 // 2 on a usage error.
@@ -19,6 +23,7 @@
 
 #include "jet/csv_export.h"
 #include "jet/database.h"
+#include "jet/integrity_check.h"
 #include "jet/table_scan.h"
 #include "jet/value.h"
 
@@ -29,7 +34,8 @@ int usage() {
       "usage: jetdb info FILE\n"
       "       jetdb tables FILE\n"
       "       jetdb columns FILE TABLE\n"
-      "       jetdb dump [--like-mdb-export] FILE [TABLE]\n",
+      "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
+      "       jetdb check [--strict] FILE\n",
       stderr);
   return 2;
 }
@@ -104,6 +110,20 @@ int dump(jet::Database& db, const char* table, const jet::CsvStyle& style) {
   return 0;
 }
 
+int check(jet::Database& db, bool strict) {
+  jet::CheckReport report = db.withFileName([&] { return jet::checkDatabase(db); });
+  for (const jet::Problem& p : report.problems) {
+    std::printf("%s: %s\n", db.name().c_str(), jet::describeProblem(p).c_str());
+  }
+  std::printf("%s: %zu errors, %zu warnings; checked %llu tables, %llu rows, %llu indexes with %llu entries, "
+              "%llu long values, %llu pages in use\n",
+              db.name().c_str(), report.errors(), report.warnings(), static_cast<unsigned long long>(report.tables),
+              static_cast<unsigned long long>(report.rows), static_cast<unsigned long long>(report.indexes),
+              static_cast<unsigned long long>(report.indexEntries), static_cast<unsigned long long>(report.longValues),
+              static_cast<unsigned long long>(report.pagesInUse));
+  return report.clean(strict) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +131,11 @@ int main(int argc, char** argv) {
   jet::CsvStyle style;
   if (args.size() > 2 && std::strcmp(args[1], "dump") == 0 && std::strcmp(args[2], "--like-mdb-export") == 0) {
     style.mdbExportQuirks = true;
+    args.erase(args.begin() + 2);
+  }
+  bool strict = false;
+  if (args.size() > 2 && std::strcmp(args[1], "check") == 0 && std::strcmp(args[2], "--strict") == 0) {
+    strict = true;
     args.erase(args.begin() + 2);
   }
   argc = static_cast<int>(args.size());
@@ -135,6 +160,10 @@ int main(int argc, char** argv) {
     if (command == "dump" && (argc == 3 || argc == 4)) {
       auto db = jet::Database::open(file);
       return dump(*db, argc == 4 ? argv[3] : nullptr, style);
+    }
+    if (command == "check" && argc == 3) {
+      auto db = jet::Database::open(file);
+      return check(*db, strict);
     }
   } catch (const jet::Error& e) {
     std::fflush(stdout);
