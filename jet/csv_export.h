@@ -18,7 +18,8 @@ struct CsvStyle {
   // Reproduce what mdb-export 1.0 prints where it loses or alters data, so that its output can be compared byte for
   // byte: binary values and text end at their first NUL byte/character, text bytes a Jet 3 code page leaves
   // undefined print as '?', GUIDs print in its 8-4-4-16 grouping, columns of types it does not know print as
-  // nothing, dates before 1899-12-30 print as 01/00/00 00:00:00. Off by default: then values print whole and GUIDs in the usual 8-4-4-4-12 form.
+  // nothing, dates before 1899-12-30 print as 01/00/00 00:00:00. Off by default: then values print whole and GUIDs
+  // in the usual 8-4-4-4-12 form.
   bool mdbExportQuirks = false;
 };
 

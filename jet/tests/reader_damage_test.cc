@@ -106,7 +106,8 @@ TEST(ReaderDamage, MissingAndUnopenableFiles) {
 // A source whose reads fail after a number of them: a disk that goes bad while the file is read.
 class FailingSource : public PageSource {
  public:
-  FailingSource(std::vector<uint8_t> bytes, int goodReads) : inner_("failing.mdb", std::move(bytes)), left_(goodReads) {}
+  FailingSource(std::vector<uint8_t> bytes, int goodReads)
+      : inner_("failing.mdb", std::move(bytes)), left_(goodReads) {}
   const std::string& name() const override { return inner_.name(); }
   uint64_t size() const override { return inner_.size(); }
   void read(uint64_t offset, std::span<uint8_t> out) override {

@@ -29,7 +29,9 @@ std::string run(const std::string& command) {
   return out;
 }
 
-bool haveMdbTools() { return std::system("command -v mdb-export >/dev/null 2>&1 && command -v mdb-tables >/dev/null 2>&1") == 0; }
+bool haveMdbTools() {
+  return std::system("command -v mdb-export >/dev/null 2>&1 && command -v mdb-tables >/dev/null 2>&1") == 0;
+}
 
 std::string shellQuote(const std::string& s) {
   std::string q = "'";
