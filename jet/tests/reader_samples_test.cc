@@ -151,7 +151,13 @@ TEST(ReaderSamples, TableDefinitionsAreConsistent) {
       for (const RealIndexDef& ix : def.realIndexes) {
         for (const auto& k : ix.columns) EXPECT_TRUE(numbers.count(k.column)) << "index on a missing column";
       }
-      for (const LogicalIndexDef& li : def.logicalIndexes) EXPECT_LT(li.realIndex, def.realIndexes.size());
+      for (const LogicalIndexDef& li : def.logicalIndexes) {
+        ASSERT_LT(li.realIndex, def.realIndexes.size());
+        // A primary key's keys are unique.
+        if (li.type == 1) {
+          EXPECT_TRUE(def.realIndexes[li.realIndex].flags & 0x01) << li.name;
+        }
+      }
       for (const LongValueMaps& m : def.longValueMaps) {
         EXPECT_TRUE(numbers.count(m.column));
         // A pointer of 0 means the column has no such map yet.
