@@ -36,6 +36,10 @@ const ColumnDef* TableDef::findColumn(const std::string& name) const {
   return nullptr;
 }
 
+// 255 columns with long names and the largest index set fill a few dozen pages; far more means a damaged chain, and
+// the cap keeps the memory a definition takes bounded.
+constexpr size_t kMaxDefinitionPages = 256;
+
 TableDef readTableDef(PageReader& pages, uint32_t first) {
   const Format& f = pages.format();
   std::vector<uint8_t> raw;
@@ -45,6 +49,10 @@ TableDef readTableDef(PageReader& pages, uint32_t first) {
   while (n != 0) {
     if (!seen.insert(n).second) {
       corrupt("the definition of table " + std::to_string(first) + " loops back to page " + std::to_string(n));
+    }
+    if (chain.size() >= kMaxDefinitionPages) {
+      corrupt("the definition of table " + std::to_string(first) + " runs over more than " +
+              std::to_string(kMaxDefinitionPages) + " pages");
     }
     if (n >= pages.pageCount()) {
       corrupt("the definition of table " + std::to_string(first) + " continues on page " + std::to_string(n) +
