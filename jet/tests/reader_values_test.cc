@@ -166,6 +166,36 @@ std::string dumpAll(Database& db) {
   return out;
 }
 
+// Jet 3 text columns carry their code page: switching the column to 1250 changes how its upper-half bytes read.
+TEST(ReaderValues, Jet3TextFollowsTheColumnCodePage) {
+  JET_REQUIRE_SAMPLES();
+  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet3/testIndexCodesV1997.mdb");
+  auto rowValue = [](Database& db, const std::string& key) {
+    TableDef def = db.tableDef("Table1");
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    RowLayout layout;
+    Value name, data;
+    while (scan.next(rec)) {
+      crackRow(db.format(), def, rec.bytes, layout);
+      decodeValue(db.pages(), def.columns[0], rec.bytes, layout.fields[0], name);
+      decodeValue(db.pages(), def.columns[1], rec.bytes, layout.fields[1], data);
+      if (name.text == key) return data.text;
+    }
+    return std::string("(missing)");
+  };
+  Database western(std::make_unique<MemorySource>("1252", bytes));
+  EXPECT_EQ(rowValue(western, "row232"), "AA\xC3\xA8" "AA");  // 0xE8 in 1252: è
+  TableDef def = western.tableDef("Table1");
+  ASSERT_EQ(def.pages.size(), 1u);
+  const size_t block = size_t{def.page} * kJet3Format.pageSize + def.columns[1].blockOffset + kJet3Format.colCodePage;
+  ASSERT_EQ(bytes[block] | (bytes[block + 1] << 8), 1252);
+  bytes[block] = 1250 & 0xFF;
+  bytes[block + 1] = 1250 >> 8;
+  Database central(std::make_unique<MemorySource>("1250", bytes));
+  EXPECT_EQ(rowValue(central, "row232"), "AA\xC4\x8D" "AA");  // 0xE8 in 1250: č
+}
+
 // A database with an encoding key has every page but the header RC4-encrypted with (key XOR page number).
 TEST(ReaderValues, EncodedDatabasesReadLikePlainOnes) {
   JET_REQUIRE_SAMPLES();
