@@ -11,6 +11,7 @@
 namespace jet {
 
 enum class ErrorCode : int32_t {
+  OutOfMemory = 7,            // "Out of memory"
   FileNotFound = 3024,        // "Could not find file"
   DiskFull = 3026,            // "Not enough space on disk"
   DiskIoRead = 3040,          // "Disk I/O error during read"
@@ -20,6 +21,7 @@ enum class ErrorCode : int32_t {
   InUse = 3196,               // the database is in use by another process
   DatabaseExists = 3204,      // the destination of a compaction already exists
   InvalidArgument = 3001,     // "Invalid argument", e.g. a malformed locale string
+  InvalidPath = 3044,         // "... isn't a valid path": the destination's folder does not exist
   TableNotFound = 3078,       // no table of that name in the database
   UnrecognizedFormat = 3343,  // not a Jet 3 / Jet 4 database
   OpenedExclusively = 3356,   // opened exclusively by another user

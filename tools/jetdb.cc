@@ -13,6 +13,10 @@
 //                             checks page owners, usage maps, rows, long values and every index; prints each problem
 //                             with its table, page and row. Exit status 0 when there is no error (stale counters are
 //                             warnings and do not fail the check unless --strict is given), 1 otherwise
+//   jetdb compact SRC DST [LOCALE]
+//                             writes a compacted copy of SRC to DST (which must not exist), e.g. with LOCALE
+//                             ";LANGID=0x0424;CP=1250;COUNTRY=0". The copy keeps SRC's sort order and code page whatever
+//                             LOCALE asks for (see the README). Prints the sizes; per-table progress on a terminal
 //
 // Exit status: 0 on success, 1 when the engine reports an error (the message names the file and the error number),
 // 2 on a usage error.
@@ -21,6 +25,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "jet/compact.h"
 #include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/integrity_check.h"
@@ -35,7 +42,8 @@ int usage() {
       "       jetdb tables FILE\n"
       "       jetdb columns FILE TABLE\n"
       "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
-      "       jetdb check [--strict] FILE\n",
+      "       jetdb check [--strict] FILE\n"
+      "       jetdb compact SRC DST [LOCALE]\n",
       stderr);
   return 2;
 }
@@ -124,6 +132,36 @@ int check(jet::Database& db, bool strict) {
   return report.clean(strict) ? 0 : 1;
 }
 
+int compact(const char* source, const char* destination, const char* locale) {
+  jet::CompactOptions options;
+  const bool terminal = ::isatty(STDERR_FILENO) != 0;
+  if (terminal) {
+    options.progress = [](const std::string& table, size_t position, size_t count) {
+      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", position + 1, count, table.c_str());
+    };
+  }
+  jet::CompactReport r;
+  try {
+    r = jet::compactDatabase(source, destination, locale != nullptr ? locale : "", options);
+  } catch (...) {
+    if (terminal) std::fputs("\r\033[K", stderr);
+    throw;
+  }
+  if (terminal) std::fputs("\r\033[K", stderr);
+  std::printf("%s -> %s: %u pages -> %u pages; %zu tables, %llu rows, %llu long values, %llu index entries\n", source,
+              destination, r.sourcePages, r.destinationPages, r.tables, static_cast<unsigned long long>(r.rows),
+              static_cast<unsigned long long>(r.longValues), static_cast<unsigned long long>(r.indexEntries));
+  if (r.droppedRows > 0) {
+    std::printf("left out %llu permission or navigation rows of tables that no longer exist\n",
+                static_cast<unsigned long long>(r.droppedRows));
+  }
+  if (r.requestedSortOrder != 0 && r.requestedSortOrder != r.sortOrder) {
+    std::printf("sort order 0x%04X kept (0x%04X was asked for; text keys for another order cannot be computed)\n",
+                r.sortOrder, r.requestedSortOrder);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,6 +198,9 @@ int main(int argc, char** argv) {
     if (command == "dump" && (argc == 3 || argc == 4)) {
       auto db = jet::Database::open(file);
       return dump(*db, argc == 4 ? argv[3] : nullptr, style);
+    }
+    if (command == "compact" && (argc == 4 || argc == 5)) {
+      return compact(file, argv[3], argc == 5 ? argv[4] : nullptr);
     }
     if (command == "check" && argc == 3) {
       auto db = jet::Database::open(file);

@@ -1,0 +1,155 @@
+#include "jet/compact.h"
+
+#include <algorithm>
+#include <new>
+
+#include "jet/catalog.h"
+#include "jet/compact_index.h"
+#include "jet/compact_locale.h"
+#include "jet/compact_lock.h"
+#include "jet/compact_output.h"
+#include "jet/compact_plan.h"
+#include "jet/compact_rows.h"
+#include "jet/compact_tdef.h"
+#include "jet/compact_verify.h"
+#include "jet/page_reader.h"
+#include "jet/page_source.h"
+#include "jet/usage_map_builder.h"
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kFreeMapPage = 1;
+
+// Page 1: the map of free pages. The destination has none, but the map also covers the pages past the end of the
+// file. A large file needs 0x05 bitmap pages, which are themselves part of the file: they are taken from the end,
+// and as the map may need fewer than first reserved, the count is settled by shrinking until it is stable.
+void writeFreeMap(const Format& f, PageAllocator& allocator, PageWriter& writer) {
+  const uint32_t count = allocator.next();
+  std::vector<uint32_t> reserved;
+  EncodedUsageMap map;
+  for (;;) {
+    size_t used = 0;
+    bool short_ = false;
+    uint32_t total = count + static_cast<uint32_t>(reserved.size());
+    map = encodeFreePageMap(f, {}, total, [&]() -> uint32_t {
+      if (used < reserved.size()) return reserved[used++];
+      short_ = true;
+      return reserved.empty() ? total : reserved.back();  // placeholder; the map is encoded again
+    });
+    if (short_) {
+      reserved.push_back(allocator.allocate());
+      continue;
+    }
+    if (used == reserved.size()) break;
+    fail(ErrorCode::InvalidArgument, "the free-page map needs fewer bitmap pages than reserved");
+  }
+  for (auto& [number, bytes] : map.bitmapPages) writer.write(number, std::move(bytes));
+  writer.write(kFreeMapPage, buildFreeMapPage(f, map.row));
+}
+
+// The table's free-space map lists the pages new rows may go to: only the last page of each kind can have room.
+std::vector<uint32_t> lastOf(const std::vector<uint32_t>& pages) {
+  if (pages.empty()) return {};
+  return {pages.back()};
+}
+
+CompactReport writeDestination(PageReader& source, const CompactPlan& plan, PageSink& sink,
+                               const CompactOptions& options) {
+  const Format& f = source.format();
+  CompactReport report;
+  PageWriter writer(sink, f, source.header().encodingKey);
+  PageAllocator allocator(plan.firstDataPage);
+  UsageMapStore maps(f, allocator, writer);
+
+  PageHandle header = source.page(0);
+  writer.write(0, *header);
+
+  for (size_t i = 0; i < plan.tables.size(); ++i) {
+    const TablePlan& t = plan.tables[i];
+    if (options.progress) options.progress(t.name, i, plan.tables.size());
+    CopiedTable copied = copyTableRows(source, plan, t, allocator, writer);
+    DefinitionPatch patch;
+    patch.rowCount = static_cast<uint32_t>(copied.rows.size());
+    for (size_t k = 0; k < t.def.realIndexes.size(); ++k) {
+      RebuiltIndex ix = rebuildIndex(source, plan, t, copied, k, allocator, writer);
+      report.indexEntries += ix.entries;
+      DefinitionPatch::Index p;
+      p.rootPage = ix.rootPage;
+      p.keyCount = static_cast<uint32_t>(ix.distinctKeys);
+      if (!t.def.realIndexes[k].usageMap.at.isNull()) p.map = maps.add(ix.pages);
+      patch.indexes.push_back(p);
+    }
+    if (!t.def.ownedPages.at.isNull()) patch.ownedMap = maps.add(copied.dataPages);
+    if (!t.def.freeSpacePages.at.isNull()) patch.freeMap = maps.add(lastOf(copied.dataPages));
+    for (size_t k = 0; k < t.def.longValueMaps.size(); ++k) {
+      const LongValueMaps& m = t.def.longValueMaps[k];
+      DefinitionPatch::LongValue lv;
+      if (!m.owned.at.isNull()) lv.owned = maps.add(copied.longValuePages[k]);
+      if (!m.free.at.isNull()) lv.free = maps.add(lastOf(copied.longValuePages[k]));
+      patch.longValues.push_back(lv);
+    }
+    writeDefinition(f, t, patchDefinition(f, plan, t, patch), writer);
+    report.rows += copied.rows.size();
+    report.droppedRows += copied.dropped.size();
+    report.longValues += copied.longValues;
+  }
+  maps.finish();
+  writeFreeMap(f, allocator, writer);
+  report.destinationPages = allocator.next();
+  report.tables = plan.tables.size();
+  return report;
+}
+
+}  // namespace
+
+CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
+                              const CompactOptions& options) {
+  CompactLocale requested = parseCompactLocale(locale);
+  std::unique_ptr<SourceLock> lock = SourceLock::acquire(sourcePath);
+  PageReader source(openFileSource(sourcePath), options.cachePages);
+  if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
+  CompactPlan plan;
+  try {
+    Catalog catalog = readCatalog(source);
+    plan = planCompaction(source, catalog);
+  } catch (const Error& e) {
+    fail(e.code(), sourcePath + ": " + e.what());
+  }
+
+  std::unique_ptr<PageSink> sink = createDestinationFile(destination);
+  if (options.wrapSink) sink = options.wrapSink(std::move(sink));
+  try {
+    CompactReport report = writeDestination(source, plan, *sink, options);
+    sink->finish();
+    if (options.verify) {
+      PageReader written(openFileSource(destination), options.cachePages);
+      if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
+        corrupt("the compacted database does not have the size it was written with");
+      }
+      PageHandle a = source.page(0);
+      PageHandle b = written.page(0);
+      if (*a != *b) corrupt("the compacted database's header page differs from the source's");
+      readCatalog(written);
+      verifyCompaction(source, written, plan);
+    }
+    report.sourcePages = source.pageCount();
+    report.requestedSortOrder = requested.langId.value_or(0);
+    report.sortOrder = source.header().sortOrder;
+    return report;
+  } catch (const Error& e) {
+    sink->discard();
+    if (e.code() == ErrorCode::Corrupt || e.code() == ErrorCode::DiskIoRead) {
+      fail(e.code(), sourcePath + ": " + e.what());
+    }
+    throw;
+  } catch (const std::bad_alloc&) {
+    sink->discard();
+    fail(ErrorCode::OutOfMemory, sourcePath + ": out of memory");
+  } catch (...) {
+    sink->discard();
+    throw;
+  }
+}
+
+}  // namespace jet
