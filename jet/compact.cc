@@ -12,6 +12,8 @@
 #include "jet/compact_rows.h"
 #include "jet/compact_tdef.h"
 #include "jet/compact_verify.h"
+#include "jet/database.h"
+#include "jet/integrity_check.h"
 #include "jet/page_reader.h"
 #include "jet/page_source.h"
 #include "jet/usage_map_builder.h"
@@ -101,6 +103,14 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   return report;
 }
 
+// The destination must pass the full integrity check without even a warning: its counters are all fresh.
+void checkWritten(const std::string& destination, size_t cachePages) {
+  Database written(openFileSource(destination), cachePages);
+  CheckReport check = checkDatabase(written);
+  if (check.clean(true)) return;
+  for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
+}
+
 }  // namespace
 
 CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
@@ -132,6 +142,7 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       if (*a != *b) corrupt("the compacted database's header page differs from the source's");
       readCatalog(written);
       verifyCompaction(source, written, plan);
+      checkWritten(destination, options.cachePages);
     }
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);

@@ -1,0 +1,139 @@
+// Compaction of every sample database: the result passes the integrity check, holds the same rows as its source
+// (by our reader and by mdb-export), is smaller, compacts again to the same bytes, and the source is untouched.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <span>
+
+#include "compact_test_support.h"
+#include "jet/compact.h"
+#include "jet/header.h"
+#include "jet/integrity_check.h"
+#include "jet/rc4.h"
+#include "reader_test_support.h"
+
+namespace jet {
+namespace {
+
+using namespace reader_testing;
+using namespace compact_testing;
+namespace fs = std::filesystem;
+
+constexpr const char* kSlovenian = ";LANGID=0x0424;CP=1250;COUNTRY=0";
+
+bool haveMdbExport() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+TEST(CompactSamples, EverySampleCompactsToAnEquivalentSmallerFile) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  for (const fs::path& sample : allSamples()) {
+    SCOPED_TRACE(sample.filename().string());
+    const std::string before = fileDigest(sample);
+    const fs::path once = tmp.path() / ("1-" + sample.filename().string());
+    const fs::path twice = tmp.path() / ("2-" + sample.filename().string());
+
+    CompactReport report = compactDatabase(sample, once, kSlovenian);
+    EXPECT_EQ(fileDigest(sample), before) << "the source changed";
+    EXPECT_LT(fs::file_size(once), fs::file_size(sample));
+    EXPECT_EQ(report.sortOrder, 0x0409);
+    EXPECT_EQ(report.requestedSortOrder, 0x0424);
+
+    auto source = Database::open(sample);
+    auto result = Database::open(once);
+    CheckReport check = checkDatabase(*result);
+    EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
+    EXPECT_EQ(dumpTables(*result, false), dumpTables(*source, false));
+    EXPECT_EQ(result->header().sortOrder, source->header().sortOrder);
+    EXPECT_EQ(result->header().codePage, source->header().codePage);
+    EXPECT_EQ(result->header().hasPassword, source->header().hasPassword);
+    EXPECT_EQ(result->header().unmasked, source->header().unmasked);
+
+    compactDatabase(once, twice, "");
+    EXPECT_EQ(fileDigest(twice), fileDigest(once)) << "compacting the result again changed it";
+  }
+}
+
+// mdb-export reads rows through the usage maps in page order, as the compacted file stores them; in the source it
+// meets overflow rows where they are stored rather than at their home slot, so the source side is our own reader
+// in mdb-export's style.
+TEST(CompactSamples, MdbExportReadsTheSameRows) {
+  JET_REQUIRE_SAMPLES();
+  if (!haveMdbExport()) GTEST_SKIP() << "mdb-export (mdbtools) is not installed";
+  TempDir tmp;
+  CsvStyle style;
+  style.mdbExportQuirks = true;
+  for (const fs::path& sample : allSamples()) {
+    SCOPED_TRACE(sample.filename().string());
+    const fs::path out = tmp.path() / sample.filename();
+    compactDatabase(sample, out, kSlovenian);
+    auto source = Database::open(sample);
+    // In catalog row order, which differs where the source has overflow rows: compared as sets.
+    EXPECT_EQ(runCommand("mdb-tables -1 " + quoted(out) + " | sort"), runCommand("mdb-tables -1 " + quoted(sample) + " | sort"));
+    for (const CatalogEntry* e : source->catalog().tables(false)) {
+      EXPECT_EQ(runCommand("mdb-export " + quoted(out) + " " + quoted(e->name)), dumpTable(*source, e->name, style))
+          << e->name;
+    }
+  }
+}
+
+// Definitions are renumbered densely from page 2, and every table Id follows: the catalog's own, the permissions'
+// and the navigation pane's.
+TEST(CompactSamples, TableIdsFollowTheirDefinitions) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  const fs::path out = tmp.path() / "ids.mdb";
+  compactDatabase(samplesDir() / "jet4/testV2003.mdb", out, "");
+  auto db = Database::open(out);
+  std::vector<uint32_t> pages;
+  for (const CatalogEntry* e : db->catalog().tables(true)) {
+    TableDef def = db->tableDefAt(e->tablePage());  // throws unless the Id leads to the table's definition
+    EXPECT_EQ(def.page, static_cast<uint32_t>(e->id));
+    pages.push_back(def.page);
+  }
+  std::sort(pages.begin(), pages.end());
+  EXPECT_EQ(pages.front(), 2u);
+  EXPECT_LT(pages.back(), 2u + 2u * pages.size());  // dense: Table2's definition takes two pages
+  // Every Id that names a table in the permission and navigation tables names a live one, and Table3 (page 736 in
+  // the source) is found under its new Id.
+  const std::string nav = dumpTable(*db, "MSysNavPaneObjectIDs");
+  const uint32_t table3 = static_cast<uint32_t>(db->catalog().findTable("Table3")->id);
+  EXPECT_LT(table3, 100u);
+  EXPECT_NE(nav.find(std::to_string(table3) + ",\"Table3\""), std::string::npos) << nav;
+  EXPECT_EQ(nav.find("736,"), std::string::npos);
+}
+
+// A database with an encoding key is written with the same key, each page encrypted for its new number.
+TEST(CompactSamples, EncodedDatabasesStayEncoded) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  for (const char* name : {"jet3/testV1997.mdb", "jet4/testV2003.mdb"}) {
+    std::vector<uint8_t> coded = readFile(samplesDir() / name);
+    const Format& f = coded[0x14] == 0 ? kJet3Format : kJet4Format;
+    const uint32_t key = 0x5A3C9617;
+    std::span<uint8_t> header(coded.data(), f.pageSize);
+    unmaskHeader(header, f);
+    for (size_t k = 0; k < 4; ++k) header[f.encodingKeyOffset + k] = static_cast<uint8_t>(key >> (8 * k));
+    unmaskHeader(header, f);
+    for (uint32_t n = 1; n < coded.size() / f.pageSize; ++n) {
+      cryptPage(std::span<uint8_t>(coded.data() + size_t{n} * f.pageSize, f.pageSize), key, n);
+    }
+    const fs::path in = tmp.path() / "coded.mdb";
+    const fs::path out = tmp.path() / "coded-compact.mdb";
+    fs::remove(in);
+    fs::remove(out);
+    writeFile(in, coded);
+    compactDatabase(in, out, "");
+    auto plain = Database::open(samplesDir() / name);
+    auto result = Database::open(out);
+    EXPECT_EQ(result->header().encodingKey, key);
+    EXPECT_EQ(dumpTables(*result, false), dumpTables(*plain, false)) << name;
+    // Page 2 as stored is not a readable definition page: it is encrypted.
+    std::vector<uint8_t> stored = readFile(out);
+    EXPECT_NE(stored[size_t{2} * f.pageSize], static_cast<uint8_t>(PageType::TableDef));
+  }
+}
+
+}  // namespace
+}  // namespace jet
