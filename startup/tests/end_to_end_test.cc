@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/database.h"
+#include "jet/integrity_check.h"
 #include "platform/testing/test_database_engine.h"
 
 extern char** environ;
@@ -167,9 +169,9 @@ TEST_F(EndToEnd, ANameWithAFolderPartIsBackedUpIntoTheSameFolderInsideVarkop) {
   EXPECT_FALSE(fs::exists(app_ / "sub" / "data.mdb"));
 }
 
-TEST_F(EndToEnd, TheShippedExecutableReportsThatNoEngineCanBeCreated) {
+TEST_F(EndToEnd, AnExecutableWithoutAnEngineReportsThatNoEngineCanBeCreated) {
   writeFile(app_ / "data.mdb", original);
-  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  const Result result = run(JETCOMPACT_NOENGINE_EXECUTABLE, {"data.mdb"});
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.errorOutput, "Napaka: Napaka 429 pri stiskanju baze!\n");
   EXPECT_EQ(readFile(app_ / "data.mdb"), original);
@@ -209,6 +211,64 @@ TEST_F(EndToEnd, ADatabaseLockedByAnotherProcessIsReportedInUseAndKept) {
   EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
   EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
   EXPECT_TRUE(fs::exists(app_ / "DATA.MDN"));  // the compacted file stays under the temporary name
+}
+
+// The shipped executable with the real engine, on a copy of a real database.
+fs::path sampleDatabase(const char* name) {
+  const char* folder = std::getenv("JET_SAMPLES");
+  if (folder == nullptr || !fs::exists(fs::path(folder) / name)) return {};
+  return fs::path(folder) / name;
+}
+
+TEST_F(EndToEnd, TheShippedExecutableCompactsARealDatabaseInPlace) {
+  const fs::path sample = sampleDatabase("jet4/testV2003.mdb");
+  if (sample.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or lacks jet4/testV2003.mdb";
+  const std::string before = readFile(sample);
+  fs::copy_file(sample, app_ / "data.mdb");
+  fs::permissions(app_ / "data.mdb", fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));  // no DATA.MDN left
+  EXPECT_EQ(readFile(app_ / "VARKOP" / "DATA.MDB"), before);
+  EXPECT_LT(fs::file_size(app_ / "DATA.MDB"), before.size());
+  auto compacted = jet::Database::open((app_ / "DATA.MDB").string());
+  EXPECT_TRUE(jet::checkDatabase(*compacted).clean(true));
+  auto source = jet::Database::open(sample.string());
+  EXPECT_EQ(compacted->catalog().tables(false).size(), source->catalog().tables(false).size());
+}
+
+TEST_F(EndToEnd, TheRealEngineReportsInUseAndForeignFilesAndKeepsEverything) {
+  // Not a database: reported with the engine's number, nothing deleted, no temporary file.
+  writeFile(app_ / "DATA.MDB", original);
+  Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Napaka 3343 pri stiskanju baze!\n");
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
+
+  const fs::path sample = sampleDatabase("jet3/testV1997.mdb");
+  if (sample.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or lacks jet3/testV1997.mdb";
+  fs::remove(app_ / "DATA.MDB");
+  fs::copy_file(sample, app_ / "DATA.MDB");
+  fs::permissions(app_ / "DATA.MDB", fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+  const std::string before = readFile(app_ / "DATA.MDB");
+  // Another program has it open (Jet, also under Wine, holds record locks far past the data).
+  const int holder = ::open((app_ / "DATA.MDB").c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0x10000000;
+  lock.l_len = 1;
+  ASSERT_EQ(::fcntl(holder, F_SETLK, &lock), 0);
+  result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  ::close(holder);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), before);
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
 }
 
 }  // namespace

@@ -1,0 +1,44 @@
+// The engine factory of the shipped utility: the project's own Jet engine (jet/compact.h). Names are resolved through
+// the utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
+// numbered errors reach the utility with their numbers unchanged.
+
+#include <new>
+
+#include "jet/compact.h"
+#include "platform/database_engine.h"
+#include "platform/error_numbers.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+class JetDatabaseEngine final : public DatabaseEngine {
+ public:
+  explicit JetDatabaseEngine(FileSystem& files) : files_(files) {}
+
+  void compactDatabase(const std::u16string& source, const std::u16string& destination,
+                       const std::u16string& locale) override {
+    const std::string from = files_.systemPath(source).string();
+    const std::string to = files_.systemPath(destination).string();
+    try {
+      jet::compactDatabase(from, to, toUtf8(locale));
+    } catch (const jet::Error& e) {
+      throw RuntimeError(e.number(), e.what());
+    } catch (const std::bad_alloc&) {
+      throw RuntimeError(error::outOfMemory);
+    }
+  }
+
+ private:
+  FileSystem& files_;
+};
+
+}  // namespace
+
+std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem& files) {
+  return std::make_unique<JetDatabaseEngine>(files);
+}
+
+}  // namespace platform
