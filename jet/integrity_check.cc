@@ -78,6 +78,11 @@ std::string pageTypeName(uint8_t type) {
   }
 }
 
+// Damage is reported and the check goes on; any other failure (a read error, say) ends the check with its own number.
+void onlyCorruption(const Error& e) {
+  if (e.code() != ErrorCode::Corrupt) throw e;
+}
+
 class Checker {
  public:
   Checker(Database& db, const CheckOptions& options)
@@ -107,6 +112,7 @@ class Checker {
       try {
         checkTable(name, page);
       } catch (const Error& e) {
+        onlyCorruption(e);
         // Anything a table's own checks did not catch (a read error, say) still belongs to that table.
         add(Severity::Error, name, page, -1, e.what());
       }
@@ -177,6 +183,7 @@ class Checker {
       });
       freeMapRead_ = true;
     } catch (const Error& e) {
+      onlyCorruption(e);
       add(Severity::Error, "", 1, 0, std::string("the free-page map: ") + e.what());
     }
   }
@@ -198,6 +205,7 @@ class Checker {
       out = mappedPages(pages_, map);
       return true;
     } catch (const Error& e) {
+      onlyCorruption(e);
       add(Severity::Error, table, tdef, -1, "the " + what + " cannot be read: " + e.what());
       return false;
     }
@@ -238,6 +246,7 @@ class Checker {
     try {
       def = readTableDef(pages_, tdef);
     } catch (const Error& e) {
+      onlyCorruption(e);
       add(Severity::Error, name, tdef, -1, std::string("the table definition cannot be read: ") + e.what());
       return;
     }
@@ -332,6 +341,7 @@ class Checker {
       try {
         count = dataPageRowCount(f_, b);
       } catch (const Error& e) {
+        onlyCorruption(e);
         add(Severity::Error, name, page, -1, e.what());
         continue;
       }
@@ -364,6 +374,7 @@ class Checker {
             if (nulls == keyColumns[k].size()) keyBits[k] |= kKeyAllNull;
           }
         } catch (const Error& e) {
+          onlyCorruption(e);
           add(Severity::Error, name, page, r, e.what());
           unreadable = kRowUnreadable;
         }
@@ -514,6 +525,7 @@ class Checker {
         previousRow = e.row.raw();
       }
     } catch (const Error& e) {
+      onlyCorruption(e);
       add(Severity::Error, name, ix.rootPage, -1, label + " cannot be walked: " + e.what());
       return;
     }

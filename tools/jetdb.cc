@@ -18,6 +18,11 @@
 //                             ";LANGID=0x0424;CP=1250;COUNTRY=0". The copy keeps SRC's sort order and code page whatever
 //                             LOCALE asks for (see the README). Prints the sizes; per-table progress on a terminal
 //
+//   jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]
+//                             writes a new Jet 4 database of an article and stock application (N articles, 3N stock
+//                             movements), the same bytes for the same seed; with --bloat that share of rows deleted and
+//                             work tables filled and dropped
+//
 // Exit status: 0 on success, 1 when the engine reports an error (the message names the file and the error number),
 // 2 on a usage error.
 #include <cstdio>
@@ -28,6 +33,7 @@
 #include <unistd.h>
 
 #include "jet/compact.h"
+#include "jet/create/gen_command.h"
 #include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/integrity_check.h"
@@ -43,7 +49,8 @@ int usage() {
       "       jetdb columns FILE TABLE\n"
       "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
       "       jetdb check [--strict] FILE\n"
-      "       jetdb compact SRC DST [LOCALE]\n",
+      "       jetdb compact SRC DST [LOCALE]\n"
+      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n",
       stderr);
   return 2;
 }
@@ -129,6 +136,11 @@ int check(jet::Database& db, bool strict) {
               static_cast<unsigned long long>(report.rows), static_cast<unsigned long long>(report.indexes),
               static_cast<unsigned long long>(report.indexEntries), static_cast<unsigned long long>(report.longValues),
               static_cast<unsigned long long>(report.pagesInUse));
+  if (report.errors() > 0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "jetdb: %s: the database is damaged: %zu problems found (error %d)\n", db.name().c_str(),
+                 report.errors(), static_cast<int>(jet::ErrorCode::Corrupt));
+  }
   return report.clean(strict) ? 0 : 1;
 }
 
@@ -202,6 +214,7 @@ int main(int argc, char** argv) {
     if (command == "compact" && (argc == 4 || argc == 5)) {
       return compact(file, argv[3], argc == 5 ? argv[4] : nullptr);
     }
+    if (command == "gen") return jet::create::runGenCommand(argc - 2, argv + 2);
     if (command == "check" && argc == 3) {
       auto db = jet::Database::open(file);
       return check(*db, strict);

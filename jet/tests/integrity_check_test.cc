@@ -301,6 +301,37 @@ INSTANTIATE_TEST_SUITE_P(Samples, IntegrityCheckBothVersions,
                            return std::string(p.param).find("jet3") == 0 ? "Jet3" : "Jet4";
                          });
 
+// A disk that fails once the file is open: the check ends with the read error's own number instead of reporting
+// the tables it could not read as damaged.
+class FailingSource : public PageSource {
+ public:
+  explicit FailingSource(std::vector<uint8_t> bytes) : inner_("failing.mdb", std::move(bytes)) {}
+  const std::string& name() const override { return inner_.name(); }
+  uint64_t size() const override { return inner_.size(); }
+  void read(uint64_t offset, std::span<uint8_t> out) override {
+    if (failing) fail(ErrorCode::DiskIoRead, "failing.mdb: disk I/O error during read");
+    inner_.read(offset, out);
+  }
+  bool failing = false;
+
+ private:
+  MemorySource inner_;
+};
+
+TEST(IntegrityCheck, ReadErrorsEndTheCheckWithTheirNumber) {
+  JET_REQUIRE_SAMPLES();
+  auto source = std::make_unique<FailingSource>(sample("jet3/testV1997.mdb"));
+  FailingSource* disk = source.get();
+  Database db(std::move(source), 8);
+  disk->failing = true;
+  try {
+    checkDatabase(db);
+    FAIL() << "the check read nothing";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3040) << e.what();
+  }
+}
+
 // `jetdb check` itself: exit statuses and numbered errors for files that cannot be checked at all.
 int runJetdb(const std::string& args, std::string& output) {
   TempDir dir;
@@ -348,6 +379,7 @@ TEST(JetdbCheck, ExitStatusesAndNumberedErrors) {
   writeFile(broken, damaged);
   EXPECT_EQ(runJetdb(broken.string(), out), 1) << out;
   EXPECT_NE(out.find("error: table MSysObjects"), std::string::npos) << out;
+  EXPECT_NE(out.find("damaged: 1 problems found (error 3049)"), std::string::npos) << out;
 }
 
 }  // namespace
