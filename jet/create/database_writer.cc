@@ -1,0 +1,219 @@
+#include "jet/create/database_writer.h"
+
+#include <algorithm>
+
+#include "jet/create/index_keys.h"
+#include "jet/create/system_tables.h"
+#include "jet/errors.h"
+#include "jet/usage_map_builder.h"
+
+namespace jet::create {
+namespace {
+
+constexpr int32_t kRootContainer = 0x0F000000;
+constexpr int32_t kTablesContainer = 0x0F000001;
+constexpr int32_t kDatabasesContainer = 0x0F000002;
+constexpr int32_t kRelationshipsContainer = 0x0F000003;
+constexpr int32_t kDatabaseObject = 0x10000000;
+constexpr int32_t kFirstAccessContainer = static_cast<int32_t>(0x80000000u);
+constexpr int16_t kTypeTable = 1;
+constexpr int16_t kTypeDatabase = 2;
+constexpr int16_t kTypeContainer = 3;
+constexpr int32_t kFlagsSystemObject = static_cast<int32_t>(0x80000000u);
+// Access rights masks as Jet grants them to the creator: everything, and read-only design for other users.
+constexpr int32_t kRightsAll = 0x000FFFFF;
+constexpr int32_t kRightsReadDesign = 0x00060000;
+// Security ids of the default "Admin" user and "Users" group as Jet stores them.
+const std::vector<uint8_t> kAdminSid = {0xA6, 0x33};
+const std::vector<uint8_t> kUsersSid = {0xA7, 0x33};
+
+// Every catalog row carries the same creation and update date: the moment the object was made.
+struct CatalogRow {
+  int32_t id = 0;
+  int32_t parentId = 0;
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  double date = 0;
+  bool deleted = false;
+};
+
+}  // namespace
+
+DatabaseWriter::DatabaseWriter(const std::string& path, const HeaderSettings& header)
+    : file_(path, kJet4Format.pageSize), header_(header) {
+  file_.allocate();  // page 0
+  file_.allocate();  // page 1
+  for (TableSchema schema : {msysObjectsSchema(), msysAcesSchema(), msysQueriesSchema(), msysRelationshipsSchema()}) {
+    uint32_t page = file_.allocate();  // 2, 3, 4, 5
+    system_.push_back(Entry{std::make_unique<TableWriter>(file_, std::move(schema), page), header.creationDate, false});
+  }
+}
+
+TableWriter& DatabaseWriter::createTable(TableSchema schema) {
+  uint32_t page = file_.allocate();
+  // Tables are made a few seconds apart after the database itself.
+  double created = header_.creationDate + static_cast<double>(user_.size() + 1) * 5.0 / 86400.0;
+  user_.push_back(Entry{std::make_unique<TableWriter>(file_, std::move(schema), page), created, false});
+  return *user_.back().writer;
+}
+
+void DatabaseWriter::dropTable(TableWriter& table) {
+  for (Entry& e : user_) {
+    if (e.writer.get() != &table) continue;
+    if (e.dropped) return;
+    e.dropped = true;
+    table.finishRows();
+    std::vector<uint32_t> pages = table.allPages();
+    freePages_.insert(freePages_.end(), pages.begin(), pages.end());
+    return;
+  }
+  fail(ErrorCode::InvalidArgument, "dropTable: the table does not belong to this database");
+}
+
+void DatabaseWriter::writeCatalog() {
+  std::vector<CatalogRow> rows;
+  const double d = header_.creationDate;
+  rows.push_back({kTablesContainer, kRootContainer, "Tables", kTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back({kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back(
+      {kRelationshipsContainer, kRootContainer, "Relationships", kTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back({kDatabaseObject, kDatabasesContainer, "MSysDb", kTypeDatabase, kFlagsSystemObject, d, false});
+  for (const Entry& e : system_) {
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kTypeTable,
+                    kFlagsSystemObject, d, false});
+  }
+  const char* accessContainers[] = {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"};
+  int32_t n = 0;
+  for (const char* name : accessContainers) {
+    rows.push_back({kFirstAccessContainer + n++, kRootContainer, name, kTypeContainer, 0, d, false});
+  }
+  for (const Entry& e : user_) {
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kTypeTable,
+                    0, e.created, e.dropped});
+  }
+
+  TableWriter& objects = *system_[0].writer;
+  std::vector<IndexEntry> byId;
+  std::vector<IndexEntry> byParentName;
+  for (const CatalogRow& r : rows) {
+    std::vector<FieldValue> f(kObjColumnCount);
+    std::u16string name = utf8ToUtf16(r.name);
+    f[kObjId] = longField(r.id);
+    f[kObjParentId] = longField(r.parentId);
+    f[kObjName] = textField(name, false);
+    f[kObjType] = integerField(r.type);
+    f[kObjDateCreate] = dateField(r.date);
+    f[kObjDateUpdate] = dateField(r.date);
+    f[kObjOwner] = bytesField(kAdminSid);
+    f[kObjFlags] = longField(r.flags);
+    RowPointer at = objects.addRow(std::move(f), r.deleted);
+    if (r.deleted) continue;
+    std::vector<uint8_t> key;
+    appendLongKey(r.id, key);
+    byId.push_back(makeLeafEntry(key, at));
+    key.clear();
+    appendLongKey(r.parentId, key);
+    if (!appendGeneralLegacyTextKey(name, key)) {
+      fail(ErrorCode::InvalidArgument, "object name " + r.name + " has characters without an index key");
+    }
+    byParentName.push_back(makeLeafEntry(key, at));
+  }
+  objects.writeIndex(0, std::move(byId));
+  objects.writeIndex(1, std::move(byParentName));
+
+  // Access rights: the creator may do everything with each object, other users may read its design.
+  TableWriter& aces = *system_[1].writer;
+  std::vector<IndexEntry> byObject;
+  for (const CatalogRow& r : rows) {
+    if (r.type == kTypeDatabase) continue;
+    for (int k = 0; k < 2; ++k) {
+      std::vector<FieldValue> f(4);
+      f[0] = longField(r.id);
+      f[1] = bytesField(k == 0 ? kAdminSid : kUsersSid);
+      f[2] = longField(k == 0 ? kRightsAll : kRightsReadDesign);
+      f[3] = booleanField(r.type == kTypeContainer && k == 0);
+      RowPointer at = aces.addRow(std::move(f), r.deleted);
+      if (r.deleted) continue;
+      std::vector<uint8_t> key;
+      appendLongKey(r.id, key);
+      byObject.push_back(makeLeafEntry(key, at));
+    }
+  }
+  aces.writeIndex(0, std::move(byObject));
+
+  // No saved queries and no relationships: their indexes are empty.
+  system_[2].writer->writeIndex(0, std::vector<IndexEntry>{});
+  for (size_t k = 0; k < 3; ++k) system_[3].writer->writeIndex(k, std::vector<IndexEntry>{});
+}
+
+void DatabaseWriter::finish() {
+  writeCatalog();
+  const Format& f = kJet4Format;
+
+  // Usage maps of every table still in the catalog, as rows on pages owned by no table.
+  std::vector<Entry*> live;
+  for (Entry& e : system_) live.push_back(&e);
+  for (Entry& e : user_) {
+    if (!e.dropped) live.push_back(&e);
+  }
+  std::vector<std::vector<uint8_t>> mapRows;
+  std::vector<size_t> firstMapRow;
+  for (Entry* e : live) {
+    e->writer->finishRows();
+    firstMapRow.push_back(mapRows.size());
+    for (std::vector<uint32_t>& set : e->writer->usageMapPageSets()) {
+      EncodedUsageMap map = encodeUsageMap(f, std::move(set), [this] { return file_.allocate(); });
+      for (auto& [page, bytes] : map.bitmapPages) file_.write(page, bytes);
+      mapRows.push_back(std::move(map.row));
+    }
+  }
+  std::vector<RowPointer> mapPlaces;
+  {
+    std::vector<RowPlacement> placements;
+    std::vector<std::vector<uint8_t>> pages = packDataPages(f, 0, mapRows, placements);
+    std::vector<uint32_t> numbers;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      numbers.push_back(file_.allocate());
+      file_.write(numbers.back(), pages[i]);
+    }
+    for (const RowPlacement& p : placements) mapPlaces.push_back(RowPointer{numbers[p.pageIndex], p.row});
+  }
+  for (size_t i = 0; i < live.size(); ++i) {
+    size_t count = live[i]->writer->usageMapPageSets().size();
+    std::vector<RowPointer> places(mapPlaces.begin() + static_cast<std::ptrdiff_t>(firstMapRow[i]),
+                                   mapPlaces.begin() + static_cast<std::ptrdiff_t>(firstMapRow[i] + count));
+    file_.write(live[i]->writer->tdefPage(), live[i]->writer->encodeDefinition(places));
+  }
+  // A dropped table's definition stays on its (now free) page as it last was, its maps gone with it.
+  for (Entry& e : user_) {
+    if (!e.dropped) continue;
+    std::vector<RowPointer> none(e.writer->usageMapPageSets().size());
+    file_.write(e.writer->tdefPage(), e.writer->encodeDefinition(none));
+  }
+
+  // Page 1: the free pages. Bitmap pages of a large file's map are taken from the end of the file before the map is
+  // made, so that the map itself counts them as used.
+  std::sort(freePages_.begin(), freePages_.end());
+  uint32_t reserved = 0;
+  for (;;) {
+    uint32_t total = file_.pageCount() + reserved;
+    EncodedUsageMap probe = encodeFreePageMap(f, freePages_, total, [] { return 0u; });
+    auto needed = static_cast<uint32_t>(probe.bitmapPages.size());
+    if (needed <= reserved) break;
+    reserved = needed;
+  }
+  uint32_t nextReserved = file_.allocateRun(reserved);
+  const uint32_t reservedEnd = nextReserved + reserved;
+  EncodedUsageMap freeMap = encodeFreePageMap(f, freePages_, file_.pageCount(), [&] {
+    if (nextReserved >= reservedEnd) fail(ErrorCode::InvalidArgument, "free-page map: too few bitmap pages");
+    return nextReserved++;
+  });
+  for (auto& [page, bytes] : freeMap.bitmapPages) file_.write(page, bytes);
+  // Reserved pages the map did not need stay zeroed and unused (only when the map shrank between the two passes).
+  file_.write(1, buildFreeMapPage(f, freeMap.row));
+  file_.write(0, buildJet4HeaderPage(header_));
+  file_.finish();
+}
+
+}  // namespace jet::create

@@ -1,0 +1,34 @@
+// Generates a Jet 4 database of an article and stock application, deterministic for a seed: the system tables,
+// "Artikli" (articles: warehouse `skl`, article code `ident`, a Slovene name, price, date, quantity, flag and one
+// column of every other common type, with a primary key, a unique index on `ident`, an index on `skl` and a
+// composite (skl, ident) index) and "Gibanja" (stock movements of those articles, with amounts, Memo notes in every
+// long-value storage form and OLE attachments, indexed by Id and by article).
+//
+// With bloat, that share of the rows is deleted as an application would delete them, and work tables are filled and
+// dropped, so that a compaction has that much to take away.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace jet::create {
+
+struct GeneratorOptions {
+  uint64_t articles = 1000;  // rows of Artikli; Gibanja gets three times as many
+  uint64_t seed = 1;
+  uint32_t bloatPercent = 0;  // 0-90
+};
+
+struct GeneratorSummary {
+  uint64_t articles = 0;  // live rows
+  uint64_t movements = 0;
+  uint64_t deletedRows = 0;
+  uint64_t droppedTableRows = 0;
+  uint32_t pages = 0;
+};
+
+// Writes the database to `path`, replacing any file there. Throws jet::Error (3051 when the file cannot be created,
+// 3026/3043 when writing fails, 3001 for options out of range).
+GeneratorSummary generateDatabase(const std::string& path, const GeneratorOptions& options);
+
+}  // namespace jet::create
