@@ -190,6 +190,23 @@ TEST_P(IntegrityCheckBothVersions, PagesOfOtherOwnersAndMapsThatDisagree) {
     EXPECT_EQ(p[0].page, victim);
   }
   {
+    // A data page of Table1 dropped from the table's map (and not marked free): its rows are lost to readers.
+    Damaged d(GetParam());
+    TableDef t = d.table("Table1");
+    RowRecord rec = rowOf(d, t, 0);
+    UsageMap owned = readUsageMap(d.pages(), t.ownedPages.at);
+    ASSERT_EQ(owned.kind, UsageMap::Kind::Inline);
+    RowSlot slot = dataPageRow(d.format(), d.page(t.ownedPages.at.page), t.ownedPages.at.row);
+    size_t bit = rec.home.page - owned.startPage;
+    d.bytes[d.at(t.ownedPages.at.page, slot.start + 5 + bit / 8)] &= static_cast<uint8_t>(~(1u << (bit % 8)));
+    CheckReport r = d.check();
+    std::vector<Problem> p = find(r, "map does not list it");
+    ASSERT_EQ(p.size(), 1u) << all(r);
+    EXPECT_EQ(p[0].table, "Table1");
+    EXPECT_EQ(p[0].page, rec.home.page);
+    EXPECT_FALSE(find(r, "deleted or does not exist").empty()) << all(r);
+  }
+  {
     // An index page whose owner field names another table: the index cannot be walked.
     Damaged d(GetParam());
     TableDef cat = d.table("MSysObjects");
