@@ -60,16 +60,19 @@ std::string articleName(Random& r) {
 }
 
 // Article codes grow with the article's Id, so the unique index on them is written in row order: two letters and six
-// digits ("AA000001").
+// digits ("AA000001"). The digits count in base 8 over 0-4, 6, 7 and 9: 5 and 8 are the digits no key stored in the
+// sample files shows, so their General codes are not established.
 std::string articleCode(uint32_t id) {
-  uint32_t block = id / 1000000;
+  constexpr uint32_t kPerBlock = 8 * 8 * 8 * 8 * 8 * 8;
+  static const char kDigits[] = "01234679";
+  const uint32_t block = id / kPerBlock;
   std::string code;
   code.push_back(static_cast<char>('A' + (block / 26) % 26));
   code.push_back(static_cast<char>('A' + block % 26));
-  std::string digits = std::to_string(id % 1000000);
-  code.append(6 - digits.size(), '0');
-  code += digits;
-  return code;
+  uint32_t rest = id % kPerBlock;
+  std::string digits(6, '0');
+  for (size_t i = 6; i-- > 0; rest /= 8) digits[i] = kDigits[rest % 8];
+  return code + digits;
 }
 
 std::string sentence(Random& r, size_t minChars, bool ascii) {
@@ -301,7 +304,7 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
 
   // Work tables an application fills and drops again (an import and a stock count), in proportion to the bloat.
   if (o.bloatPercent > 0) {
-    for (const char* name : {"tmpUvoz", "tmpInventura"}) {
+    for (const char* name : {"tmpPrenos", "tmpInventura"}) {
       TableWriter& work = db.createTable(movementsSchema(name));
       std::vector<LiveMovement> liveWork;
       uint64_t rows = o.articles * o.bloatPercent / 100;

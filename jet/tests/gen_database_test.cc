@@ -1,0 +1,147 @@
+// Databases made by the generator: they pass the integrity check without a warning, read the same in our reader,
+// mdb-export and mdb-reader, come out byte for byte the same for a seed, hold long values in every storage form and
+// Slovene text, and compact to a file smaller in proportion to their bloat.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "jet/compact.h"
+#include "jet/create/generator.h"
+#include "jet/database.h"
+#include "jet/integrity_check.h"
+#include "jet/long_value.h"
+#include "jet/row_layout.h"
+#include "jet/table_scan.h"
+#include "jet/tests/compact_test_support.h"
+#include "jet/tests/reader_test_support.h"
+#include "jet/value.h"
+
+namespace jet::create {
+namespace {
+
+namespace fs = std::filesystem;
+using compact_testing::dumpTable;
+using compact_testing::fileDigest;
+using compact_testing::runCommand;
+using reader_testing::TempDir;
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+fs::path generate(const TempDir& dir, const std::string& name, uint64_t rows, uint64_t seed, uint32_t bloat) {
+  fs::path path = dir.path() / name;
+  GeneratorOptions o;
+  o.articles = rows;
+  o.seed = seed;
+  o.bloatPercent = bloat;
+  generateDatabase(path.string(), o);
+  return path;
+}
+
+TEST(GeneratedDatabase, PassesTheIntegrityCheckWithoutWarnings) {
+  TempDir dir;
+  for (uint32_t bloat : {0u, 40u}) {
+    SCOPED_TRACE("bloat " + std::to_string(bloat));
+    auto db = Database::open(generate(dir, "check.mdb", 300, 7, bloat).string());
+    CheckReport report = checkDatabase(*db);
+    for (const Problem& p : report.problems) ADD_FAILURE() << describeProblem(p);
+    EXPECT_TRUE(report.clean(true));
+    EXPECT_EQ(report.tables, 6u);  // four system tables, Artikli, Gibanja; the work tables are gone
+    EXPECT_EQ(report.indexes, 13u);
+    ASSERT_NE(db->catalog().findTable("Artikli"), nullptr);
+    EXPECT_EQ(db->catalog().findTable("tmpPrenos"), nullptr);
+    EXPECT_EQ(db->header().sortOrder, 0x0409);
+    EXPECT_EQ(db->header().codePage, 1252);
+    EXPECT_FALSE(db->header().hasPassword);
+  }
+}
+
+TEST(GeneratedDatabase, SameSeedSameBytesOtherSeedOtherBytes) {
+  TempDir dir;
+  const std::string a = fileDigest(generate(dir, "a.mdb", 200, 11, 20));
+  const std::string b = fileDigest(generate(dir, "b.mdb", 200, 11, 20));
+  const std::string c = fileDigest(generate(dir, "c.mdb", 200, 12, 20));
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+}
+
+TEST(GeneratedDatabase, LongValuesInEveryFormAndSloveneText) {
+  TempDir dir;
+  auto db = Database::open(generate(dir, "lv.mdb", 300, 3, 0).string());
+  TableDef def = db->tableDef("Gibanja");
+  const ColumnDef* note = def.findColumn("opomba");
+  ASSERT_NE(note, nullptr);
+  const size_t k = static_cast<size_t>(note - def.columns.data());
+  std::set<LongValueRef::Kind> kinds;
+  bool slovene = false;
+  TableScan scan(db->pages(), def);
+  RowRecord rec;
+  RowLayout layout;
+  Value value;
+  uint64_t rows = 0;
+  while (scan.next(rec)) {
+    ++rows;
+    crackRow(db->format(), def, rec.bytes, layout);
+    if (!layout.fields[k].present) continue;
+    kinds.insert(parseLongValueRef(rec.bytes.subspan(layout.fields[k].offset, layout.fields[k].length)).kind);
+    decodeValue(db->pages(), *note, rec.bytes, layout.fields[k], value);
+    slovene = slovene || value.text.find("č") != std::string::npos || value.text.find("š") != std::string::npos ||
+              value.text.find("ž") != std::string::npos;
+  }
+  EXPECT_EQ(rows, 900u);
+  EXPECT_EQ(kinds.size(), 3u) << "inline, single-row and chained notes";
+  EXPECT_TRUE(slovene);
+}
+
+TEST(GeneratedDatabase, MdbExportPrintsEveryTableAsWeDo) {
+  if (std::system("command -v mdb-export >/dev/null 2>&1") != 0) GTEST_SKIP() << "mdb-export is not installed";
+  TempDir dir;
+  const fs::path file = generate(dir, "export.mdb", 250, 5, 30);
+  auto db = Database::open(file.string());
+  EXPECT_EQ(runCommand("mdb-tables -1 " + quoted(file)), "Artikli\nGibanja\n");
+  CsvStyle style;
+  style.mdbExportQuirks = true;
+  for (const char* table : {"Artikli", "Gibanja", "MSysObjects", "MSysACEs"}) {
+    EXPECT_EQ(runCommand("mdb-export " + quoted(file) + " " + table), dumpTable(*db, table, style)) << table;
+  }
+}
+
+TEST(GeneratedDatabase, MdbReaderReadsEveryRow) {
+  const fs::path oracle = fs::path(JET_PROJECT_DIR) / "tools" / "mdb-reader-oracle";
+  if (!fs::exists(oracle / "node_modules" / "mdb-reader") || std::system("command -v node >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "mdb-reader is not installed (npm ci --prefix " << oracle.string() << ")";
+  }
+  TempDir dir;
+  const fs::path file = generate(dir, "reader.mdb", 250, 9, 30);
+  auto db = Database::open(file.string());
+  const std::string out = runCommand("node " + quoted(oracle / "print-tables.mjs") + " " + quoted(file) + " 2>&1");
+  ASSERT_EQ(out.rfind("## Artikli\n", 0), 0u) << out.substr(0, 300);
+  size_t movementsAt = out.find("## Gibanja\n");
+  ASSERT_NE(movementsAt, std::string::npos);
+  auto lines = [](const std::string& s) { return static_cast<uint64_t>(std::count(s.begin(), s.end(), '\n')); };
+  EXPECT_EQ(lines(out.substr(0, movementsAt)) - 1, countRows(db->pages(), db->tableDef("Artikli")));
+  EXPECT_EQ(lines(out.substr(movementsAt)) - 1, countRows(db->pages(), db->tableDef("Gibanja")));
+  EXPECT_NE(out.find("\u010d"), std::string::npos);  // č read back
+}
+
+TEST(GeneratedDatabase, CompactionTakesAwayTheBloat) {
+  TempDir dir;
+  auto compactedSize = [&](uint32_t bloat) {
+    const fs::path src = generate(dir, "b" + std::to_string(bloat) + ".mdb", 400, 21, bloat);
+    const fs::path dst = dir.path() / ("c" + std::to_string(bloat) + ".mdb");
+    compactDatabase(src.string(), dst.string(), "");
+    auto db = Database::open(dst.string());
+    EXPECT_TRUE(checkDatabase(*db).clean(true));
+    return std::pair<double, double>(static_cast<double>(fs::file_size(src)), static_cast<double>(fs::file_size(dst)));
+  };
+  auto [plain, plainCompacted] = compactedSize(0);
+  auto [bloated, bloatedCompacted] = compactedSize(40);
+  // Without bloat there is little to take away; with 40 % of the rows deleted and as many rows again in dropped work
+  // tables, at least 40 % of the file goes.
+  EXPECT_GT(plainCompacted / plain, 0.85);
+  EXPECT_LT(bloatedCompacted / bloated, 0.6);
+  EXPECT_GT(bloated, plain);
+}
+
+}  // namespace
+}  // namespace jet::create
