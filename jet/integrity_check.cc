@@ -305,6 +305,12 @@ class Checker {
         add(Severity::Error, name, tdef, -1,
             "index " + li.name + " uses physical index " + std::to_string(li.realIndex) + ", which does not exist");
       }
+      // A foreign key names the other table by its definition's page.
+      if (li.type == 2 && tableNames_.count(li.relatedTablePage) == 0) {
+        add(Severity::Error, name, tdef, -1,
+            "foreign key " + li.name + " refers to the table at page " + std::to_string(li.relatedTablePage) +
+                ", which the catalog does not list");
+      }
     }
   }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -244,6 +245,21 @@ TEST_P(IntegrityCheckBothVersions, CyclicChains) {
     EXPECT_EQ(p[0].table, "Table1");
     EXPECT_GT(r.rows, 10u);
   }
+}
+
+TEST(IntegrityCheck, ForeignKeysNameListedTables) {
+  JET_REQUIRE_SAMPLES();
+  Damaged d("jet4/indexTestV2000.mdb");
+  TableDef t = d.table("Table1");
+  auto fk = std::find_if(t.logicalIndexes.begin(), t.logicalIndexes.end(),
+                         [](const LogicalIndexDef& li) { return li.type == 2; });
+  ASSERT_NE(fk, t.logicalIndexes.end());
+  ASSERT_LT(fk->defOffset + 4 + 17, d.format().pageSize) << "the test patches the first definition page";
+  put32(d.bytes, d.at(t.page, fk->defOffset + 4 + 13), 9999);
+  CheckReport r = d.check();
+  std::vector<Problem> p = find(r, "refers to the table at page 9999");
+  ASSERT_EQ(p.size(), 1u) << all(r);
+  EXPECT_EQ(p[0].table, "Table1");
 }
 
 // A long value stored as a chain of at least two rows, and the row holding it.
