@@ -27,6 +27,7 @@ class Random {
   uint64_t below(uint64_t n) { return n == 0 ? 0 : next() % n; }
   uint64_t between(uint64_t lo, uint64_t hi) { return lo + below(hi - lo + 1); }
   bool chance(uint32_t percent) { return below(100) < percent; }
+  bool chancePerMille(uint32_t perMille) { return below(1000) < perMille; }
   template <class T, size_t N>
   const T& pick(const std::array<T, N>& items) {
     return items[below(N)];
@@ -198,7 +199,7 @@ struct LiveMovement {
 
 // Movements of one article table, written to `table` (Gibanja, or a work table).
 void writeMovements(TableWriter& table, Random& r, uint64_t count, uint32_t articleCount, double start,
-                    uint32_t deletePercent, std::vector<LiveMovement>& live, GeneratorSummary& summary) {
+                    uint32_t deletePerMille, std::vector<LiveMovement>& live, GeneratorSummary& summary) {
   const double span = 3.0 * 365;  // movements over three years, in order
   for (uint64_t i = 0; i < count; ++i) {
     const int32_t id = table.nextAutoNumber();
@@ -216,7 +217,7 @@ void writeMovements(TableWriter& table, Random& r, uint64_t count, uint32_t arti
     f[7] = textField(utf8ToUtf16("DOK " + std::to_string(r.between(1000, 99999))), true);
     if (!r.chance(10)) f[8] = textField(movementNote(r), true);
     if (r.chance(12)) f[9] = bytesField(attachment(r));
-    const bool deleted = r.chance(deletePercent);
+    const bool deleted = r.chancePerMille(deletePerMille);
     RowPointer at = table.addRow(std::move(f), deleted);
     if (deleted) {
       ++summary.deletedRows;
@@ -251,6 +252,11 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   if (o.articles == 0 || o.articles > 20'000'000) fail(ErrorCode::InvalidArgument, "rows must be 1 to 20000000");
   Random r(o.seed * 0x2545F4914F6CDD1Dull + 17);
   GeneratorSummary summary;
+  // Bloat P is split so that about P of the file is dead space: work tables holding a quarter of P of the movements'
+  // data are dropped, and the rows deleted from the live tables make up the rest (P - P(1 - P)/4 of them).
+  const uint32_t p = o.bloatPercent;
+  const uint32_t deletePerMille = 10 * p - p * (100 - p) / 40;
+  const uint64_t workRows = 3 * o.articles * p / 800;
 
   // Created on a day between 2018 and 2022, at a whole second (Jet dates count days since 1899-12-30).
   HeaderSettings header;
@@ -285,7 +291,7 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
       for (uint8_t& b : code) b = static_cast<uint8_t>(r.next());
       f[14] = bytesField(std::move(code));
     }
-    const bool deleted = r.chance(o.bloatPercent);
+    const bool deleted = r.chancePerMille(deletePerMille);
     RowPointer at = articles.addRow(std::move(f), deleted);
     if (deleted) {
       ++summary.deletedRows;
@@ -298,16 +304,16 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   // Movements.
   TableWriter& movements = db.createTable(movementsSchema("Gibanja"));
   std::vector<LiveMovement> liveMovements;
-  writeMovements(movements, r, 3 * o.articles, static_cast<uint32_t>(o.articles), header.creationDate, o.bloatPercent,
+  writeMovements(movements, r, 3 * o.articles, static_cast<uint32_t>(o.articles), header.creationDate, deletePerMille,
                  liveMovements, summary);
   summary.movements = liveMovements.size();
 
   // Work tables an application fills and drops again (an import and a stock count), in proportion to the bloat.
-  if (o.bloatPercent > 0) {
+  if (workRows > 0) {
     for (const char* name : {"tmpPrenos", "tmpInventura"}) {
       TableWriter& work = db.createTable(movementsSchema(name));
       std::vector<LiveMovement> liveWork;
-      uint64_t rows = o.articles * o.bloatPercent / 100;
+      const uint64_t rows = workRows;
       writeMovements(work, r, rows, static_cast<uint32_t>(o.articles), header.creationDate, 0, liveWork, summary);
       summary.droppedTableRows += rows;
       writeMovementIndexes(work, liveWork);
