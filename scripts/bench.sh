@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Benchmarks on generated databases of about 10 MB, 100 MB and 1 GB, each with 40 % bloat:
+#   - compaction (`jetdb compact`, and a whole `jetcompact` run: backup, compaction, replacement) against `cp` of the
+#     same file in the same run, and its peak memory;
+#   - reading every table (`jetdb dump FILE`, one process for all user tables) against `mdb-export` of each table;
+#   - how time and memory grow with the file.
+# Every figure is the median of ROUNDS runs (wall time and peak resident memory from /usr/bin/time -v), with the file
+# in the page cache for every program alike. A table of the results ends the output.
+#   scripts/bench.sh [--no-1gb] [--rounds N]      (default: 3 rounds, all three sizes; the 1 GB file needs about
+#                                                  3 GB of free disk and a few minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=3
+sizes=("10MB:2000" "100MB:20000" "1GB:205000")
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-1gb) sizes=("${sizes[@]:0:2}") ;;
+    --rounds) rounds=$2; shift ;;
+    *) echo "usage: scripts/bench.sh [--no-1gb] [--rounds N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+command -v mdb-export >/dev/null || { echo "mdb-export (mdbtools) is not installed" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
+
+build=build/release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target jetcompact jetdb -j2 >/dev/null
+jetdb=$PWD/$build/tools/jetdb
+jetcompact=$PWD/$build/startup/jetcompact
+work=$(mktemp -d "$PWD/build/bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded)
+run_timed() {
+  /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
+  awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i] }
+              /Maximum resident set size/ { m = $2 } END { print s, m }' "$work/time"
+}
+# median ROUNDS SETUP COMMAND...: runs SETUP (a shell snippet) then the command, ROUNDS times; prints the median
+# time and the largest peak memory
+median() {
+  local n=$1 setup=$2
+  shift 2
+  local times=() peak=0 t m
+  for ((r = 0; r < n; r++)); do
+    eval "$setup"
+    read -r t m < <(run_timed "$@")
+    times+=("$t")
+    [ "$m" -gt "$peak" ] && peak=$m
+  done
+  printf "%s\n" "${times[@]}" | sort -g | awk -v p="$peak" '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)], p }'
+}
+
+cat >"$work/export_all.sh" <<'SCRIPT'
+#!/usr/bin/env bash
+# export_all.sh FILE: mdb-export of every user table, one process each
+for t in $(mdb-tables -1 "$1"); do mdb-export "$1" "$t" >/dev/null || exit 1; done
+SCRIPT
+chmod +x "$work/export_all.sh"
+
+results=()
+for entry in "${sizes[@]}"; do
+  label=${entry%%:*}
+  rows=${entry##*:}
+  src="$work/src.mdb"
+  rm -f "$src"
+  echo "== $label: jetdb gen --rows $rows --bloat 40" >&2
+  read -r gen_s _ < <(run_timed "$jetdb" gen "$src" --rows "$rows" --seed 1 --bloat 40)
+  bytes=$(stat -c %s "$src")
+  cat "$src" >/dev/null  # into the page cache for everybody
+
+  read -r cp_s cp_kb < <(median "$rounds" 'rm -f "$work/copy.mdb"' cp "$src" "$work/copy.mdb")
+  read -r cps_s _ < <(median "$rounds" 'rm -f "$work/copy.mdb"' sh -c 'cp "$1" "$2" && sync "$2"' sh "$src" "$work/copy.mdb")
+  rm -f "$work/copy.mdb"
+  read -r compact_s compact_kb < <(median "$rounds" 'rm -f "$work/out.mdb"' "$jetdb" compact "$src" "$work/out.mdb")
+  out_bytes=$(stat -c %s "$work/out.mdb")
+  "$jetdb" check "$work/out.mdb" >/dev/null || { echo "the compacted $label file does not pass the check" >&2; exit 1; }
+  rm -f "$work/out.mdb"
+
+  # A whole run of the utility, as a user starts it: executable and database in one folder.
+  mkdir -p "$work/app"
+  cp "$jetcompact" "$work/app/"
+  read -r app_s app_kb < <(median "$rounds" 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"; cp "$src" "$work/app/DATA.MDB"' \
+    "$work/app/jetcompact" DATA.MDB)
+  rm -rf "$work/app"
+
+  read -r dump_s dump_kb < <(median "$rounds" ':' "$jetdb" dump "$src")
+  read -r export_s export_kb < <(median "$rounds" ':' "$work/export_all.sh" "$src")
+  results+=("$label $bytes $gen_s $cp_s $cps_s $compact_s $compact_kb $app_s $app_kb $out_bytes $dump_s $dump_kb $export_s $export_kb")
+  rm -f "$src"
+done
+
+echo
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; $rounds rounds, medians"
+echo
+printf "%-6s %8s %6s | %6s %8s %8s %7s %8s | %9s %8s | %7s %8s %7s %8s %7s\n" \
+  "file" "MB" "gen s" "cp s" "cp+sync" "compact" "x cp" "peak MB" "jetcomp." "peak MB" "dump s" "peak MB" "export" "peak MB" "faster"
+for r in "${results[@]}"; do
+  read -r label bytes gen cp cps compact ckb app akb out dump dkb export ekb <<<"$r"
+  awk -v l="$label" -v b="$bytes" -v g="$gen" -v cp="$cp" -v cps="$cps" -v c="$compact" -v ck="$ckb" -v a="$app" \
+      -v ak="$akb" -v d="$dump" -v dk="$dkb" -v e="$export" -v ek="$ekb" 'BEGIN {
+    printf "%-6s %8.1f %6.2f | %6.2f %8.2f %8.2f %7.1f %8.1f | %9.2f %8.1f | %7.2f %8.1f %7.2f %8.1f %6.1fx\n",
+      l, b / 1048576, g, cp, cps, c, (cp > 0 ? c / cp : 0), ck / 1024, a, ak / 1024, d, dk / 1024, e, ek / 1024,
+      (d > 0 ? e / d : 0) }'
+done
+echo
+echo "Compacted sizes and growth from the smallest file (time or memory growth / file growth; 1.0 = linear):"
+first=${results[0]}
+for r in "${results[@]}"; do
+  read -r label bytes gen cp cps compact ckb app akb out dump dkb export ekb <<<"$r"
+  read -r _ b0 _ _ _ c0 ck0 _ _ _ d0 dk0 _ _ <<<"$first"
+  awk -v l="$label" -v b="$bytes" -v o="$out" -v c="$compact" -v ck="$ckb" -v d="$dump" -v dk="$dkb" \
+      -v b0="$b0" -v c0="$c0" -v ck0="$ck0" -v d0="$d0" -v dk0="$dk0" 'BEGIN {
+    f = b / b0
+    printf "%-6s compacted to %.1f MB (%.0f %% of %.1f MB); file x%.0f: compaction time x%.1f (%.2f), memory x%.1f; dump time x%.1f (%.2f), memory x%.1f\n",
+      l, o / 1048576, 100 * o / b, b / 1048576, f, (c0 > 0 ? c / c0 : 0), (c0 > 0 ? c / c0 / f : 0), ck / ck0,
+      (d0 > 0 ? d / d0 : 0), (d0 > 0 ? d / d0 / f : 0), dk / dk0 }'
+done
