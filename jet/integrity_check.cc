@@ -63,7 +63,11 @@ struct Claim {
 // Per live row and per index: how many of the index's key columns are null in the row.
 constexpr uint8_t kKeyAllNull = 0x01;
 constexpr uint8_t kKeyAnyNull = 0x02;
-constexpr uint8_t kRowUnreadable = 0x04;  // the row did not decode: its index entries are neither expected nor not
+constexpr uint8_t kRowUnreadable = 0x04;
+
+// Twice the limits of Jet itself (255 columns, 32 indexes a table), leaving room for deleted columns.
+constexpr size_t kMaxColumns = 512;
+constexpr size_t kMaxIndexes = 64;  // the row did not decode: its index entries are neither expected nor not
 
 // Page types by name for messages.
 std::string pageTypeName(uint8_t type) {
@@ -276,6 +280,14 @@ class Checker {
       return;
     }
     for (uint32_t p : def.pages) claim(p, Use::Definition, tdef, name);
+    // Jet allows 255 columns and 32 indexes a table. A definition claiming far more is damaged, and checking it as
+    // it stands would cost time and memory in proportion to rows times columns or indexes.
+    if (def.columns.size() > kMaxColumns || def.realIndexes.size() > kMaxIndexes) {
+      add(Severity::Error, name, tdef, -1,
+          "the table definition claims " + std::to_string(def.columns.size()) + " columns and " +
+              std::to_string(def.realIndexes.size()) + " indexes, more than Jet allows; its rows were not checked");
+      return;
+    }
 
     std::vector<uint32_t> owned;
     std::vector<uint32_t> withSpace;
@@ -527,6 +539,11 @@ class Checker {
     std::vector<uint32_t> mapPages;
     bool mapRead = readMap(ix.usageMap, name, def.page, "page map of " + label, mapPages);
 
+    if (ix.rootPage < claims_.size() && claims_[ix.rootPage].use != Use::None) {
+      add(Severity::Error, name, ix.rootPage, -1,
+          label + " starts on a page already used for " + describeClaim(claims_[ix.rootPage]) + "; not walked");
+      return;
+    }
     std::vector<uint32_t> treePages;
     std::vector<uint32_t> pointed;
     pointed.reserve(rows.home.size());

@@ -220,6 +220,19 @@ TEST_P(IntegrityCheckBothVersions, PagesOfOtherOwnersAndMapsThatDisagree) {
   }
 }
 
+TEST_P(IntegrityCheckBothVersions, IndexesSharingOneTree) {
+  JET_REQUIRE_SAMPLES();
+  Damaged d(GetParam());
+  TableDef cat = d.table("MSysObjects");
+  ASSERT_EQ(cat.realIndexes.size(), 2u);
+  const uint32_t keyStart = d.format().version == Version::Jet4 ? 4 : 0;
+  put32(d.bytes, d.at(2, cat.realIndexes[1].defOffset + keyStart + 30 + 4), cat.realIndexes[0].rootPage);
+  CheckReport r = d.check();
+  std::vector<Problem> p = find(r, "already used for an index");
+  ASSERT_EQ(p.size(), 1u) << all(r);
+  EXPECT_EQ(p[0].page, cat.realIndexes[0].rootPage);
+}
+
 TEST_P(IntegrityCheckBothVersions, CyclicChains) {
   JET_REQUIRE_SAMPLES();
   {
