@@ -13,17 +13,28 @@
 namespace jet {
 
 void RowPointerMap::add(RowPointer from, RowPointer to) {
-  if (!pairs_.empty() && pairs_.back().first >= from.raw()) {
+  if (!from_.empty() && from_.back() >= from.raw()) {
     corrupt("row " + std::to_string(from.row) + " of page " + std::to_string(from.page) +
             " is met out of order (is a page listed twice?)");
   }
-  pairs_.emplace_back(from.raw(), to.raw());
+  const uint64_t ordinal = from_.size();
+  if (pages_.empty() || pages_.back() != to.page) {
+    if (to.row != 0) fail(ErrorCode::InvalidArgument, "a new page's rows must be added from row 0");
+    pages_.push_back(to.page);
+    pageStarts_.push_back(static_cast<uint32_t>(ordinal));
+  } else if (to.row != ordinal - pageStarts_.back()) {
+    fail(ErrorCode::InvalidArgument, "a page's rows must be added in order");
+  }
+  from_.push_back(from.raw());
 }
 
 std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
-  auto it = std::lower_bound(pairs_.begin(), pairs_.end(), std::make_pair(from.raw(), uint32_t{0}));
-  if (it == pairs_.end() || it->first != from.raw()) return std::nullopt;
-  return Found{RowPointer::fromRaw(it->second), static_cast<uint64_t>(it - pairs_.begin())};
+  auto it = std::lower_bound(from_.begin(), from_.end(), from.raw());
+  if (it == from_.end() || *it != from.raw()) return std::nullopt;
+  const auto ordinal = static_cast<uint32_t>(it - from_.begin());
+  const size_t page = static_cast<size_t>(std::upper_bound(pageStarts_.begin(), pageStarts_.end(), ordinal) -
+                                          pageStarts_.begin()) - 1;
+  return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
 }
 
 namespace {
@@ -66,6 +77,8 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   };
 
   TableScan scan(source, def);
+  // Rows live only on the table's own pages, at most 255 a page: that bounds a stored count a damaged file may inflate.
+  out.rows.reserve(static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255)));
   RowRecord rec;
   RowLayout layout;
   std::vector<uint8_t> row;

@@ -13,11 +13,14 @@
 
 namespace jet {
 
-// Where each row of a table went: old home slot -> new slot. Rows are copied in the order of their old slots, so both
-// sides ascend and a sorted array answers lookups (8 bytes a row, no hash table).
+// Where each row of a table went: old home slot -> new slot. Rows are copied in the order of their old slots and
+// fill the new pages in that same order, row 0 upwards, so both sides ascend: the old pointers are kept in a sorted
+// array, and a new pointer follows from a row's position in it and the first position of each new page (about
+// 4 bytes a row, no hash table).
 class RowPointerMap {
  public:
-  // Appends a row; old pointers must ascend. Throws Corrupt otherwise (a table that lists a page twice).
+  // Appends a row. Old pointers must ascend (Corrupt otherwise: a table that lists a page twice), and each new row
+  // must be the next row of the current new page or row 0 of a new one (InvalidArgument otherwise).
   void add(RowPointer from, RowPointer to);
   // The new pointer and the row's ordinal (0-based position in copy order), or nothing when the row was not copied.
   struct Found {
@@ -25,10 +28,13 @@ class RowPointerMap {
     uint64_t ordinal = 0;
   };
   std::optional<Found> find(RowPointer from) const;
-  uint64_t size() const { return pairs_.size(); }
+  uint64_t size() const { return from_.size(); }
+  void reserve(size_t rows) { from_.reserve(rows); }
 
  private:
-  std::vector<std::pair<uint32_t, uint32_t>> pairs_;  // raw pointers
+  std::vector<uint32_t> from_;        // raw old pointers, ascending
+  std::vector<uint32_t> pages_;       // new pages in order
+  std::vector<uint32_t> pageStarts_;  // ordinal of each new page's row 0
 };
 
 struct CopiedTable {
