@@ -31,11 +31,15 @@ jetcompact=$PWD/$build/startup/jetcompact
 work=$(mktemp -d "$PWD/build/bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded)
+# run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). The wall time is taken
+# around /usr/bin/time, whose own figure has only 10 ms resolution; the peak memory is its "Maximum resident set size".
 run_timed() {
+  local start end
+  start=$(date +%s%N)
   /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-  awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i] }
-              /Maximum resident set size/ { m = $2 } END { print s, m }' "$work/time"
+  end=$(date +%s%N)
+  awk -F': ' -v ns=$((end - start)) '/Maximum resident set size/ { m = $2 } END { printf "%.3f %d\n", ns / 1e9, m }' \
+    "$work/time"
 }
 # median ROUNDS SETUP COMMAND...: runs SETUP (a shell snippet) then the command, ROUNDS times; prints the median
 # time and the largest peak memory
@@ -94,26 +98,31 @@ done
 echo
 echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; $rounds rounds, medians"
 echo
-printf "%-6s %8s %6s | %6s %8s %8s %7s %8s | %9s %8s | %7s %8s %7s %8s %7s\n" \
+printf "%-6s %8s %6s | %6s %8s %8s %6s %8s | %9s %8s | %7s %8s %7s %8s %7s\n" \
   "file" "MB" "gen s" "cp s" "cp+sync" "compact" "x cp" "peak MB" "jetcomp." "peak MB" "dump s" "peak MB" "export" "peak MB" "faster"
 for r in "${results[@]}"; do
   read -r label bytes gen cp cps compact ckb app akb out dump dkb export ekb <<<"$r"
   awk -v l="$label" -v b="$bytes" -v g="$gen" -v cp="$cp" -v cps="$cps" -v c="$compact" -v ck="$ckb" -v a="$app" \
       -v ak="$akb" -v d="$dump" -v dk="$dkb" -v e="$export" -v ek="$ekb" 'BEGIN {
-    printf "%-6s %8.1f %6.2f | %6.2f %8.2f %8.2f %7.1f %8.1f | %9.2f %8.1f | %7.2f %8.1f %7.2f %8.1f %6.1fx\n",
+    printf "%-6s %8.1f %6.2f | %6.3f %8.3f %8.3f %6.1f %8.1f | %9.3f %8.1f | %7.3f %8.1f %7.3f %8.1f %6.1fx\n",
       l, b / 1048576, g, cp, cps, c, (cp > 0 ? c / cp : 0), ck / 1024, a, ak / 1024, d, dk / 1024, e, ek / 1024,
       (d > 0 ? e / d : 0) }'
 done
 echo
-echo "Compacted sizes and growth from the smallest file (time or memory growth / file growth; 1.0 = linear):"
-first=${results[0]}
+echo "Compacted sizes, and growth from each size to the next (time or memory growth / file growth; 1.0 = linear):"
+previous=""
 for r in "${results[@]}"; do
   read -r label bytes gen cp cps compact ckb app akb out dump dkb export ekb <<<"$r"
-  read -r _ b0 _ _ _ c0 ck0 _ _ _ d0 dk0 _ _ <<<"$first"
-  awk -v l="$label" -v b="$bytes" -v o="$out" -v c="$compact" -v ck="$ckb" -v d="$dump" -v dk="$dkb" \
-      -v b0="$b0" -v c0="$c0" -v ck0="$ck0" -v d0="$d0" -v dk0="$dk0" 'BEGIN {
-    f = b / b0
-    printf "%-6s compacted to %.1f MB (%.0f %% of %.1f MB); file x%.0f: compaction time x%.1f (%.2f), memory x%.1f; dump time x%.1f (%.2f), memory x%.1f\n",
-      l, o / 1048576, 100 * o / b, b / 1048576, f, (c0 > 0 ? c / c0 : 0), (c0 > 0 ? c / c0 / f : 0), ck / ck0,
-      (d0 > 0 ? d / d0 : 0), (d0 > 0 ? d / d0 / f : 0), dk / dk0 }'
+  awk -v l="$label" -v b="$bytes" -v o="$out" -v c="$compact" -v d="$dump" -v e="$export" 'BEGIN {
+    printf "%-6s compacted to %.1f MB (%.0f %% of %.1f MB); per GB of file: compaction %.2f s, dump %.2f s, mdb-export %.2f s\n",
+      l, o / 1048576, 100 * o / b, b / 1048576, c / b * 1073741824, d / b * 1073741824, e / b * 1073741824 }'
+  if [ -n "$previous" ]; then
+    read -r l0 b0 _ _ _ c0 ck0 _ _ _ d0 dk0 e0 _ <<<"$previous"
+    awk -v l="$label" -v l0="$l0" -v b="$bytes" -v c="$compact" -v ck="$ckb" -v d="$dump" -v dk="$dkb" -v e="$export" \
+        -v b0="$b0" -v c0="$c0" -v ck0="$ck0" -v d0="$d0" -v dk0="$dk0" -v e0="$e0" 'BEGIN {
+      f = b / b0
+      printf "       %s -> %s: file x%.1f; compaction time x%.1f (%.2f), memory x%.1f; dump time x%.1f (%.2f), memory x%.1f; mdb-export time x%.1f (%.2f)\n",
+        l0, l, f, c / c0, c / c0 / f, ck / ck0, d / d0, d / d0 / f, dk / dk0, e / e0, e / e0 / f }'
+  fi
+  previous=$r
 done
