@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Speed and memory of `jetdb check`: wall time and peak resident memory (/usr/bin/time -v) on the largest samples,
-# and on testV2003.mdb with Table1 grown by inflate_table.py to 2,000 and 10,000 data pages (132,000 and 660,000
-# rows). The inflated tables' indexes do not know the new rows, so those runs also show that a check of a badly
-# damaged table stays quick and small: it lists the first problems and counts the rest. Then the index walker's own
-# benchmark (Google Benchmark) walks trees of up to a million entries.
-#   scripts/bench_check.sh
+# on databases made by `jetdb gen` (10 MB and 100 MB, 40 % dead; 1 GB with --1gb), and on testV2003.mdb with Table1
+# grown by inflate_table.py to 2,000 and 10,000 data pages (132,000 and 660,000 rows). The inflated tables' indexes
+# do not know the new rows, so those runs show that a check of a badly damaged table stays quick and small: it lists
+# the first problems and counts the rest. Then the index walker's own benchmark (Google Benchmark) walks trees of up
+# to a million entries.
+#   scripts/bench_check.sh [--1gb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
@@ -27,6 +28,13 @@ run() {
   printf "%-28s %10s %10s %12s  %s\n" "$label" "$mib" "$wall" "$rss" "$(tail -1 "$work/out" | sed 's/^[^:]*: //' | cut -c1-60)"
 }
 for f in jet4/testV2000.mdb jet4/testV2003.mdb jet3/testIndexCodesV1997.mdb; do run "$(basename "$f")" "$samples/$f"; done
+sizes=(2000 20000)
+[ "${1:-}" = "--1gb" ] && sizes+=(205000)
+for rows in "${sizes[@]}"; do
+  "$build/tools/jetdb" gen "$work/gen.mdb" --rows "$rows" --seed 1 --bloat 40 >/dev/null
+  run "gen --rows $rows" "$work/gen.mdb"
+  rm -f "$work/gen.mdb"
+done
 for copies in 2000 10000; do
   python3 scripts/inflate_table.py "$samples/jet4/testV2003.mdb" 24 "$copies" "$work/inflated.mdb" >/dev/null
   run "testV2003 + $copies pages" "$work/inflated.mdb"
