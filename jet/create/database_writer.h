@@ -19,7 +19,7 @@ namespace jet::create {
 
 class DatabaseWriter {
  public:
-  // Creates the file (replacing one of that name). Throws CannotOpen (3051).
+  // Creates the file, which must not exist. Throws DatabaseExists (3204) or CannotOpen (3051).
   DatabaseWriter(const std::string& path, const HeaderSettings& header);
 
   // A new user table; its definition page (= its Id in the catalog) is handed out now, so that its pages can name it.

@@ -27,8 +27,8 @@ struct GeneratorSummary {
   uint32_t pages = 0;
 };
 
-// Writes the database to `path`, replacing any file there. Throws jet::Error (3051 when the file cannot be created,
-// 3026/3043 when writing fails, 3001 for options out of range).
+// Writes the database to `path`, which must not exist. Throws jet::Error (3204 when it exists, 3051 when it cannot be
+// created, 3026/3043 when writing fails, 3001 for options out of range); the file is removed again on failure.
 GeneratorSummary generateDatabase(const std::string& path, const GeneratorOptions& options);
 
 }  // namespace jet::create

@@ -11,12 +11,14 @@
 namespace jet::create {
 
 PageFile::PageFile(const std::string& path, uint32_t pageSize) : path_(path), pageSize_(pageSize) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd_ < 0 && errno == EEXIST) fail(ErrorCode::DatabaseExists, path + ": the file already exists");
   if (fd_ < 0) fail(ErrorCode::CannotOpen, path + ": cannot create the file: " + std::strerror(errno));
 }
 
 PageFile::~PageFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (!finished_) ::unlink(path_.c_str());
 }
 
 void PageFile::write(uint32_t page, const std::vector<uint8_t>& bytes) {
@@ -39,6 +41,7 @@ void PageFile::finish() {
   if (::ftruncate(fd_, static_cast<off_t>(uint64_t{next_} * pageSize_)) != 0 || ::fsync(fd_) != 0) {
     fail(errno == ENOSPC ? ErrorCode::DiskFull : ErrorCode::DiskIoWrite, path_ + ": " + std::strerror(errno));
   }
+  finished_ = true;
 }
 
 }  // namespace jet::create

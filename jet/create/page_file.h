@@ -1,7 +1,9 @@
 // The file a new database is written to, page by page, and the numbering of its pages.
 //
 // Pages are numbered as they are handed out and may be written in any order; a page handed out but never written
-// reads as zeros. Writes go straight to the file, so memory stays small whatever the size of the database.
+// reads as zeros. Writes go straight to the file, so memory stays small whatever the size of the database. The file
+// must not exist yet (nobody's data is overwritten), and a file that was not finished is removed again, so that a
+// failure leaves no half-written database behind.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +14,7 @@ namespace jet::create {
 
 class PageFile {
  public:
-  // Creates (or truncates) the file. Throws CannotOpen (3051).
+  // Creates the file. Throws DatabaseExists (3204) when it exists, CannotOpen (3051) when it cannot be created.
   PageFile(const std::string& path, uint32_t pageSize);
   ~PageFile();
   PageFile(const PageFile&) = delete;
@@ -36,6 +38,7 @@ class PageFile {
   uint32_t pageSize_;
   int fd_ = -1;
   uint32_t next_ = 0;
+  bool finished_ = false;
 };
 
 }  // namespace jet::create

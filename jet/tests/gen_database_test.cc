@@ -42,7 +42,7 @@ TEST(GeneratedDatabase, PassesTheIntegrityCheckWithoutWarnings) {
   TempDir dir;
   for (uint32_t bloat : {0u, 40u}) {
     SCOPED_TRACE("bloat " + std::to_string(bloat));
-    auto db = Database::open(generate(dir, "check.mdb", 300, 7, bloat).string());
+    auto db = Database::open(generate(dir, "check" + std::to_string(bloat) + ".mdb", 300, 7, bloat).string());
     CheckReport report = checkDatabase(*db);
     for (const Problem& p : report.problems) ADD_FAILURE() << describeProblem(p);
     EXPECT_TRUE(report.clean(true));
@@ -54,6 +54,25 @@ TEST(GeneratedDatabase, PassesTheIntegrityCheckWithoutWarnings) {
     EXPECT_EQ(db->header().codePage, 1252);
     EXPECT_FALSE(db->header().hasPassword);
   }
+}
+
+TEST(GeneratedDatabase, NeverOverwritesAFileAndLeavesNothingOnFailure) {
+  TempDir dir;
+  const fs::path existing = dir.path() / "data.mdb";
+  reader_testing::writeFile(existing, {1, 2, 3});
+  GeneratorOptions o;
+  o.articles = 10;
+  try {
+    generateDatabase(existing.string(), o);
+    ADD_FAILURE() << "an existing file was overwritten";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::DatabaseExists);
+  }
+  EXPECT_EQ(reader_testing::readFile(existing), (std::vector<uint8_t>{1, 2, 3}));
+  o.bloatPercent = 95;  // out of range: fails before anything is written
+  EXPECT_THROW(generateDatabase((dir.path() / "new.mdb").string(), o), Error);
+  EXPECT_FALSE(fs::exists(dir.path() / "new.mdb"));
+  EXPECT_THROW(generateDatabase((dir.path() / "missing" / "new.mdb").string(), GeneratorOptions{}), Error);
 }
 
 TEST(GeneratedDatabase, SameSeedSameBytesOtherSeedOtherBytes) {
