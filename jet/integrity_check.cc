@@ -156,6 +156,10 @@ class Checker {
     std::string s = useName(c.use);
     if (c.table != 0) s += " of table " + tableName(c.table);
     if (c.use == Use::Index) s += " (index " + std::to_string(c.detail) + ")";
+    if (c.use == Use::MapBitmap) {
+      RowPointer map = RowPointer::fromRaw(c.detail);
+      s += " (of the map at page " + std::to_string(map.page) + " row " + std::to_string(map.row) + ")";
+    }
     return s;
   }
 
@@ -192,9 +196,18 @@ class Checker {
     }
   }
 
+  // A bitmap page belongs to one map, once: listed twice, it would mark the same pages at two places.
   void claimMapBitmaps(const UsageMap& map, const std::string& table) {
+    std::unordered_set<uint32_t> listed;
     for (uint32_t p : map.bitmapPages) {
-      if (p != 0 && p < claims_.size()) claim(p, Use::MapBitmap, 0, table);
+      if (p == 0 || p >= claims_.size()) continue;
+      if (!listed.insert(p).second) {
+        add(Severity::Error, table, p, -1,
+            "the usage map at page " + std::to_string(map.location.page) + " row " +
+                std::to_string(map.location.row) + " lists this bitmap page twice");
+        continue;
+      }
+      claim(p, Use::MapBitmap, 0, table, map.location.raw());
     }
   }
 
