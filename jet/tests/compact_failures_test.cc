@@ -11,6 +11,7 @@
 #include "compact_test_support.h"
 #include "jet/compact.h"
 #include "jet/compact_lock.h"
+#include "jet/table_scan.h"
 #include "reader_test_support.h"
 
 namespace jet {
@@ -148,6 +149,36 @@ TEST(CompactFailures, RandomDamageFailsCleanly) {
     }
   }
   EXPECT_GT(failures, 0);
+}
+
+// A row deleted behind its indexes' back: the indexes still point at it. Copying such an index would carry the damage
+// over (or, repaired by guessing, lose the entry), so the compaction refuses with 3049 naming the table.
+TEST(CompactFailures, IndexesThatDisagreeWithTheRowsAreDamage) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  std::vector<uint8_t> bytes = readFile(sample("jet4/testV2003.mdb"));
+  RowLocation home;
+  {
+    Database db(std::make_unique<MemorySource>("copy", bytes));
+    TableDef def = db.tableDef("Table1");
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    ASSERT_TRUE(scan.next(rec));
+    home = rec.home;
+  }
+  const Format& f = kJet4Format;
+  bytes[size_t{home.page} * f.pageSize + f.rowOffsetTable() + 2u * home.row + 1] |= 0x80;  // the deleted flag
+  const fs::path in = tmp.path() / "damaged.mdb";
+  const fs::path out = tmp.path() / "out.mdb";
+  writeFile(in, bytes);
+  try {
+    compactDatabase(in, out, "");
+    ADD_FAILURE() << "compacted a database whose index points at a deleted row";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3049);
+    EXPECT_NE(std::string(e.what()).find("Table1"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // A child process that holds record locks the way Jet (also under Wine) holds them, until told to stop.

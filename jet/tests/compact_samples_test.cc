@@ -127,7 +127,9 @@ TEST(CompactSamples, TableIdsFollowTheirDefinitions) {
   JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "ids.mdb";
-  compactDatabase(samplesDir() / "jet4/testV2003.mdb", out, "");
+  CompactReport report = compactDatabase(samplesDir() / "jet4/testV2003.mdb", out, "");
+  // The navigation pane's row for MSysAccessObjects (Id 758), a table the file no longer has, is left out.
+  EXPECT_EQ(report.droppedRows, 1u);
   auto db = Database::open(out);
   std::vector<uint32_t> pages;
   for (const CatalogEntry* e : db->catalog().tables(true)) {
@@ -145,6 +147,7 @@ TEST(CompactSamples, TableIdsFollowTheirDefinitions) {
   EXPECT_LT(table3, 100u);
   EXPECT_NE(nav.find(std::to_string(table3) + ",\"Table3\""), std::string::npos) << nav;
   EXPECT_EQ(nav.find("736,"), std::string::npos);
+  EXPECT_EQ(nav.find("MSysAccessObjects"), std::string::npos);
 }
 
 // A database with an encoding key is written with the same key, each page encrypted for its new number.
