@@ -38,7 +38,8 @@ std::vector<uint8_t> patchDefinition(const Format& f, const CompactPlan& plan, c
   }
   const uint32_t logicalStart = f.version == Version::Jet4 ? 4 : 0;
   for (const LogicalIndexDef& li : def.logicalIndexes) {
-    if (li.relatedTablePage == 0) continue;
+    // Only a page number can name a related table; other values (0, all bits set) mean there is none.
+    if (!TableIdMap::looksLikeTableId(static_cast<int32_t>(li.relatedTablePage))) continue;
     std::optional<uint32_t> to = plan.ids.find(li.relatedTablePage);
     if (!to) {
       corrupt("index " + li.name + " of table " + table.name + " relates to the table at page " +
