@@ -150,6 +150,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     return report;
   } catch (const Error& e) {
     sink->discard();
+    // The builders refuse what cannot be laid out (a row or key larger than a page): once the arguments have been
+    // checked, only a damaged source leads there.
+    if (e.code() == ErrorCode::InvalidArgument) fail(ErrorCode::Corrupt, sourcePath + ": " + e.what());
     if (e.code() == ErrorCode::Corrupt || e.code() == ErrorCode::DiskIoRead) {
       fail(e.code(), sourcePath + ": " + e.what());
     }
