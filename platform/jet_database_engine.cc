@@ -2,6 +2,7 @@
 // the utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
 // numbered errors reach the utility with their numbers unchanged.
 
+#include <exception>
 #include <new>
 
 #include "jet/compact.h"
@@ -28,6 +29,9 @@ class JetDatabaseEngine final : public DatabaseEngine {
       throw RuntimeError(e.number(), e.what());
     } catch (const std::bad_alloc&) {
       throw RuntimeError(error::outOfMemory);
+    } catch (const std::exception& e) {
+      // Anything else would be a fault of the engine itself: still a numbered failure, never an abort of the run.
+      throw RuntimeError(error::internalError, e.what());
     }
   }
 
