@@ -71,6 +71,11 @@ void DatabaseWriter::dropTable(TableWriter& table) {
   fail(ErrorCode::InvalidArgument, "dropTable: the table does not belong to this database");
 }
 
+void DatabaseWriter::addRelationship(const std::string& name, const std::string& table, const std::string& column,
+                                     const std::string& referencedTable, const std::string& referencedColumn) {
+  relationships_.push_back(Relationship{name, table, column, referencedTable, referencedColumn});
+}
+
 void DatabaseWriter::writeCatalog() {
   std::vector<CatalogRow> rows;
   const double d = header_.creationDate;
@@ -142,9 +147,36 @@ void DatabaseWriter::writeCatalog() {
   }
   aces.writeIndex(0, std::move(byObject));
 
-  // No saved queries and no relationships: their indexes are empty.
+  // No saved queries.
   system_[2].writer->writeIndex(0, std::vector<IndexEntry>{});
-  for (size_t k = 0; k < 3; ++k) system_[3].writer->writeIndex(k, std::vector<IndexEntry>{});
+
+  // Relationships: one row per column pair (grbit 0: integrity enforced, nothing cascades), indexed by the
+  // referencing table, the referenced table and the relationship's name.
+  TableWriter& relations = *system_[3].writer;
+  std::vector<IndexEntry> byIndex[3];
+  for (const Relationship& r : relationships_) {
+    std::vector<FieldValue> f(8);
+    const std::u16string name = utf8ToUtf16(r.name), table = utf8ToUtf16(r.table),
+                         referenced = utf8ToUtf16(r.referencedTable);
+    f[0] = textField(name, false);
+    f[1] = longField(0);
+    f[2] = longField(1);
+    f[3] = longField(0);
+    f[4] = textField(table, false);
+    f[5] = textField(utf8ToUtf16(r.column), false);
+    f[6] = textField(referenced, false);
+    f[7] = textField(utf8ToUtf16(r.referencedColumn), false);
+    RowPointer at = relations.addRow(std::move(f));
+    const std::u16string* keys[3] = {&table, &referenced, &name};
+    for (size_t k = 0; k < 3; ++k) {
+      std::vector<uint8_t> key;
+      if (!appendGeneralLegacyTextKey(*keys[k], key)) {
+        fail(ErrorCode::InvalidArgument, "relationship " + r.name + " has names without index keys");
+      }
+      byIndex[k].push_back(makeLeafEntry(key, at));
+    }
+  }
+  for (size_t k = 0; k < 3; ++k) relations.writeIndex(k, std::move(byIndex[k]));
 }
 
 void DatabaseWriter::finish() {
@@ -183,13 +215,23 @@ void DatabaseWriter::finish() {
     size_t count = live[i]->writer->usageMapPageSets().size();
     std::vector<RowPointer> places(mapPlaces.begin() + static_cast<std::ptrdiff_t>(firstMapRow[i]),
                                    mapPlaces.begin() + static_cast<std::ptrdiff_t>(firstMapRow[i] + count));
-    file_.write(live[i]->writer->tdefPage(), live[i]->writer->encodeDefinition(places));
+    std::vector<uint32_t> related;
+    for (const ForeignKeySpec& fk : live[i]->writer->schema().foreignKeys) {
+      uint32_t page = 0;
+      for (const Entry& e : user_) {
+        if (!e.dropped && e.writer->schema().name == fk.relatedTable) page = e.writer->tdefPage();
+      }
+      if (page == 0) fail(ErrorCode::InvalidArgument, "foreign key " + fk.name + " relates to no table");
+      related.push_back(page);
+    }
+    file_.write(live[i]->writer->tdefPage(), live[i]->writer->encodeDefinition(places, related));
   }
   // A dropped table's definition stays on its (now free) page as it last was, its maps gone with it.
   for (Entry& e : user_) {
     if (!e.dropped) continue;
     std::vector<RowPointer> none(e.writer->usageMapPageSets().size());
-    file_.write(e.writer->tdefPage(), e.writer->encodeDefinition(none));
+    file_.write(e.writer->tdefPage(),
+                e.writer->encodeDefinition(none, std::vector<uint32_t>(e.writer->schema().foreignKeys.size(), 0)));
   }
 
   // Page 1: the free pages. Bitmap pages of a large file's map are taken from the end of the file before the map is

@@ -27,6 +27,11 @@ class DatabaseWriter {
   // Marks every page of the table free and deletes its catalog rows. The table must have finished its rows.
   void dropTable(TableWriter& table);
 
+  // Records a one-column relationship with referential integrity in MSysRelationships. The two tables' schemas carry
+  // the matching foreign keys (see ForeignKeySpec); their rows must keep to it.
+  void addRelationship(const std::string& name, const std::string& table, const std::string& column,
+                       const std::string& referencedTable, const std::string& referencedColumn);
+
   PageFile& file() { return file_; }
 
   // Writes the catalog, the usage maps, the definitions, page 1 and page 0, and flushes the file.
@@ -44,6 +49,10 @@ class DatabaseWriter {
   HeaderSettings header_;
   std::vector<Entry> system_;  // MSysObjects, MSysACEs, MSysQueries, MSysRelationships
   std::vector<Entry> user_;
+  struct Relationship {
+    std::string name, table, column, referencedTable, referencedColumn;
+  };
+  std::vector<Relationship> relationships_;
   std::vector<uint32_t> freePages_;
 };
 

@@ -171,6 +171,26 @@ TableSchema movementsSchema(const std::string& name) {
   return t;
 }
 
+// The relationship "every movement's IdArtikla is the Id of an article", enforced: a foreign key on each side, the
+// referencing one using the index on IdArtikla, the referenced one the primary key of Artikli.
+constexpr const char* kRelationship = "ArtikliGibanja";
+
+void relate(TableSchema& articles, TableSchema& movements) {
+  ForeignKeySpec referenced;
+  referenced.name = kRelationship;
+  referenced.index = 0;
+  referenced.referencedSide = true;
+  referenced.relatedIndex = static_cast<uint32_t>(movements.indexes.size() + movements.foreignKeys.size());
+  referenced.relatedTable = movements.name;
+  ForeignKeySpec referencing;
+  referencing.name = kRelationship;
+  referencing.index = 1;
+  referencing.relatedIndex = static_cast<uint32_t>(articles.indexes.size() + articles.foreignKeys.size());
+  referencing.relatedTable = articles.name;
+  articles.foreignKeys.push_back(referenced);
+  movements.foreignKeys.push_back(referencing);
+}
+
 std::vector<uint8_t> longKey(int32_t v) {
   std::vector<uint8_t> k;
   appendLongKey(v, k);
@@ -198,17 +218,18 @@ struct LiveMovement {
 };
 
 // Movements of one article table, written to `table` (Gibanja, or a work table).
-void writeMovements(TableWriter& table, Random& r, uint64_t count, uint32_t articleCount, double start,
-                    uint32_t deletePerMille, std::vector<LiveMovement>& live, GeneratorSummary& summary) {
+void writeMovements(TableWriter& table, Random& r, uint64_t count, const std::vector<LiveArticle>& articles,
+                    double start, uint32_t deletePerMille, std::vector<LiveMovement>& live, GeneratorSummary& summary) {
   const double span = 3.0 * 365;  // movements over three years, in order
   for (uint64_t i = 0; i < count; ++i) {
     const int32_t id = table.nextAutoNumber();
-    const auto article = static_cast<uint32_t>(r.between(1, articleCount));
+    // Only articles that exist: the relationship is enforced (none left: the movement names no article).
+    const uint32_t article = articles.empty() ? 0 : articles[r.below(articles.size())].id;
     const double when = start + span * static_cast<double>(i) / static_cast<double>(count) +
                         static_cast<double>(r.below(600)) * kMinutes;
     std::vector<FieldValue> f(table.schema().columns.size());
     f[0] = longField(id);
-    f[1] = longField(static_cast<int32_t>(article));
+    f[1] = article == 0 ? nullField() : longField(static_cast<int32_t>(article));
     f[2] = textField(utf8ToUtf16(kWarehouses[r.below(kWarehouses.size())]), true);
     f[3] = dateField(std::floor(when * 24 * 60) / (24 * 60));
     f[4] = doubleField(static_cast<double>(r.between(1, 4000)) / 4.0);
@@ -239,7 +260,13 @@ void writeMovementIndexes(TableWriter& table, std::vector<LiveMovement>& live) {
   });
   table.writeIndex(1, [&live](IndexTreeWriter& w) {
     for (const LiveMovement& m : live) {
-      w.add(makeLeafEntry(longKey(static_cast<int32_t>(m.article)), RowPointer::fromRaw(m.row)));
+      std::vector<uint8_t> key;
+      if (m.article == 0) {
+        appendNullKey(key);
+      } else {
+        appendLongKey(static_cast<int32_t>(m.article), key);
+      }
+      w.add(makeLeafEntry(key, RowPointer::fromRaw(m.row)));
     }
   });
   std::vector<LiveMovement>().swap(live);
@@ -264,7 +291,12 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   DatabaseWriter db(path, header);
 
   // Articles. Deleted rows are decided as they are written; the indexes take the live ones.
-  TableWriter& articles = db.createTable(articlesSchema());
+  TableSchema articlesTable = articlesSchema();
+  TableSchema movementsTable = movementsSchema("Gibanja");
+  relate(articlesTable, movementsTable);
+  TableWriter& articles = db.createTable(std::move(articlesTable));
+  TableWriter& movements = db.createTable(std::move(movementsTable));
+  db.addRelationship(kRelationship, "Gibanja", "IdArtikla", "Artikli", "Id");
   std::vector<LiveArticle> liveArticles;
   for (uint64_t i = 0; i < o.articles; ++i) {
     const int32_t id = articles.nextAutoNumber();
@@ -302,9 +334,8 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   summary.articles = liveArticles.size();
 
   // Movements.
-  TableWriter& movements = db.createTable(movementsSchema("Gibanja"));
   std::vector<LiveMovement> liveMovements;
-  writeMovements(movements, r, 3 * o.articles, static_cast<uint32_t>(o.articles), header.creationDate, deletePerMille,
+  writeMovements(movements, r, 3 * o.articles, liveArticles, header.creationDate, deletePerMille,
                  liveMovements, summary);
   summary.movements = liveMovements.size();
 
@@ -314,7 +345,7 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
       TableWriter& work = db.createTable(movementsSchema(name));
       std::vector<LiveMovement> liveWork;
       const uint64_t rows = workRows;
-      writeMovements(work, r, rows, static_cast<uint32_t>(o.articles), header.creationDate, 0, liveWork, summary);
+      writeMovements(work, r, rows, liveArticles, header.creationDate, 0, liveWork, summary);
       summary.droppedTableRows += rows;
       writeMovementIndexes(work, liveWork);
       db.dropTable(work);

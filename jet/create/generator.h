@@ -2,7 +2,8 @@
 // "Artikli" (articles: warehouse `skl`, article code `ident`, a Slovene name, price, date, quantity, flag and one
 // column of every other common type, with a primary key, a unique index on `ident`, an index on `skl` and a
 // composite (skl, ident) index) and "Gibanja" (stock movements of those articles, with amounts, Memo notes in every
-// long-value storage form and OLE attachments, indexed by Id and by article).
+// long-value storage form and OLE attachments, indexed by Id and by article), related by an enforced relationship
+// (every movement names an existing article).
 //
 // With bloat, that share of the rows is deleted as an application would delete them, and work tables are filled and
 // dropped, so that a compaction has that much to take away.

@@ -16,6 +16,9 @@ constexpr uint8_t kIndexFlagIgnoreNulls = 0x02;
 constexpr uint8_t kIndexFlagRequired = 0x08;
 constexpr uint8_t kIndexFlagAlways = 0x80;
 constexpr uint8_t kLogicalPrimaryKey = 1;
+constexpr uint8_t kLogicalForeignKey = 2;
+constexpr uint8_t kReferencedSide = 1;
+constexpr uint8_t kReferencingSide = 2;
 constexpr uint8_t kOrderAscending = 0x01;
 
 void appendName(std::vector<uint8_t>& out, const std::string& utf8) {
@@ -57,7 +60,9 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
   const TableLayout layout = layoutTable(schema);
   const auto columnCount = static_cast<uint16_t>(schema.columns.size());
   const auto indexCount = static_cast<uint32_t>(schema.indexes.size());
-  if (state.indexes.size() != indexCount || state.longValues.size() != layout.longValueColumns.size()) {
+  const auto logicalCount = static_cast<uint32_t>(indexCount + schema.foreignKeys.size());
+  if (state.indexes.size() != indexCount || state.longValues.size() != layout.longValueColumns.size() ||
+      state.foreignKeyTables.size() != schema.foreignKeys.size()) {
     fail(ErrorCode::InvalidArgument, "table " + schema.name + ": the state does not match the schema");
   }
 
@@ -72,7 +77,7 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
   putLe16(&d[f.tdefMaxColumns], columnCount);
   putLe16(&d[f.tdefVarColumns], layout.varColumnCount);
   putLe16(&d[f.tdefColumnCount], columnCount);
-  putLe32(&d[f.tdefLogicalIndexCount], indexCount);
+  putLe32(&d[f.tdefLogicalIndexCount], logicalCount);
   putLe32(&d[f.tdefRealIndexCount], indexCount);
   putLe32(&d[f.tdefOwnedMap], state.ownedPages.raw());
   putLe32(&d[f.tdefFreeMap], state.freeSpacePages.raw());
@@ -145,7 +150,22 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
     d.push_back(schema.indexes[k].primaryKey ? kLogicalPrimaryKey : 0);
     appendLe32(d, 0);
   }
+  for (size_t j = 0; j < schema.foreignKeys.size(); ++j) {
+    const ForeignKeySpec& fk = schema.foreignKeys[j];
+    if (fk.index >= indexCount) fail(ErrorCode::InvalidArgument, "foreign key " + fk.name + " names no index");
+    appendLe32(d, kTableMagic);
+    appendLe32(d, static_cast<uint32_t>(indexCount + j));
+    appendLe32(d, fk.index);
+    d.push_back(fk.referencedSide ? kReferencedSide : kReferencingSide);
+    appendLe32(d, fk.relatedIndex);
+    appendLe32(d, state.foreignKeyTables[j]);
+    d.push_back(0);  // no cascading updates
+    d.push_back(0);  // no cascading deletes
+    d.push_back(kLogicalForeignKey);
+    appendLe32(d, 0);
+  }
   for (const IndexSpec& ix : schema.indexes) appendName(d, ix.name);
+  for (const ForeignKeySpec& fk : schema.foreignKeys) appendName(d, fk.name);
 
   for (size_t k = 0; k < layout.longValueColumns.size(); ++k) {
     appendLe16(d, layout.longValueColumns[k]);

@@ -13,8 +13,10 @@
 //       column names: 2-byte byte count + UCS-2
 //       per real index 52 bytes: constant 1923, ten (column number, order) slots (unused: 0xFFFF, 0), usage map,
 //       root page, 0, flags (0x80 always; 0x01 unique, 0x02 ignore nulls, 0x08 required), five zero bytes
-//       per logical index 28 bytes: 1625, number, real index, 0, related index -1, related table 0, two cascade
-//       flags, type (1 primary key, 0 other), 0
+//       per logical index 28 bytes: 1625, number, real index, related table type, related index (-1: none),
+//       related table's definition page, cascade updates, cascade deletes, type (1 primary key, 2 foreign key,
+//       0 other), 0. A foreign key marks the referenced side with related table type 1 and the referencing side
+//       with 2, as the samples with relationships show.
 //       logical index names, then per Memo/OLE column: number, owned map, free map; closed by 0xFFFF
 // Jet writes the free space as page size - 8 - length; every sample file does.
 #pragma once
@@ -46,6 +48,7 @@ struct TableDefState {
   RowPointer freeSpacePages;
   std::vector<IndexState> indexes;         // one per schema index
   std::vector<LongValueMapState> longValues;  // one per Memo/OLE column, in column order
+  std::vector<uint32_t> foreignKeyTables;     // definition page of the related table of each foreign key
 };
 
 inline constexpr uint16_t kGeneralSortOrder = 0x0409;

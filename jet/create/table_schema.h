@@ -33,11 +33,23 @@ struct IndexSpec {
   bool required = false;  // no nulls allowed in the key (implied by primaryKey)
 };
 
+// One side of a relationship with referential integrity: a logical index of type "foreign key" that uses the real
+// index of one of the table's indexes (the primary key on the referenced side, the index on the referencing columns
+// on the other) and names the other table and its logical index.
+struct ForeignKeySpec {
+  std::string name;             // the relationship's name, as in MSysRelationships
+  uint16_t index = 0;           // position in TableSchema::indexes whose real index this uses
+  bool referencedSide = false;  // the table whose primary key is referenced
+  uint32_t relatedIndex = 0;    // number of the other side's logical index
+  std::string relatedTable;     // resolved to the other table's definition page when the definition is written
+};
+
 struct TableSchema {
   std::string name;
   bool system = false;
   std::vector<ColumnSpec> columns;
   std::vector<IndexSpec> indexes;
+  std::vector<ForeignKeySpec> foreignKeys;  // logical indexes numbered after those of `indexes`
 };
 
 struct ColumnPlace {

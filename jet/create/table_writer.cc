@@ -150,7 +150,8 @@ std::vector<uint32_t> TableWriter::allPages() const {
   return pages;
 }
 
-std::vector<uint8_t> TableWriter::encodeDefinition(const std::vector<RowPointer>& mapRows) const {
+std::vector<uint8_t> TableWriter::encodeDefinition(const std::vector<RowPointer>& mapRows,
+                                                   const std::vector<uint32_t>& foreignKeyTables) const {
   const size_t expected = 2 + indexes_.size() + 2 * longValues_.size();
   if (mapRows.size() != expected) fail(ErrorCode::InvalidArgument, "table " + schema_.name + ": map rows missing");
   TableDefState state;
@@ -165,6 +166,7 @@ std::vector<uint8_t> TableWriter::encodeDefinition(const std::vector<RowPointer>
     size_t at = 2 + indexes_.size() + 2 * k;
     state.longValues.push_back(LongValueMapState{mapRows[at], mapRows[at + 1]});
   }
+  state.foreignKeyTables = foreignKeyTables;
   return encodeTableDef(schema_, state);
 }
 

@@ -51,8 +51,10 @@ class TableWriter {
   std::vector<std::vector<uint32_t>> usageMapPageSets() const;
   // Every page the table uses apart from usage-map pages (for dropping it).
   std::vector<uint32_t> allPages() const;
-  // The definition, given the places of its usage maps (in the order of usageMapPageSets).
-  std::vector<uint8_t> encodeDefinition(const std::vector<RowPointer>& mapRows) const;
+  // The definition, given the places of its usage maps (in the order of usageMapPageSets) and the definition pages of
+  // the tables its foreign keys relate to.
+  std::vector<uint8_t> encodeDefinition(const std::vector<RowPointer>& mapRows,
+                                        const std::vector<uint32_t>& foreignKeyTables = {}) const;
 
  private:
   struct LongValueColumn {

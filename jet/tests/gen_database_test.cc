@@ -50,6 +50,19 @@ TEST(GeneratedDatabase, PassesTheIntegrityCheckWithoutWarnings) {
     EXPECT_EQ(report.indexes, 13u);
     ASSERT_NE(db->catalog().findTable("Artikli"), nullptr);
     EXPECT_EQ(db->catalog().findTable("tmpPrenos"), nullptr);
+    // The enforced relationship: a foreign key on each side naming the other table, and its MSysRelationships row.
+    TableDef articles = db->tableDef("Artikli");
+    TableDef movements = db->tableDef("Gibanja");
+    ASSERT_EQ(movements.logicalIndexes.size(), 3u);
+    EXPECT_EQ(movements.logicalIndexes[2].type, 2);
+    EXPECT_EQ(movements.logicalIndexes[2].relatedTablePage, articles.page);
+    EXPECT_EQ(movements.logicalIndexes[2].realIndex, 1u);
+    ASSERT_EQ(articles.logicalIndexes.size(), 5u);
+    EXPECT_EQ(articles.logicalIndexes[4].relatedTablePage, movements.page);
+    EXPECT_EQ(articles.logicalIndexes[4].realIndex, 0u);
+    EXPECT_EQ(compact_testing::dumpTable(*db, "MSysRelationships"),
+              "szRelationship,grbit,ccolumn,icolumn,szObject,szColumn,szReferencedObject,szReferencedColumn\n"
+              "\"ArtikliGibanja\",0,1,0,\"Gibanja\",\"IdArtikla\",\"Artikli\",\"Id\"\n");
     EXPECT_EQ(db->header().sortOrder, 0x0409);
     EXPECT_EQ(db->header().codePage, 1252);
     EXPECT_FALSE(db->header().hasPassword);
