@@ -250,7 +250,9 @@ void writeMovements(TableWriter& table, Random& r, uint64_t count, const std::ve
 
 void writeMovementIndexes(TableWriter& table, std::vector<LiveMovement>& live) {
   table.writeIndex(0, [&live](IndexTreeWriter& w) {
-    for (const LiveMovement& m : live) w.add(makeLeafEntry(longKey(static_cast<int32_t>(m.id)), RowPointer::fromRaw(m.row)));
+    for (const LiveMovement& m : live) {
+      w.add(makeLeafEntry(longKey(static_cast<int32_t>(m.id)), RowPointer::fromRaw(m.row)));
+    }
   });
   // Entries of equal keys sort by their row pointers, which the 3-byte page and row compare like (page, row).
   std::sort(live.begin(), live.end(), [](const LiveMovement& a, const LiveMovement& b) {
@@ -360,7 +362,9 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
     }
   });
   articles.writeIndex(1, [&](IndexTreeWriter& w) {
-    for (const LiveArticle& a : liveArticles) w.add(makeLeafEntry(textKey(articleCode(a.id)), RowPointer::fromRaw(a.row)));
+    for (const LiveArticle& a : liveArticles) {
+      w.add(makeLeafEntry(textKey(articleCode(a.id)), RowPointer::fromRaw(a.row)));
+    }
   });
   std::vector<std::vector<uint8_t>> warehouseKeys;
   std::vector<size_t> warehouseOrder;

@@ -35,8 +35,8 @@ std::vector<uint8_t> encodeRow(const TableSchema& schema, const TableLayout& lay
       varStarts[p.varIndex] = static_cast<uint16_t>(row.size());
       if (!v.present) continue;
       if (!isLongValueType(c.type) && v.bytes.size() > c.length) {
-        fail(ErrorCode::InvalidArgument, "a value of " + std::to_string(v.bytes.size()) + " bytes is too long for column " +
-                                             c.name);
+        fail(ErrorCode::InvalidArgument,
+             "a value of " + std::to_string(v.bytes.size()) + " bytes is too long for column " + c.name);
       }
       row.insert(row.end(), v.bytes.begin(), v.bytes.end());
     }

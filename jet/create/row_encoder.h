@@ -24,7 +24,8 @@ struct FieldValue {
 
 // The row for the fields (one per column, in schema order). Throws InvalidArgument when a fixed value has the wrong
 // size or a variable one is longer than its column allows.
-std::vector<uint8_t> encodeRow(const TableSchema& schema, const TableLayout& layout, std::span<const FieldValue> fields);
+std::vector<uint8_t> encodeRow(const TableSchema& schema, const TableLayout& layout,
+                               std::span<const FieldValue> fields);
 
 // Jet 4 text: the one-byte form (FF FE, then one byte per character) when `compressible` and every character is in
 // U+0001-U+00FF and that saves space, otherwise UCS-2 little-endian.
