@@ -79,8 +79,8 @@ TEST(GeneralLegacyKeys, SampleIndexesHoldTheKeysWeCompute) {
           for (size_t k : columns) {
             const ColumnDef& c = def.columns[k];
             decodeValue(db->pages(), c, row, layout.fields[k], value);
-            const std::string text = c.type == ColumnType::Text ? value.text : std::to_string(value.integer);
-            shown += " " + c.name + "=" + (value.null ? "null" : text);
+            const std::string printed = c.type == ColumnType::Text ? value.text : std::to_string(value.integer);
+            shown += " " + c.name + "=" + (value.null ? "null" : printed);
             if (value.null) {
               appendNullKey(expected);
             } else if (c.type == ColumnType::Text) {
