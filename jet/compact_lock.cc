@@ -1,8 +1,10 @@
 #include "jet/compact_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -42,15 +44,36 @@ bool takeSharedLock(int fd) {
   return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-bool lockFileInUse(const std::string& path) {
-  for (bool upper : {false, true}) {
-    int fd = ::open(lockFileName(path, upper).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;  // none, or not ours to look at: a lock file nobody can read locks nobody out
-    bool used = lockedByOthers(fd);
-    ::close(fd);
-    if (used) return true;
+bool sameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
-  return false;
+  return true;
+}
+
+// The lock file may differ in case from the database's name (a program under Wine names it after the name it was
+// given), so every entry of the folder whose name matches ignoring case is looked at.
+bool lockFileInUse(const std::string& path) {
+  const std::string wanted = lockFileName(path, false);
+  const size_t slash = wanted.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool used = false;
+  while (!used) {
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    if (!sameIgnoringCase(entry->d_name, name)) continue;
+    const std::string candidate = slash == std::string::npos ? std::string(entry->d_name) : folder + entry->d_name;
+    int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;  // not ours to look at: a lock file nobody can read locks nobody out
+    used = lockedByOthers(fd);
+    ::close(fd);
+  }
+  ::closedir(dir);
+  return used;
 }
 
 }  // namespace

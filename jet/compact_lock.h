@@ -29,7 +29,8 @@ class SourceLock {
   int fd_;
 };
 
-// The lock files Jet would use for the database at path (same folder and base name, extension .ldb / .LDB).
+// The lock file Jet would use for the database at path: same folder and base name, extension .ldb (.LDB when
+// upperCase). Any entry of the folder that matches it ignoring case counts as the lock file.
 std::string lockFileName(const std::string& path, bool upperCase);
 
 }  // namespace jet

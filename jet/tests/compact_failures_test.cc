@@ -243,7 +243,7 @@ TEST(CompactFailures, DatabasesInUseAreRefusedBeforeAnythingIsWritten) {
   }
   {
     // A shared session: users' locks in the lock file.
-    const fs::path ldb = tmp.path() / "DATA.ldb";
+    const fs::path ldb = tmp.path() / "data.LDB";  // named by a program that was given the name in another case
     writeFile(ldb, std::vector<uint8_t>(64, 0));
     LockHolder holder(ldb, 0x10000001, 1);
     ASSERT_TRUE(holder.locked());
