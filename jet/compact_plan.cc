@@ -18,6 +18,8 @@ bool sameName(const std::string& a, const char* b) {
   return n == a.size();
 }
 
+constexpr size_t kMaxTables = 32768;
+
 // System tables whose integer columns hold table Ids (the Ids of other objects are never page numbers).
 struct IdColumn {
   const char* table;
@@ -57,6 +59,9 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
     if (e.tablePage() == kCatalogPage) catalogListed = true;
   }
   if (!catalogListed) found.emplace_back(kCatalogPage, nullptr);
+  // Access holds at most 32768 objects; a catalog listing more tables is damaged, and every definition is kept in
+  // memory while the copy is planned.
+  if (found.size() > kMaxTables) corrupt("the catalog lists " + std::to_string(found.size()) + " tables");
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (size_t i = 1; i < found.size(); ++i) {
     if (found[i].first == found[i - 1].first) {
