@@ -2,17 +2,21 @@
 //
 // What is checked:
 //   - every table definition reads; the pages a table really owns (its data pages, definition pages, index pages and
-//     long-value pages) agree with its usage maps and with the owner field of each page; no page is used twice, and no
-//     page in use is marked free;
+//     long-value pages) agree with its usage maps and with the owner field of each page; no page is used twice (a
+//     bitmap page of a reference-form map included), no page in use is marked free, and no page holding live rows of
+//     a table is missing from that table's map;
 //   - every row of every data page decodes, overflow pointers and long-value chains end and stay inside the file, and
-//     no long-value row is shared by two values;
-//   - every index walks from its root in strictly increasing order with node entries that match their children, and
-//     every live row appears in it exactly once unless the index ignores nulls and all its key columns are null; no
-//     entry points at a row that is not live;
+//     no long-value row is shared by two values (which is also how a chain that loops shows up);
+//   - every index walks from its root in strictly increasing order with node entries that match their children and
+//     leaf links that agree with the descent; every live row appears in it exactly once unless the index ignores
+//     nulls and all its key columns are null; no entry points at a row that is not live; a unique index holds no key
+//     twice among rows whose key has no null;
+//   - foreign keys name tables the catalog lists;
 //   - row counts and per-index key counts kept in the definitions match what the data holds.
 //
 // Problems are collected, not thrown, so one damaged table does not hide the others. Counters that disagree with the
-// data are warnings: many files written by other tools carry them, every reader ignores them, and no data depends on
+// data, and space held but unused (pages neither in use nor free, index-map pages the tree does not reach), are
+// warnings: nothing is lost by them, files written by Access and by other tools carry them, and every reader ignores
 // them. Everything else is an error. A file written by our own engine must check without warnings too.
 #pragma once
 

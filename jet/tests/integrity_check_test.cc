@@ -233,6 +233,34 @@ TEST_P(IntegrityCheckBothVersions, IndexesSharingOneTree) {
   EXPECT_EQ(p[0].page, cat.realIndexes[0].rootPage);
 }
 
+TEST_P(IntegrityCheckBothVersions, RepeatedKeysInAUniqueIndex) {
+  JET_REQUIRE_SAMPLES();
+  Damaged d(GetParam());
+  TableDef cat = d.table("MSysObjects");
+  const RealIndexDef& id = cat.realIndexes[1];
+  ASSERT_TRUE(id.flags & 0x01) << "the Id index is unique";
+  ASSERT_EQ(d.page(id.rootPage)[0], static_cast<uint8_t>(PageType::IndexLeaf));
+  IndexPage p = decodeIndexPage(d.format(), d.page(id.rootPage), id.rootPage);
+  ASSERT_GE(p.entries.size(), 3u);
+  // Entries 1 and 2 get entry 1's key; each keeps its row, the lower row first so that the page stays in order.
+  IndexEntryParts a = splitLeafEntry(p.entries[1]);
+  IndexEntryParts b = splitLeafEntry(p.entries[2]);
+  RowPointer first = a.row.raw() < b.row.raw() ? a.row : b.row;
+  RowPointer second = a.row.raw() < b.row.raw() ? b.row : a.row;
+  IndexEntry key(a.key.begin(), a.key.end());
+  p.entries[1] = makeLeafEntry(key, first);
+  p.entries[2] = makeLeafEntry(key, second);
+  p.prefixLength = std::min<uint16_t>(p.prefixLength, sharedPrefixLength(p.entries));
+  std::vector<uint8_t> encoded = encodeIndexPage(d.format(), p);
+  std::copy(encoded.begin(), encoded.end(), d.bytes.begin() + static_cast<std::ptrdiff_t>(d.at(id.rootPage)));
+  CheckReport r = d.check();
+  std::vector<Problem> found = find(r, "is unique but the row has the same key");
+  ASSERT_EQ(found.size(), 1u) << all(r);
+  EXPECT_EQ(found[0].page, second.page);
+  EXPECT_EQ(found[0].row, second.row);
+  EXPECT_TRUE(find(r, "missing from").empty()) << all(r);
+}
+
 TEST_P(IntegrityCheckBothVersions, CyclicChains) {
   JET_REQUIRE_SAMPLES();
   {
