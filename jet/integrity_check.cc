@@ -131,16 +131,20 @@ class Checker {
   // ---- problems -------------------------------------------------------------------------------------------------
 
   void add(Severity severity, const std::string& table, uint32_t page, int32_t row, const std::string& message) {
-    size_t& n = problemsPerTable_[table];
-    if (++n > options_.maxProblemsPerTable) return;
+    Tally& t = problemsPerTable_[table];
+    if (++t.seen > options_.maxProblemsPerTable) {
+      if (severity == Severity::Error) t.droppedErrors = true;
+      return;
+    }
     report_.problems.push_back({severity, table, page, row, message});
   }
 
+  // One closing problem per table that had more than could be listed; an error when any of those left out was one.
   void closeProblemCounts() {
-    for (const auto& [table, n] : problemsPerTable_) {
-      if (n > options_.maxProblemsPerTable) {
-        report_.problems.push_back({Severity::Error, table, 0, -1,
-                                    std::to_string(n - options_.maxProblemsPerTable) + " more problems not listed"});
+    for (const auto& [table, t] : problemsPerTable_) {
+      if (t.seen > options_.maxProblemsPerTable) {
+        report_.problems.push_back({t.droppedErrors ? Severity::Error : Severity::Warning, table, 0, -1,
+                                    std::to_string(t.seen - options_.maxProblemsPerTable) + " more problems not listed"});
       }
     }
   }
@@ -663,7 +667,11 @@ class Checker {
   std::vector<bool> free_;
   bool freeMapRead_ = false;
   std::unordered_map<uint32_t, std::string> tableNames_;
-  std::map<std::string, size_t> problemsPerTable_;
+  struct Tally {
+    size_t seen = 0;
+    bool droppedErrors = false;
+  };
+  std::map<std::string, Tally> problemsPerTable_;
   std::unordered_map<uint32_t, std::bitset<256>> longValueRowsUsed_;
 };
 
