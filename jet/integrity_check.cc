@@ -354,10 +354,20 @@ class Checker {
         PageHandle h = pages_.page(p);
         Bytes b(*h);
         if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
-          add(Severity::Error, name, p, -1, "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
+          add(Severity::Error, name, p, -1,
+              "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
           continue;
         }
         claim(p, Use::LongValue, 0, name);
+      }
+      std::vector<uint32_t> withSpace;
+      std::string freeWhat = "map of the long-value pages with free space of column " + std::to_string(m.column);
+      if (!m.free.at.isNull() && readMap(m.free, name, def.page, freeWhat, withSpace)) {
+        for (uint32_t p : withSpace) {
+          if (!std::binary_search(pages.begin(), pages.end(), p)) {
+            add(Severity::Error, name, p, -1, "the " + freeWhat + " lists a page the column does not own");
+          }
+        }
       }
       pagesByColumn[m.column] = std::move(pages);
     }
