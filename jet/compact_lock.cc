@@ -13,17 +13,19 @@
 namespace jet {
 namespace {
 
-// True when another open file (another process, or another open of the file) holds a lock anywhere in the file.
-// Open-file-description locks see both those and classic process locks; kernels without them fall back to the latter.
+// True when another open file (another process, or another open of the file) holds an exclusive lock anywhere in
+// the file, as Jet's locks are (Win32 LockFile is exclusive). Shared locks, such as another compaction reading the
+// same file holds, do not count. Open-file-description locks see both those and classic process locks; kernels
+// without them fall back to the latter.
 bool lockedByOthers(int fd) {
   struct flock probe {};
-  probe.l_type = F_WRLCK;
+  probe.l_type = F_RDLCK;  // conflicts with exclusive locks only
   probe.l_whence = SEEK_SET;
   probe.l_start = 0;
   probe.l_len = 0;  // to the end of any possible file
   if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
     probe = {};
-    probe.l_type = F_WRLCK;
+    probe.l_type = F_RDLCK;
     probe.l_whence = SEEK_SET;
     if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
   }
