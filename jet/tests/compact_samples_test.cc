@@ -150,6 +150,31 @@ TEST(CompactSamples, TableIdsFollowTheirDefinitions) {
   EXPECT_EQ(nav.find("MSysAccessObjects"), std::string::npos);
 }
 
+// Foreign keys name the related table by its definition page, which moves (indexTestV2000: 24, 27, 33 -> 7, 8, 9).
+TEST(CompactSamples, ForeignKeysFollowTheirTables) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  const fs::path out = tmp.path() / "fk.mdb";
+  compactDatabase(samplesDir() / "jet4/indexTestV2000.mdb", out, "");
+  auto db = Database::open(out);
+  const uint32_t table1 = static_cast<uint32_t>(db->catalog().findTable("Table1")->id);
+  int foreignKeys = 0;
+  for (const char* name : {"Table2", "Table3"}) {
+    TableDef def = db->tableDef(name);
+    for (const LogicalIndexDef& li : def.logicalIndexes) {
+      if (li.relatedTablePage == 0) continue;
+      EXPECT_EQ(li.relatedTablePage, table1) << name;
+      ++foreignKeys;
+    }
+  }
+  for (const LogicalIndexDef& li : db->tableDef("Table1").logicalIndexes) {
+    if (li.relatedTablePage == 0) continue;
+    EXPECT_NO_THROW(db->tableDefAt(li.relatedTablePage));
+    ++foreignKeys;
+  }
+  EXPECT_EQ(foreignKeys, 4);
+}
+
 // A database with an encoding key is written with the same key, each page encrypted for its new number.
 TEST(CompactSamples, EncodedDatabasesStayEncoded) {
   JET_REQUIRE_SAMPLES();
