@@ -234,6 +234,7 @@ class Checker {
 
   void checkPageUse() {
     uint64_t unaccounted = 0;
+    std::map<std::string, uint64_t> unaccountedKinds;
     std::string examples;
     for (uint32_t p = 0; p < claims_.size(); ++p) {
       const Claim& c = claims_[p];
@@ -248,11 +249,35 @@ class Checker {
       if (!freeMapRead_ || free_[p]) continue;
       if (reportUnlistedRows(p)) continue;
       if (++unaccounted <= 8) examples += (examples.empty() ? "" : ", ") + std::to_string(p);
+      ++unaccountedKinds[leftoverKind(p)];
     }
     if (unaccounted > 0) {
+      std::string kinds;
+      for (const auto& [kind, n] : unaccountedKinds) kinds += "; " + std::to_string(n) + " " + kind;
+      if (!kinds.empty()) kinds = "; by kind" + kinds.substr(1);
       add(Severity::Warning, "", 0, -1,
           std::to_string(unaccounted) + " pages are neither in use nor marked free (" + examples +
-              (unaccounted > 8 ? ", ..." : "") + ")");
+              (unaccounted > 8 ? ", ..." : "") + kinds + ")");
+    }
+  }
+
+  // What a page nothing uses looks like, for the summary of space left behind.
+  std::string leftoverKind(uint32_t p) {
+    PageHandle h = pages_.page(p);
+    Bytes b(*h);
+    if (b[0] == static_cast<uint8_t>(PageType::Data)) {
+      uint32_t owner = dataPageOwner(f_, b);
+      if (owner == kLongValueOwner) return "long-value";
+      if (owner == 0) return "usage-map";
+      return "data";
+    }
+    switch (b[0]) {
+      case 0x00: return "empty";
+      case 0x02: return "table-definition";
+      case 0x03:
+      case 0x04: return "index";
+      case 0x05: return "usage-map bitmap";
+      default: return "type-" + std::to_string(b[0]);
     }
   }
 
