@@ -21,35 +21,6 @@
 namespace jet {
 namespace {
 
-constexpr uint32_t kFreeMapPage = 1;
-
-// Page 1: the map of free pages. The destination has none, but the map also covers the pages past the end of the
-// file. A large file needs 0x05 bitmap pages, which are themselves part of the file: they are taken from the end,
-// and as the map may need fewer than first reserved, the count is settled by shrinking until it is stable.
-void writeFreeMap(const Format& f, PageAllocator& allocator, PageWriter& writer) {
-  const uint32_t count = allocator.next();
-  std::vector<uint32_t> reserved;
-  EncodedUsageMap map;
-  for (;;) {
-    size_t used = 0;
-    bool short_ = false;
-    uint32_t total = count + static_cast<uint32_t>(reserved.size());
-    map = encodeFreePageMap(f, {}, total, [&]() -> uint32_t {
-      if (used < reserved.size()) return reserved[used++];
-      short_ = true;
-      return reserved.empty() ? total : reserved.back();  // placeholder; the map is encoded again
-    });
-    if (short_) {
-      reserved.push_back(allocator.allocate());
-      continue;
-    }
-    if (used == reserved.size()) break;
-    fail(ErrorCode::InvalidArgument, "the free-page map needs fewer bitmap pages than reserved");
-  }
-  for (auto& [number, bytes] : map.bitmapPages) writer.write(number, std::move(bytes));
-  writer.write(kFreeMapPage, buildFreeMapPage(f, map.row));
-}
-
 // The table's free-space map lists the pages new rows may go to: only the last page of each kind can have room.
 std::vector<uint32_t> lastOf(const std::vector<uint32_t>& pages) {
   if (pages.empty()) return {};
@@ -97,7 +68,7 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
     report.longValues += copied.longValues;
   }
   maps.finish();
-  writeFreeMap(f, allocator, writer);
+  writeFreePageMap(f, allocator, writer);
   report.destinationPages = allocator.next();
   report.tables = plan.tables.size();
   return report;

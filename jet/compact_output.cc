@@ -34,4 +34,39 @@ void UsageMapStore::finish() {
   for (std::vector<uint8_t>& page : builder_.takePages()) writer_.write(numbers_[written_++], std::move(page));
 }
 
+void writeFreePageMap(const Format& f, PageAllocator& allocator, PageWriter& writer) {
+  constexpr uint32_t kFreeMapPage = 1;
+  std::vector<uint32_t> reserved;  // handed out in order: the first `used` hold bitmaps, the rest are free
+  size_t used = 0;
+  EncodedUsageMap map;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > 64) fail(ErrorCode::InvalidArgument, "the free-page map does not settle");
+    std::vector<uint32_t> freePages(reserved.begin() + static_cast<std::ptrdiff_t>(used), reserved.end());
+    size_t handed = 0;
+    bool tooFew = false;
+    map = encodeFreePageMap(f, freePages, allocator.next(), [&]() -> uint32_t {
+      if (handed < reserved.size()) return reserved[handed++];
+      tooFew = true;
+      return reserved.empty() ? 0 : reserved.back();  // a placeholder: the map is encoded again
+    });
+    if (tooFew) {
+      reserved.push_back(allocator.allocate());
+      used = reserved.size();
+      continue;
+    }
+    if (handed == used) break;
+    if (handed < used) {
+      used = handed;  // the pages the map does not need become free pages
+      continue;
+    }
+    // Marking those pages free made the map need them again (a file that ends exactly on a bitmap page's range):
+    // one more page at the end settles it, as the last bitmap is then needed for the pages past the end anyway.
+    used = handed;
+    reserved.push_back(allocator.allocate());
+  }
+  for (auto& [number, bytes] : map.bitmapPages) writer.write(number, std::move(bytes));
+  for (size_t i = used; i < reserved.size(); ++i) writer.write(reserved[i], std::vector<uint8_t>(f.pageSize, 0));
+  writer.write(kFreeMapPage, buildFreeMapPage(f, map.row));
+}
+
 }  // namespace jet

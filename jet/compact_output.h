@@ -58,4 +58,10 @@ class UsageMapStore {
   uint32_t written_ = 0;
 };
 
+// Page 1: the map of free pages, written once every other page has its number. The destination has no free pages,
+// but the map also covers the pages past the end of the file; a large file needs 0x05 bitmap pages for it, which are
+// themselves part of the file. They are taken from the end; any reserved page the map turns out not to need is
+// written as an empty page and marked free.
+void writeFreePageMap(const Format& format, PageAllocator& allocator, PageWriter& writer);
+
 }  // namespace jet

@@ -1,9 +1,12 @@
 // Parts of the compactor that are easier to prove on their own: the streaming index tree writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "jet/compact_index.h"
+#include "jet/compact_output.h"
+#include "jet/usage_map_builder.h"
 #include "jet/index_walk.h"
 #include "jet/page_source.h"
 #include "reader_test_support.h"
@@ -76,6 +79,68 @@ TEST(CompactParts, StreamedIndexTreesWalkBackInOrder) {
       if (count == 20000) {
         EXPECT_GE(walker.depth(), 3u);
       }
+    }
+  }
+}
+
+// Page 1's map of free pages for files large enough to need bitmap pages, around the sizes where one more bitmap
+// page is or is not needed: every page of the file is written, and exactly the pages nobody uses read as free.
+TEST(CompactParts, FreePageMapsOfLargeFiles) {
+  const Format& f = kJet4Format;
+  const uint32_t per = pagesPerBitmapPage(f);
+  for (uint32_t count : {per - 2, per - 1, per, per + 1, 2 * per - 2, 2 * per - 1, 2 * per, 3 * per + 5}) {
+    SCOPED_TRACE(count);
+    struct Recorder : PageSink {
+      std::map<uint32_t, std::vector<uint8_t>> pages;
+      std::string n = "recorder";
+      const std::string& name() const override { return n; }
+      void write(uint64_t offset, Bytes data) override {
+        pages[static_cast<uint32_t>(offset / 4096)] = std::vector<uint8_t>(data.begin(), data.end());
+      }
+      void finish() override {}
+      void discard() noexcept override {}
+    } sink;
+    PageWriter writer(sink, f, 0);
+    PageAllocator allocator(count);
+    writeFreePageMap(f, allocator, writer);
+    const uint32_t total = allocator.next();
+    for (uint32_t p = count; p < total; ++p) EXPECT_TRUE(sink.pages.count(p)) << "page " << p << " never written";
+
+    // Decode page 1 row 0 and collect the pages it marks free below the end of the file.
+    const std::vector<uint8_t>& page1 = sink.pages.at(1);
+    const uint16_t start = le16(page1.data() + f.rowOffsetTable()) & kRowOffsetMask;
+    const uint8_t* row = page1.data() + start;
+    std::vector<uint32_t> free;
+    ASSERT_EQ(row[0], 1) << "a file this large needs a reference map";
+    for (uint32_t k = 0; 1 + 4 * k + 4 <= f.pageSize - start && k * per < total; ++k) {
+      uint32_t bitmap = le32(row + 1 + 4 * k);
+      if (bitmap == 0) continue;
+      const std::vector<uint8_t>& bits = sink.pages.at(bitmap);
+      EXPECT_EQ(bits[0], static_cast<uint8_t>(PageType::UsageMap));
+      for (uint32_t b = 0; b < per && k * per + b < total; ++b) {
+        if (bits[4 + b / 8] & (1u << (b % 8))) free.push_back(k * per + b);
+      }
+    }
+    std::vector<uint32_t> bitmaps;
+    for (uint32_t k = 0; 1 + 4 * k + 4 <= f.pageSize - start && k * per < total; ++k) {
+      if (le32(row + 1 + 4 * k) != 0) bitmaps.push_back(le32(row + 1 + 4 * k));
+    }
+    for (uint32_t p = count; p < total; ++p) {
+      const bool isBitmap = std::find(bitmaps.begin(), bitmaps.end(), p) != bitmaps.end();
+      const bool isFree = std::find(free.begin(), free.end(), p) != free.end();
+      EXPECT_TRUE(isBitmap != isFree) << "page " << p << " added for the map is neither its bitmap nor free";
+    }
+    for (uint32_t p : free) {
+      EXPECT_GE(p, count) << "a page in use is marked free";
+      EXPECT_TRUE(std::all_of(sink.pages.at(p).begin(), sink.pages.at(p).end(), [](uint8_t b) { return b == 0; }));
+    }
+    // Pages past the end up to the end of the last bitmap read as free.
+    const uint32_t lastBitmap = le32(row + 1 + 4 * ((total - 1) / per));
+    if (total % per != 0) {
+      ASSERT_NE(lastBitmap, 0u);
+      const std::vector<uint8_t>& bits = sink.pages.at(lastBitmap);
+      const uint32_t b = total % per;
+      EXPECT_TRUE(bits[4 + b / 8] & (1u << (b % 8)));
     }
   }
 }
