@@ -14,53 +14,12 @@
 #include "jet/compact_plan.h"
 #include "jet/compact_rows.h"
 #include "jet/index_page.h"
+#include "jet/index_tree_writer.h"
 #include "jet/page_reader.h"
 
 namespace jet {
 
-// Lays out an index from entries given in strictly ascending order, writing leaves as they fill. Node levels are built
-// once the leaves are done from one entry per leaf; the root is the last page written.
-class IndexTreeWriter {
- public:
-  IndexTreeWriter(const Format& format, uint32_t owner, PageAllocator& allocator, PageWriter& writer);
-  // Throws InvalidArgument when the entry is not greater than the one before or too large for a page.
-  void add(IndexEntry entry);
-  struct Result {
-    uint32_t rootPage = 0;
-    std::vector<uint32_t> pages;  // every page of the tree
-    uint64_t entries = 0;
-    uint64_t distinctKeys = 0;
-  };
-  Result finish();
-
- private:
-  void closeLeaf(uint32_t nextPage);
-
-  const Format& format_;
-  uint32_t owner_;
-  PageAllocator& allocator_;
-  PageWriter& writer_;
-  uint32_t capacity_;
-  size_t prefixLimit_;
-  // The leaf being filled.
-  IndexPage leaf_;
-  uint32_t leafNumber_ = 0;
-  uint32_t prevLeaf_ = 0;
-  size_t leafBytes_ = 0;   // sum of whole entry sizes
-  size_t leafPrefix_ = 0;  // prefix the page would use
-  // One (last entry, page) per finished leaf, for the node levels.
-  std::vector<IndexEntry> leafLast_;
-  std::vector<uint32_t> leafPages_;
-  IndexEntry last_;
-  Result result_;
-};
-
-struct RebuiltIndex {
-  uint32_t rootPage = 0;
-  std::vector<uint32_t> pages;
-  uint64_t entries = 0;
-  uint64_t distinctKeys = 0;
-};
+using RebuiltIndex = WrittenIndexTree;
 
 // Rebuilds real index `indexNumber` of the table. Throws Corrupt (3049) naming the table and index when an entry
 // points at a row that does not exist, a row has two entries, or (for an index that keeps nulls) a row has none.

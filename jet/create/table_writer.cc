@@ -114,7 +114,7 @@ void TableWriter::finishRows() {
 
 void TableWriter::writeIndex(size_t k, const std::function<void(IndexTreeWriter&)>& produce) {
   finishRows();
-  IndexTreeWriter writer(file_, tdefPage_);
+  IndexTreeWriter writer(kJet4Format, tdefPage_, indexPageOutput(file_, file_));
   produce(writer);
   indexes_.at(k) = writer.finish();
 }
@@ -131,7 +131,7 @@ std::vector<std::vector<uint32_t>> TableWriter::usageMapPageSets() const {
   sets.push_back(dataPages_);
   // The last page is the only one with room for more rows.
   sets.push_back(dataPages_.empty() ? std::vector<uint32_t>{} : std::vector<uint32_t>{dataPages_.back()});
-  for (const WrittenIndex& ix : indexes_) sets.push_back(ix.pages);
+  for (const WrittenIndexTree& ix : indexes_) sets.push_back(ix.pages);
   for (const LongValueColumn& lv : longValues_) {
     const std::vector<uint32_t>& pages = lv.writer->pageNumbers();
     sets.push_back(pages);
@@ -143,7 +143,7 @@ std::vector<std::vector<uint32_t>> TableWriter::usageMapPageSets() const {
 std::vector<uint32_t> TableWriter::allPages() const {
   std::vector<uint32_t> pages = dataPages_;
   pages.push_back(tdefPage_);
-  for (const WrittenIndex& ix : indexes_) pages.insert(pages.end(), ix.pages.begin(), ix.pages.end());
+  for (const WrittenIndexTree& ix : indexes_) pages.insert(pages.end(), ix.pages.begin(), ix.pages.end());
   for (const LongValueColumn& lv : longValues_) {
     pages.insert(pages.end(), lv.writer->pageNumbers().begin(), lv.writer->pageNumbers().end());
   }
@@ -160,7 +160,8 @@ std::vector<uint8_t> TableWriter::encodeDefinition(const std::vector<RowPointer>
   state.ownedPages = mapRows[0];
   state.freeSpacePages = mapRows[1];
   for (size_t k = 0; k < indexes_.size(); ++k) {
-    state.indexes.push_back(IndexState{mapRows[2 + k], indexes_[k].rootPage, indexes_[k].distinctKeys});
+    state.indexes.push_back(
+        IndexState{mapRows[2 + k], indexes_[k].rootPage, static_cast<uint32_t>(indexes_[k].distinctKeys)});
   }
   for (size_t k = 0; k < longValues_.size(); ++k) {
     size_t at = 2 + indexes_.size() + 2 * k;

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "jet/bytes.h"
-#include "jet/create/index_tree_writer.h"
 #include "jet/create/page_file.h"
 #include "jet/create/row_encoder.h"
 #include "jet/create/table_def_writer.h"
 #include "jet/create/table_schema.h"
 #include "jet/data_page_builder.h"
+#include "jet/index_tree_writer.h"
 #include "jet/long_value_builder.h"
 
 namespace jet::create {
@@ -75,7 +75,7 @@ class TableWriter {
   std::vector<LongValueColumn> longValues_;
   std::unordered_set<uint32_t> deletedRows_;    // raw (row, page) pointers waiting for their page to be written
   std::unordered_set<uint32_t> deletedChains_;  // long-value rows whose first 4 bytes point at the next piece
-  std::vector<WrittenIndex> indexes_;
+  std::vector<WrittenIndexTree> indexes_;
   int32_t autoNumber_ = 0;
   uint32_t liveRows_ = 0;
   bool rowsFinished_ = false;

@@ -52,7 +52,7 @@ TEST(CompactParts, StreamedIndexTreesWalkBackInOrder) {
       PageWriter writer(sink, f, 0);
       PageAllocator allocator(static_cast<uint32_t>(base.size() / f.pageSize));
       const uint32_t owner = 2;
-      IndexTreeWriter tree(f, owner, allocator, writer);
+      IndexTreeWriter tree(f, owner, indexPageOutput(allocator, writer));
       std::vector<IndexEntry> entries;
       for (uint32_t i = 0; i < count; ++i) entries.push_back(entryFor(i));
       std::sort(entries.begin(), entries.end(), indexEntryLess);
@@ -60,7 +60,7 @@ TEST(CompactParts, StreamedIndexTreesWalkBackInOrder) {
       if (!entries.empty()) {
         EXPECT_THROW(tree.add(entries.front()), Error);  // out of order
       }
-      IndexTreeWriter::Result r = tree.finish();
+      WrittenIndexTree r = tree.finish();
       EXPECT_EQ(r.entries, entries.size());
       EXPECT_EQ(r.pages.size(), allocator.next() - base.size() / f.pageSize);
       EXPECT_EQ(r.rootPage, r.pages.back());

@@ -7,12 +7,13 @@
 #include "jet/create/generator.h"
 #include "jet/create/header_page_writer.h"
 #include "jet/create/index_keys.h"
-#include "jet/create/index_tree_writer.h"
+#include "jet/create/page_file.h"
 #include "jet/create/row_encoder.h"
 #include "jet/create/table_def_writer.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/header.h"
+#include "jet/index_tree_writer.h"
 #include "jet/index_walk.h"
 #include "jet/long_value.h"
 #include "jet/page_source.h"
@@ -195,12 +196,12 @@ TEST(RowEncoder, EveryTypeDecodesBack) {
 TEST(IndexTreeWriter, DeepTreesWalkInOrder) {
   TempDir dir;
   const std::string path = (dir.path() / "tree.mdb").string();
-  WrittenIndex written;
+  WrittenIndexTree written;
   {
     PageFile file(path, 4096);
     file.allocate();
     file.write(0, buildJet4HeaderPage(HeaderSettings{}));
-    IndexTreeWriter writer(file, 2);
+    IndexTreeWriter writer(kJet4Format, 2, indexPageOutput(file, file));
     // Long keys, so that few fit a page and the tree gets four levels; every key twice (as a non-unique index has).
     for (uint32_t i = 0; i < 6000; ++i) {
       for (uint8_t copy = 0; copy < 2; ++copy) {
