@@ -4,6 +4,7 @@
 #include <string>
 
 #include "jet/errors.h"
+#include "jet/index_tree_writer.h"
 
 namespace jet {
 namespace {
@@ -35,34 +36,6 @@ uint32_t be24(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
 }
 uint32_t be32(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 24) | be24(p + 1); }
-
-// Greedy packing of sorted entries with a page-wide prefix: how many entries, from `from` on, fit one page. Adding an
-// entry can only shorten the shared prefix, which makes every earlier entry longer, so the total is recomputed.
-size_t entriesThatFit(std::span<const IndexEntry> entries, size_t from, uint32_t capacity, size_t prefixLimit) {
-  if (from >= entries.size()) return 0;
-  const IndexEntry& first = entries[from];
-  size_t total = 0;
-  size_t prefix = std::min(first.size(), prefixLimit);
-  size_t count = 0;
-  for (size_t i = from; i < entries.size(); ++i) {
-    const IndexEntry& e = entries[i];
-    size_t newPrefix = prefix;
-    if (i > from) {
-      size_t common = 0;
-      size_t limit = std::min({first.size(), e.size(), newPrefix});
-      while (common < limit && first[common] == e[common]) ++common;
-      newPrefix = std::min(common, e.size() - 1);
-    }
-    size_t raw = total + e.size();
-    size_t n = i - from;  // entries that omit the prefix
-    size_t used = raw - (n > 0 ? newPrefix * n : 0);
-    if (used > capacity) break;
-    total = raw;
-    prefix = newPrefix;
-    count = n + 1;
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -235,118 +208,36 @@ bool indexEntryLess(const IndexEntry& a, const IndexEntry& b) {
 
 IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<IndexEntry> leafEntries,
                          uint32_t firstPage) {
-  const uint32_t capacity = indexEntryAreaSize(format);
   std::sort(leafEntries.begin(), leafEntries.end(), indexEntryLess);
-  for (size_t i = 0; i < leafEntries.size(); ++i) {
-    if (leafEntries[i].size() < kRowPointerSize) invalid("leaf entry without a row pointer");
-    if (leafEntries[i].size() + kChildPointerSize > capacity) invalid("entry too large for an index page");
-    if (i > 0 && leafEntries[i] == leafEntries[i - 1]) invalid("the same entry appears twice");
+  // The streaming writer numbers pages as it needs them, leaves first and the root last. The first pass only counts
+  // the pages of each level, so that the second can hand out the numbers of a tree laid out root first.
+  std::vector<uint32_t> perLevel;
+  {
+    uint32_t counted = 0;
+    IndexTreeWriter dryRun(format, ownerTdef, {[&counted] { return counted++; }, [](uint32_t, std::vector<uint8_t>) {}});
+    for (const IndexEntry& e : leafEntries) dryRun.add(e);
+    perLevel = dryRun.finish().pagesPerLevel;
   }
-
-  // A page under construction: its entries, its children (node pages) and the last leaf entry below it.
-  struct Draft {
-    IndexPage page;
-    std::vector<size_t> children;  // indexes into the level below
-    IndexEntry lastLeafEntry;
-  };
-  std::vector<std::vector<Draft>> levels;  // levels[0] = leaves
-
-  // Leaves: fill each page completely.
-  std::vector<Draft> leaves;
-  std::span<const IndexEntry> all(leafEntries);
-  size_t from = 0;
-  do {
-    Draft d;
-    d.page.leaf = true;
-    size_t n = entriesThatFit(all, from, capacity, maxPrefix(format));
-    d.page.entries.assign(leafEntries.begin() + static_cast<std::ptrdiff_t>(from),
-                          leafEntries.begin() + static_cast<std::ptrdiff_t>(from + n));
-    d.page.prefixLength = static_cast<uint16_t>(std::min<size_t>(sharedPrefixLength(d.page.entries), maxPrefix(format)));
-    if (n > 0) d.lastLeafEntry = d.page.entries.back();
-    leaves.push_back(std::move(d));
-    from += n;
-  } while (from < leafEntries.size());
-  levels.push_back(std::move(leaves));
-
-  // Node levels: each page lists all its children but the last, which it reaches through the tail pointer. The
-  // page numbers are not known yet, so child pointers are filled in once every page has its number.
-  while (levels.back().size() > 1) {
-    const std::vector<Draft>& below = levels.back();
-    std::vector<Draft> level;
-    size_t a = 0;
-    while (a < below.size()) {
-      // Grow the group [a, b) while the entries of all children but the last (the tail) fit.
-      size_t b = a + 1;
-      size_t stored = 0;
-      while (b < below.size()) {
-        size_t next = stored + below[b - 1].lastLeafEntry.size() + kChildPointerSize;
-        if (next > capacity) break;
-        stored = next;
-        ++b;
-      }
-      // Never leave a lone child for the last page when a bigger group can give one up.
-      if (below.size() - b == 1 && b - a >= 3) --b;
-      Draft d;
-      d.page.leaf = false;
-      for (size_t c = a; c < b; ++c) d.children.push_back(c);
-      d.lastLeafEntry = below[b - 1].lastLeafEntry;
-      level.push_back(std::move(d));
-      a = b;
-    }
-    levels.push_back(std::move(level));
-  }
-
-  // Number the pages: root first, then each level below in key order.
-  std::vector<std::vector<uint32_t>> numbers(levels.size());
-  uint32_t next = firstPage;
-  for (size_t l = levels.size(); l-- > 0;) {
-    for (size_t i = 0; i < levels[l].size(); ++i) numbers[l].push_back(next++);
-  }
-
-  // Links: leaves form one chain; node pages are chained only among children of one parent.
-  for (size_t i = 0; i < levels[0].size(); ++i) {
-    IndexPage& p = levels[0][i].page;
-    p.prevPage = i > 0 ? numbers[0][i - 1] : 0;
-    p.nextPage = i + 1 < levels[0].size() ? numbers[0][i + 1] : 0;
-  }
-  for (size_t l = 1; l < levels.size(); ++l) {
-    for (Draft& d : levels[l]) {
-      const std::vector<size_t>& kids = d.children;
-      if (kids.size() == 1) {
-        d.page.entries.push_back(makeNodeEntry(levels[l - 1][kids[0]].lastLeafEntry, numbers[l - 1][kids[0]]));
-      } else {
-        for (size_t k = 0; k + 1 < kids.size(); ++k) {
-          d.page.entries.push_back(makeNodeEntry(levels[l - 1][kids[k]].lastLeafEntry, numbers[l - 1][kids[k]]));
-        }
-        d.page.tailPage = numbers[l - 1][kids.back()];
-      }
-      if (l - 1 > 0) {
-        for (size_t k = 0; k < kids.size(); ++k) {
-          IndexPage& child = levels[l - 1][kids[k]].page;
-          child.prevPage = k > 0 ? numbers[l - 1][kids[k - 1]] : 0;
-          child.nextPage = k + 1 < kids.size() ? numbers[l - 1][kids[k + 1]] : 0;
-        }
-      }
-    }
+  std::vector<uint32_t> numbers;  // in the order the writer asks for them
+  uint32_t above = 0;             // pages of the levels above the current one
+  for (size_t l = perLevel.size(); l-- > 0;) above += perLevel[l];
+  for (uint32_t count : perLevel) {
+    above -= count;
+    for (uint32_t i = 0; i < count; ++i) numbers.push_back(firstPage + above + i);
   }
 
   IndexTree tree;
-  for (size_t i = 0; i < leafEntries.size(); ++i) {
-    const IndexEntry& e = leafEntries[i];
-    if (i == 0 || !std::equal(e.begin(), e.end() - kRowPointerSize, leafEntries[i - 1].begin(),
-                              leafEntries[i - 1].end() - kRowPointerSize)) {
-      ++tree.distinctKeys;
-    }
-  }
-  tree.rootPage = firstPage;
-  tree.levels = static_cast<uint32_t>(levels.size());
-  tree.leafPageCount = static_cast<uint32_t>(levels[0].size());
-  for (size_t l = levels.size(); l-- > 0;) {
-    for (Draft& d : levels[l]) {
-      d.page.owner = ownerTdef;
-      tree.pages.push_back(encodeIndexPage(format, d.page));
-    }
-  }
+  tree.pages.resize(numbers.size());
+  size_t handed = 0;
+  IndexTreeWriter writer(format, ownerTdef,
+                         {[&] { return numbers.at(handed++); },
+                          [&](uint32_t n, std::vector<uint8_t> page) { tree.pages.at(n - firstPage) = std::move(page); }});
+  for (IndexEntry& e : leafEntries) writer.add(std::move(e));
+  WrittenIndexTree written = writer.finish();
+  tree.rootPage = written.rootPage;
+  tree.levels = static_cast<uint32_t>(written.pagesPerLevel.size());
+  tree.leafPageCount = written.pagesPerLevel.front();
+  tree.distinctKeys = static_cast<uint32_t>(written.distinctKeys);
   return tree;
 }
 
