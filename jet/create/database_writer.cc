@@ -40,8 +40,8 @@ struct CatalogRow {
 
 }  // namespace
 
-DatabaseWriter::DatabaseWriter(const std::string& path, const HeaderSettings& header)
-    : file_(path, kJet4Format.pageSize), header_(header) {
+DatabaseWriter::DatabaseWriter(std::unique_ptr<PageSink> sink, const HeaderSettings& header)
+    : file_(std::move(sink), kJet4Format.pageSize), header_(header) {
   file_.allocate();  // page 0
   file_.allocate();  // page 1
   for (TableSchema schema : {msysObjectsSchema(), msysAcesSchema(), msysQueriesSchema(), msysRelationshipsSchema()}) {

@@ -19,8 +19,9 @@ namespace jet::create {
 
 class DatabaseWriter {
  public:
-  // Creates the file, which must not exist. Throws DatabaseExists (3204) or CannotOpen (3051).
-  DatabaseWriter(const std::string& path, const HeaderSettings& header);
+  // Writes into the destination file `sink` (see createDestinationFile), which is removed again unless finish()
+  // completes.
+  DatabaseWriter(std::unique_ptr<PageSink> sink, const HeaderSettings& header);
 
   // A new user table; its definition page (= its Id in the catalog) is handed out now, so that its pages can name it.
   TableWriter& createTable(TableSchema schema);

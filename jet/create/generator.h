@@ -10,7 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+
+#include "jet/compact_sink.h"
 
 namespace jet::create {
 
@@ -18,6 +22,8 @@ struct GeneratorOptions {
   uint64_t articles = 1000;  // rows of Artikli; Gibanja gets three times as many
   uint64_t seed = 1;
   uint32_t bloatPercent = 0;  // 0-90
+  // Wraps the destination file before anything is written (tests use it to make writes fail).
+  std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
 };
 
 struct GeneratorSummary {
@@ -28,8 +34,9 @@ struct GeneratorSummary {
   uint32_t pages = 0;
 };
 
-// Writes the database to `path`, which must not exist. Throws jet::Error (3204 when it exists, 3051 when it cannot be
-// created, 3026/3043 when writing fails, 3001 for options out of range); the file is removed again on failure.
+// Writes the database to `path`, which must not exist. Throws jet::Error (3204 when it exists, 3044 when its folder
+// does not, 3051 when it cannot be created, 3026/3043 when writing fails, 3001 for options out of range); the file is
+// removed again on failure.
 GeneratorSummary generateDatabase(const std::string& path, const GeneratorOptions& options);
 
 }  // namespace jet::create

@@ -86,6 +86,22 @@ TEST(GeneratedDatabase, NeverOverwritesAFileAndLeavesNothingOnFailure) {
   EXPECT_THROW(generateDatabase((dir.path() / "new.mdb").string(), o), Error);
   EXPECT_FALSE(fs::exists(dir.path() / "new.mdb"));
   EXPECT_THROW(generateDatabase((dir.path() / "missing" / "new.mdb").string(), GeneratorOptions{}), Error);
+
+  // A write that fails half way (the disk filling up) is reported, and the half-written file is removed.
+  for (uint64_t writes : {0u, 40u}) {
+    GeneratorOptions failing;
+    failing.articles = 100;
+    failing.wrapSink = [writes](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
+      return std::make_unique<compact_testing::FailingSink>(std::move(inner), writes, ErrorCode::DiskFull);
+    };
+    try {
+      generateDatabase((dir.path() / "full.mdb").string(), failing);
+      ADD_FAILURE() << "a failed write went unreported";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::DiskFull);
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "full.mdb")) << "after " << writes << " writes";
+  }
 }
 
 TEST(GeneratedDatabase, SameSeedSameBytesOtherSeedOtherBytes) {
