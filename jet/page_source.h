@@ -20,6 +20,9 @@ class PageSource {
   virtual uint64_t size() const = 0;
   // Fills out with the bytes at offset; throws jet::Error (3040) when the read fails or comes back short.
   virtual void read(uint64_t offset, std::span<uint8_t> out) = 0;
+  // Fills the parts, one after the other, with the bytes from offset on; same errors as read. Sources that can fill
+  // several buffers with one call (a file) do so: scans read runs of pages this way.
+  virtual void readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts);
 };
 
 // Opens a file read-only. Throws 3024 when it does not exist, 3051 when it cannot be opened (permissions, a folder).

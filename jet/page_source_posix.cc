@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,42 @@ class PosixFileSource : public PageSource {
                                         " while " + std::to_string(out.size()) + " bytes were being read");
       }
       done += static_cast<size_t>(n);
+    }
+  }
+
+  void readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts) override {
+    constexpr size_t kMaxParts = 64;
+    if (parts.size() > kMaxParts) {
+      PageSource::readScattered(offset, parts);
+      return;
+    }
+    iovec io[kMaxParts];
+    size_t total = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      io[i] = {parts[i].data(), parts[i].size()};
+      total += parts[i].size();
+    }
+    size_t first = 0;
+    uint64_t at = offset;
+    while (first < parts.size()) {
+      ssize_t n = ::preadv(fd_, io + first, static_cast<int>(parts.size() - first), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        fail(ErrorCode::DiskIoRead, path_ + ": disk I/O error during read at offset " + std::to_string(at) + " (" +
+                                        std::strerror(errno) + ")");
+      }
+      if (n == 0) {
+        fail(ErrorCode::DiskIoRead, path_ + ": the file ended at offset " + std::to_string(at) + " while " +
+                                        std::to_string(total) + " bytes were being read");
+      }
+      at += static_cast<uint64_t>(n);
+      // Skip what was filled; a part filled in part continues where the read stopped.
+      auto left = static_cast<size_t>(n);
+      while (first < parts.size() && left >= io[first].iov_len) left -= io[first++].iov_len;
+      if (left > 0) {
+        io[first].iov_base = static_cast<uint8_t*>(io[first].iov_base) + left;
+        io[first].iov_len -= left;
+      }
     }
   }
 
