@@ -12,27 +12,17 @@
 #include <vector>
 
 #include "platform/runtime_error.h"
+#include "platform/testing/test_files.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& file) {
-  std::ifstream input(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& contents) {
-  std::ofstream(file, std::ios::binary) << contents;
-}
-
-std::vector<std::string> entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::entries;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
 
 template <class Operation>
 std::int32_t failureNumber(Operation&& operation) {
@@ -49,18 +39,13 @@ class PosixFileSystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = fs::current_path();
-    std::string pattern = (fs::temp_directory_path() / "jetcompact-fs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
     fs::current_path(folder_);
   }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { fs::current_path(previous_); }
 
   PosixFileSystem files;
-  fs::path folder_;
+  TempFolder temp_{"jetcompact-fs"};
+  fs::path folder_ = temp_.path();
   fs::path previous_;
 };
 

@@ -19,6 +19,7 @@
 #include "jet/database.h"
 #include "jet/integrity_check.h"
 #include "platform/testing/test_database_engine.h"
+#include "platform/testing/test_files.h"
 
 extern char** environ;
 
@@ -26,21 +27,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& file) {
-  std::ifstream input(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& contents) {
-  std::ofstream(file, std::ios::binary) << contents;
-}
-
-std::vector<std::string> entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using platform::testing::entries;
+using platform::testing::readFile;
+using platform::testing::TempFolder;
+using platform::testing::writeFile;
 
 struct Result {
   int status = -1;
@@ -50,14 +40,10 @@ struct Result {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "jetcompact-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     app_ = root_ / "app";
     fs::create_directories(app_);
     fs::create_directories(root_ / "elsewhere");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // Copies `executable` into the application folder and runs it there from another folder,
   // with `arguments` and without a display, so that messages go to the error stream.
@@ -100,7 +86,8 @@ class EndToEnd : public ::testing::Test {
     return result;
   }
 
-  fs::path root_;
+  TempFolder temp_{"jetcompact-e2e"};
+  fs::path root_ = temp_.path();
   fs::path app_;
 };
 
