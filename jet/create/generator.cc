@@ -107,12 +107,7 @@ TableSchema articlesSchema() {
   TableSchema t;
   t.name = "Artikli";
   auto col = [&t](const char* name, ColumnType type, uint16_t length = 0, bool compressed = false) {
-    ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    c.compressedText = compressed;
-    t.columns.push_back(c);
+    t.columns.push_back(columnSpec(name, type, length, compressed));
   };
   col("Id", ColumnType::Long);
   t.columns.back().autoNumber = true;
@@ -146,12 +141,7 @@ TableSchema movementsSchema(const std::string& name) {
   TableSchema t;
   t.name = name;
   auto col = [&t](const char* n, ColumnType type, uint16_t length = 0, bool compressed = false) {
-    ColumnSpec c;
-    c.name = n;
-    c.type = type;
-    c.length = length;
-    c.compressedText = compressed;
-    t.columns.push_back(c);
+    t.columns.push_back(columnSpec(n, type, length, compressed));
   };
   col("Id", ColumnType::Long);
   t.columns.back().autoNumber = true;

@@ -5,14 +5,6 @@ namespace {
 
 constexpr uint16_t kNameBytes = 510;  // 255 characters
 
-ColumnSpec column(const char* name, ColumnType type, uint16_t length = 0) {
-  ColumnSpec c;
-  c.name = name;
-  c.type = type;
-  c.length = length;
-  return c;
-}
-
 }  // namespace
 
 TableSchema msysObjectsSchema() {
@@ -20,23 +12,23 @@ TableSchema msysObjectsSchema() {
   t.name = "MSysObjects";
   t.system = true;
   t.columns = {
-      column("Id", ColumnType::Long),
-      column("ParentId", ColumnType::Long),
-      column("Name", ColumnType::Text, kNameBytes),
-      column("Type", ColumnType::Integer),
-      column("DateCreate", ColumnType::DateTime),
-      column("DateUpdate", ColumnType::DateTime),
-      column("Owner", ColumnType::Binary, kNameBytes),
-      column("Flags", ColumnType::Long),
-      column("Database", ColumnType::Memo),
-      column("Connect", ColumnType::Memo),
-      column("ForeignName", ColumnType::Text, kNameBytes),
-      column("RmtInfoShort", ColumnType::Binary, kNameBytes),
-      column("RmtInfoLong", ColumnType::Ole),
-      column("Lv", ColumnType::Ole),
-      column("LvProp", ColumnType::Ole),
-      column("LvModule", ColumnType::Ole),
-      column("LvExtra", ColumnType::Ole),
+      columnSpec("Id", ColumnType::Long),
+      columnSpec("ParentId", ColumnType::Long),
+      columnSpec("Name", ColumnType::Text, kNameBytes),
+      columnSpec("Type", ColumnType::Integer),
+      columnSpec("DateCreate", ColumnType::DateTime),
+      columnSpec("DateUpdate", ColumnType::DateTime),
+      columnSpec("Owner", ColumnType::Binary, kNameBytes),
+      columnSpec("Flags", ColumnType::Long),
+      columnSpec("Database", ColumnType::Memo),
+      columnSpec("Connect", ColumnType::Memo),
+      columnSpec("ForeignName", ColumnType::Text, kNameBytes),
+      columnSpec("RmtInfoShort", ColumnType::Binary, kNameBytes),
+      columnSpec("RmtInfoLong", ColumnType::Ole),
+      columnSpec("Lv", ColumnType::Ole),
+      columnSpec("LvProp", ColumnType::Ole),
+      columnSpec("LvModule", ColumnType::Ole),
+      columnSpec("LvExtra", ColumnType::Ole),
   };
   IndexSpec id{"Id", {kObjId}};
   id.primaryKey = true;
@@ -51,10 +43,10 @@ TableSchema msysAcesSchema() {
   t.name = "MSysACEs";
   t.system = true;
   t.columns = {
-      column("ObjectId", ColumnType::Long),
-      column("SID", ColumnType::Binary, kNameBytes),
-      column("ACM", ColumnType::Long),
-      column("FInheritable", ColumnType::Boolean),
+      columnSpec("ObjectId", ColumnType::Long),
+      columnSpec("SID", ColumnType::Binary, kNameBytes),
+      columnSpec("ACM", ColumnType::Long),
+      columnSpec("FInheritable", ColumnType::Boolean),
   };
   IndexSpec objectId{"ObjectId", {0}};
   objectId.required = true;
@@ -67,14 +59,14 @@ TableSchema msysQueriesSchema() {
   t.name = "MSysQueries";
   t.system = true;
   t.columns = {
-      column("ObjectId", ColumnType::Long),
-      column("Attribute", ColumnType::Byte),
-      column("Order", ColumnType::Binary, kNameBytes),
-      column("Name1", ColumnType::Text, kNameBytes),
-      column("Name2", ColumnType::Text, kNameBytes),
-      column("Expression", ColumnType::Memo),
-      column("Flag", ColumnType::Integer),
-      column("LvExtra", ColumnType::Long),
+      columnSpec("ObjectId", ColumnType::Long),
+      columnSpec("Attribute", ColumnType::Byte),
+      columnSpec("Order", ColumnType::Binary, kNameBytes),
+      columnSpec("Name1", ColumnType::Text, kNameBytes),
+      columnSpec("Name2", ColumnType::Text, kNameBytes),
+      columnSpec("Expression", ColumnType::Memo),
+      columnSpec("Flag", ColumnType::Integer),
+      columnSpec("LvExtra", ColumnType::Long),
   };
   IndexSpec objectIdAttribute{"ObjectIdAttribute", {0, 1}};
   objectIdAttribute.unique = true;
@@ -87,14 +79,14 @@ TableSchema msysRelationshipsSchema() {
   t.name = "MSysRelationships";
   t.system = true;
   t.columns = {
-      column("szRelationship", ColumnType::Text, kNameBytes),
-      column("grbit", ColumnType::Long),
-      column("ccolumn", ColumnType::Long),
-      column("icolumn", ColumnType::Long),
-      column("szObject", ColumnType::Text, kNameBytes),
-      column("szColumn", ColumnType::Text, kNameBytes),
-      column("szReferencedObject", ColumnType::Text, kNameBytes),
-      column("szReferencedColumn", ColumnType::Text, kNameBytes),
+      columnSpec("szRelationship", ColumnType::Text, kNameBytes),
+      columnSpec("grbit", ColumnType::Long),
+      columnSpec("ccolumn", ColumnType::Long),
+      columnSpec("icolumn", ColumnType::Long),
+      columnSpec("szObject", ColumnType::Text, kNameBytes),
+      columnSpec("szColumn", ColumnType::Text, kNameBytes),
+      columnSpec("szReferencedObject", ColumnType::Text, kNameBytes),
+      columnSpec("szReferencedColumn", ColumnType::Text, kNameBytes),
   };
   IndexSpec byObject{"szObject", {4}};
   byObject.ignoreNulls = true;

@@ -1,5 +1,7 @@
 #include "jet/create/table_schema.h"
 
+#include "jet/row_layout.h"
+
 namespace jet::create {
 
 bool isVariableType(ColumnType type) {
@@ -8,19 +10,19 @@ bool isVariableType(ColumnType type) {
 }
 
 uint16_t fixedColumnSize(ColumnType type) {
-  switch (type) {
-    case ColumnType::Boolean: return 0;
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long:
-    case ColumnType::Single: return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    case ColumnType::Guid: return 16;
-    case ColumnType::Numeric: return 17;
-    default: return 0;
-  }
+  // The reader's sizes, so that the rows written are the rows it reads.
+  ColumnDef c;
+  c.type = type;
+  return static_cast<uint16_t>(fixedValueSize(c));
+}
+
+ColumnSpec columnSpec(const std::string& name, ColumnType type, uint16_t length, bool compressedText) {
+  ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.length = length;
+  c.compressedText = compressedText;
+  return c;
 }
 
 TableLayout layoutTable(const TableSchema& schema) {

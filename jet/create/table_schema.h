@@ -24,6 +24,9 @@ struct ColumnSpec {
   uint8_t scale = 0;        // Numeric
 };
 
+// A column of the given type; length for Text and Binary, compressed for Text and Memo.
+ColumnSpec columnSpec(const std::string& name, ColumnType type, uint16_t length = 0, bool compressedText = false);
+
 struct IndexSpec {
   std::string name;
   std::vector<uint16_t> columns;  // positions in TableSchema::columns, in key order, all ascending

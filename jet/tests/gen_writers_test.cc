@@ -46,11 +46,7 @@ TableSchema everyType() {
   TableSchema t;
   t.name = "Vse";
   auto col = [&t](const char* name, ColumnType type, uint16_t length = 0) {
-    ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    t.columns.push_back(c);
+    t.columns.push_back(columnSpec(name, type, length));
   };
   col("Id", ColumnType::Long);
   t.columns.back().autoNumber = true;
