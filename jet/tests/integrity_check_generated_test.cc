@@ -26,7 +26,11 @@ class GeneratedCheck : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new TempDir;
     std::string path = (dir_->path() / "generated.mdb").string();
-    create::generateDatabase(path, {.articles = 800, .seed = 3, .bloatPercent = 30});
+    create::GeneratorOptions options;
+    options.articles = 800;
+    options.seed = 3;
+    options.bloatPercent = 30;
+    create::generateDatabase(path, options);
     original_ = new std::vector<uint8_t>(readFile(path));
   }
   static void TearDownTestSuite() {
@@ -38,7 +42,9 @@ class GeneratedCheck : public ::testing::Test {
     std::string path = (dir_->path() / "damaged.mdb").string();
     writeFile(path, bytes);
     auto db = Database::open(path);
-    return checkDatabase(*db, {.maxProblemsPerTable = 100000});
+    CheckOptions options;
+    options.maxProblemsPerTable = 100000;
+    return checkDatabase(*db, options);
   }
 
   static std::string all(const CheckReport& r) {
