@@ -183,13 +183,7 @@ TEST(CompactSamples, EncodedDatabasesStayEncoded) {
     std::vector<uint8_t> coded = readFile(samplesDir() / name);
     const Format& f = coded[0x14] == 0 ? kJet3Format : kJet4Format;
     const uint32_t key = 0x5A3C9617;
-    std::span<uint8_t> header(coded.data(), f.pageSize);
-    unmaskHeader(header, f);
-    for (size_t k = 0; k < 4; ++k) header[f.encodingKeyOffset + k] = static_cast<uint8_t>(key >> (8 * k));
-    unmaskHeader(header, f);
-    for (uint32_t n = 1; n < coded.size() / f.pageSize; ++n) {
-      cryptPage(std::span<uint8_t>(coded.data() + size_t{n} * f.pageSize, f.pageSize), key, n);
-    }
+    reader_testing::encodeWithKey(coded, key);
     const fs::path in = tmp.path() / "coded.mdb";
     const fs::path out = tmp.path() / "coded-compact.mdb";
     fs::remove(in);

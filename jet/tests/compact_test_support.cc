@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "reader_test_support.h"
+
 namespace jet::compact_testing {
 namespace {
 
@@ -15,26 +17,18 @@ std::string readAll(std::FILE* f) {
   return out;
 }
 
-std::string exportTo(Database& db, const TableDef& def, const CsvStyle& style) {
-  std::unique_ptr<FILE, int (*)(FILE*)> tmp(std::tmpfile(), std::fclose);
-  exportCsv(db, def, tmp.get(), style);
-  std::fflush(tmp.get());
-  std::rewind(tmp.get());
-  return readAll(tmp.get());
-}
-
 }  // namespace
 
 std::string dumpTables(Database& db, bool includeSystem, const CsvStyle& style) {
   std::string out;
   for (const CatalogEntry* e : db.catalog().tables(includeSystem)) {
-    out += "## " + e->name + "\n" + exportTo(db, db.tableDefAt(e->tablePage()), style);
+    out += "## " + e->name + "\n" + reader_testing::exportCsvText(db, db.tableDefAt(e->tablePage()), style);
   }
   return out;
 }
 
 std::string dumpTable(Database& db, const std::string& table, const CsvStyle& style) {
-  return exportTo(db, db.tableDef(table), style);
+  return reader_testing::exportCsvText(db, db.tableDef(table), style);
 }
 
 std::string fileDigest(const std::filesystem::path& path) {

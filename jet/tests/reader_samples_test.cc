@@ -17,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using reader_testing::allSamples;
+using reader_testing::exportCsvText;
 using reader_testing::samplesDir;
 
 std::string run(const std::string& command) {
@@ -42,18 +43,6 @@ std::string shellQuote(const std::string& s) {
   return q + "'";
 }
 
-std::string dump(Database& db, const TableDef& def, const CsvStyle& style) {
-  std::unique_ptr<FILE, int (*)(FILE*)> tmp(std::tmpfile(), std::fclose);
-  exportCsv(db, def, tmp.get(), style);
-  std::fflush(tmp.get());
-  std::rewind(tmp.get());
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, tmp.get())) > 0) out.append(buf, n);
-  return out;
-}
-
 std::vector<std::string> sortedLines(const std::string& s) {
   std::vector<std::string> lines;
   std::istringstream in(s);
@@ -77,7 +66,7 @@ TEST(ReaderSamples, EveryTableMatchesMdbExport) {
     auto db = Database::open(file.string());
     for (const CatalogEntry* e : db->catalog().tables(true)) {
       TableDef def = db->tableDefAt(e->tablePage());
-      std::string ours = dump(*db, def, style);
+      std::string ours = exportCsvText(*db, def, style);
       std::string theirs = run("mdb-export " + shellQuote(file.string()) + " " + shellQuote(e->name) + " 2>/dev/null");
       ++tables;
       if (ours == theirs) continue;

@@ -1,11 +1,17 @@
 #include "jet/tests/reader_test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <memory>
+#include <span>
 #include <stdexcept>
+
+#include "jet/header.h"
+#include "jet/rc4.h"
 
 namespace jet::reader_testing {
 
@@ -17,6 +23,30 @@ fs::path samplesDir() {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return {};
   return fs::path(dir);
+}
+
+void encodeWithKey(std::vector<uint8_t>& bytes, uint32_t key) {
+  const Format& f = bytes[0x14] == 0 ? kJet3Format : kJet4Format;
+  std::span<uint8_t> header(bytes.data(), f.pageSize);
+  unmaskHeader(header, f);
+  for (size_t k = 0; k < 4; ++k) header[f.encodingKeyOffset + k] = static_cast<uint8_t>(key >> (8 * k));
+  unmaskHeader(header, f);
+  for (uint32_t n = 1; n < bytes.size() / f.pageSize; ++n) {
+    cryptPage(std::span<uint8_t>(bytes.data() + size_t{n} * f.pageSize, f.pageSize), key, n);
+  }
+}
+
+std::string exportCsvText(Database& db, const TableDef& def, const CsvStyle& style) {
+  std::unique_ptr<FILE, int (*)(FILE*)> tmp(std::tmpfile(), std::fclose);
+  if (!tmp) throw std::runtime_error("no temporary file for the CSV export");
+  exportCsv(db, def, tmp.get(), style);
+  std::fflush(tmp.get());
+  std::rewind(tmp.get());
+  std::string out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, tmp.get())) > 0) out.append(buf, n);
+  return out;
 }
 
 std::vector<fs::path> allSamples() {

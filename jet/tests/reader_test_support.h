@@ -1,10 +1,14 @@
-// Helpers shared by the reader tests: locating the sample databases and making scratch copies of them.
+// Helpers shared by the reader tests: locating the sample databases, making scratch copies of them, giving a copy an
+// encoding key, and exporting a table as CSV text.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "jet/csv_export.h"
+#include "jet/database.h"
 
 namespace jet::reader_testing {
 
@@ -14,6 +18,13 @@ std::filesystem::path samplesDir();
 std::vector<std::filesystem::path> allSamples();
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Gives a database without an encoding key the key `key`: the key goes into the masked header, and every page but
+// the header is RC4-encrypted with (key XOR page number), as Jet stores such a database.
+void encodeWithKey(std::vector<uint8_t>& bytes, uint32_t key);
+
+// The table exported as CSV text in `style`.
+std::string exportCsvText(Database& db, const TableDef& def, const CsvStyle& style = {});
 
 // A fresh temporary folder, removed when the object goes away.
 class TempDir {

@@ -21,6 +21,8 @@
 namespace jet {
 namespace {
 
+using reader_testing::encodeWithKey;
+using reader_testing::exportCsvText;
 using reader_testing::readFile;
 using reader_testing::samplesDir;
 
@@ -155,14 +157,8 @@ TEST(ReaderValues, Jet3JumpTables) {
 }
 
 std::string dumpAll(Database& db) {
-  std::unique_ptr<FILE, int (*)(FILE*)> tmp(std::tmpfile(), std::fclose);
-  for (const CatalogEntry* e : db.catalog().tables(true)) exportCsv(db, db.tableDefAt(e->tablePage()), tmp.get());
-  std::fflush(tmp.get());
-  std::rewind(tmp.get());
   std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, tmp.get())) > 0) out.append(buf, n);
+  for (const CatalogEntry* e : db.catalog().tables(true)) out += exportCsvText(db, db.tableDefAt(e->tablePage()));
   return out;
 }
 
@@ -201,16 +197,9 @@ TEST(ReaderValues, EncodedDatabasesReadLikePlainOnes) {
   JET_REQUIRE_SAMPLES();
   for (const char* name : {"jet3/testV1997.mdb", "jet4/testV2003.mdb"}) {
     std::vector<uint8_t> plain = readFile(samplesDir() / name);
-    const Format& f = plain[0x14] == 0 ? kJet3Format : kJet4Format;
     std::vector<uint8_t> coded = plain;
     const uint32_t key = 0x5A3C9617;
-    std::span<uint8_t> header(coded.data(), f.pageSize);
-    unmaskHeader(header, f);
-    for (size_t k = 0; k < 4; ++k) header[f.encodingKeyOffset + k] = static_cast<uint8_t>(key >> (8 * k));
-    unmaskHeader(header, f);
-    for (uint32_t n = 1; n < coded.size() / f.pageSize; ++n) {
-      cryptPage(std::span<uint8_t>(coded.data() + size_t{n} * f.pageSize, f.pageSize), key, n);
-    }
+    encodeWithKey(coded, key);
     Database plainDb(std::make_unique<MemorySource>(name, plain));
     Database codedDb(std::make_unique<MemorySource>(name, coded));
     EXPECT_EQ(codedDb.header().encodingKey, key);
