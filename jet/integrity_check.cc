@@ -216,20 +216,44 @@ class Checker {
   }
 
   // Reads the map at `at` and returns its pages; reports a map that cannot be read.
+  // `complete` (when given) is cleared when the map lists pages the file does not have.
   bool readMap(const MapPointer& at, const std::string& table, uint32_t tdef, const std::string& what,
-               std::vector<uint32_t>& out) {
+               std::vector<uint32_t>& out, bool* complete = nullptr) {
     out.clear();
     try {
       UsageMap map = readUsageMap(pages_, at.at);
       claim(at.at.page, Use::MapRows, 0, table);
       claimMapBitmaps(map, table);
       out = mappedPages(pages_, map);
+      if (reportPagesPastTheEnd(map, table, tdef, what) && complete != nullptr) *complete = false;
       return true;
     } catch (const Error& e) {
       onlyCorruption(e);
       add(Severity::Error, table, tdef, -1, "the " + what + " cannot be read: " + e.what());
       return false;
     }
+  }
+
+  // Readers skip the bits of an inline map that stand for pages past the end of the file; in a table's maps such
+  // bits mean the file lost its end (or the map is damaged), and the rows there would vanish without a word.
+  bool reportPagesPastTheEnd(const UsageMap& map, const std::string& table, uint32_t tdef, const std::string& what) {
+    if (map.kind != UsageMap::Kind::Inline) return false;
+    uint64_t past = 0;
+    uint64_t first = 0;
+    for (size_t byte = 5; byte < map.raw.size(); ++byte) {
+      for (unsigned bit = 0; bit < 8; ++bit) {
+        if ((map.raw[byte] & (1u << bit)) == 0) continue;
+        uint64_t page = uint64_t{map.startPage} + (byte - 5) * 8 + bit;
+        if (page < pages_.pageCount()) continue;
+        if (past++ == 0) first = page;
+      }
+    }
+    if (past > 0) {
+      add(Severity::Error, table, tdef, -1,
+          "the " + what + " lists " + std::to_string(past) + " pages past the end of the file (the first is page " +
+              std::to_string(first) + "): the file may have been cut short");
+    }
+    return past > 0;
   }
 
   void checkPageUse() {
@@ -333,7 +357,9 @@ class Checker {
 
     std::vector<uint32_t> owned;
     std::vector<uint32_t> withSpace;
-    bool ownedRead = readMap(def.ownedPages, name, tdef, "map of the table's pages", owned);
+    // Rows on pages the file lacks cannot be counted, so index membership is only checked when every page is there.
+    bool ownedComplete = true;
+    bool ownedRead = readMap(def.ownedPages, name, tdef, "map of the table's pages", owned, &ownedComplete);
     if (readMap(def.freeSpacePages, name, tdef, "map of the table's pages with free space", withSpace) && ownedRead) {
       for (uint32_t p : withSpace) {
         if (!std::binary_search(owned.begin(), owned.end(), p)) {
@@ -347,12 +373,12 @@ class Checker {
     LiveRows rows;
     scanRows(def, name, owned, longValuePages, rows);
     report_.rows += rows.home.size();
-    if (ownedRead && rows.home.size() != def.rowCount) {
+    if (ownedRead && ownedComplete && rows.home.size() != def.rowCount) {
       add(Severity::Warning, name, tdef, -1,
           "stored row count " + std::to_string(def.rowCount) + ", found " + std::to_string(rows.home.size()));
     }
     for (uint32_t k = 0; k < def.realIndexes.size(); ++k) {
-      checkIndex(def, name, k, rows, ownedRead);
+      checkIndex(def, name, k, rows, ownedRead && ownedComplete);
     }
     for (const LogicalIndexDef& li : def.logicalIndexes) {
       if (li.realIndex >= def.realIndexes.size()) {

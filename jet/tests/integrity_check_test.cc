@@ -303,33 +303,6 @@ TEST(IntegrityCheck, ForeignKeysNameListedTables) {
   EXPECT_EQ(p[0].table, "Table1");
 }
 
-// A long value stored as a chain of at least two rows, and the row holding it.
-bool findChain(Damaged& d, std::string& table, RowLocation& home, std::vector<LongValuePiece>& pieces) {
-  Database db(std::make_unique<MemorySource>("s", d.bytes));
-  for (const CatalogEntry* e : db.catalog().tables(true)) {
-    TableDef def = db.tableDefAt(e->tablePage());
-    TableScan scan(db.pages(), def);
-    RowRecord rec;
-    RowLayout layout;
-    while (scan.next(rec)) {
-      crackRow(db.format(), def, rec.bytes, layout);
-      for (size_t k = 0; k < def.columns.size(); ++k) {
-        if (!isLongValueType(def.columns[k].type) || !layout.fields[k].present) continue;
-        LongValueRef ref = parseLongValueRef(rec.bytes.subspan(layout.fields[k].offset, layout.fields[k].length));
-        if (ref.kind != LongValueRef::Kind::Chain) continue;
-        std::vector<uint8_t> data;
-        pieces.clear();
-        readLongValue(db.pages(), ref, data, SIZE_MAX, &pieces);
-        if (pieces.size() < 2) continue;
-        table = e->name;
-        home = rec.home;
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 TEST(IntegrityCheck, LongValueChainsThatLoopOrLeaveTheFile) {
   JET_REQUIRE_SAMPLES();
   for (bool loop : {true, false}) {
@@ -337,7 +310,7 @@ TEST(IntegrityCheck, LongValueChainsThatLoopOrLeaveTheFile) {
     std::string table;
     RowLocation home;
     std::vector<LongValuePiece> pieces;
-    ASSERT_TRUE(findChain(d, table, home, pieces));
+    ASSERT_TRUE(reader_testing::findChainedLongValue(d.bytes, pieces, &table, &home));
     RowPointer last = pieces.back().at;
     RowSlot slot = dataPageRow(d.format(), d.page(last.page), last.row);
     put32(d.bytes, d.at(last.page, slot.start), loop ? pieces.front().at.raw() : RowPointer{0xFFFFF0, 0}.raw());
@@ -433,6 +406,17 @@ TEST(JetdbCheck, ExitStatusesAndNumberedErrors) {
   EXPECT_EQ(runJetdb(truncated.string(), out), 1);
   EXPECT_NE(out.find(truncated.string()), std::string::npos) << out;
   EXPECT_NE(out.find("3049"), std::string::npos) << out;
+
+  // Cut short after the catalog: the check runs and names what the file lost.
+  std::vector<uint8_t> jet3 = sample("jet3/testV1997.mdb");
+  fs::path shortened = dir.path() / "shortened.mdb";
+  writeFile(shortened, std::vector<uint8_t>(jet3.begin(), jet3.begin() + 2048 * 19 + 100));
+  EXPECT_EQ(runJetdb(shortened.string(), out), 1);
+  EXPECT_NE(out.find("table MSysACEs, page 3: the map of the table's pages lists 2 pages past the end of the file"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("has an entry for a row"), std::string::npos) << "rows the file lacks are not reported one by one";
+  EXPECT_NE(out.find("(error 3049)"), std::string::npos) << out;
 
   fs::path text = dir.path() / "notes.mdb";
   writeFile(text, std::vector<uint8_t>(5000, 'x'));
