@@ -182,36 +182,12 @@ TEST(ReaderDamage, CyclicDefinitionChain) {
   EXPECT_NE(message.find("loops"), std::string::npos) << message;
 }
 
-// Finds the first long value stored as a chain of at least two rows.
-bool findChain(const std::vector<uint8_t>& bytes, std::vector<LongValuePiece>& pieces) {
-  Database db(std::make_unique<MemorySource>("s", bytes));
-  for (const CatalogEntry* e : db.catalog().tables(true)) {
-    TableDef def = db.tableDefAt(e->tablePage());
-    TableScan scan(db.pages(), def);
-    RowRecord rec;
-    RowLayout layout;
-    while (scan.next(rec)) {
-      crackRow(db.format(), def, rec.bytes, layout);
-      for (size_t k = 0; k < def.columns.size(); ++k) {
-        if (!isLongValueType(def.columns[k].type) || !layout.fields[k].present) continue;
-        LongValueRef ref = parseLongValueRef(rec.bytes.subspan(layout.fields[k].offset, layout.fields[k].length));
-        if (ref.kind != LongValueRef::Kind::Chain) continue;
-        std::vector<uint8_t> data;
-        pieces.clear();
-        readLongValue(db.pages(), ref, data, SIZE_MAX, &pieces);
-        if (pieces.size() >= 2) return true;
-      }
-    }
-  }
-  return false;
-}
-
 TEST(ReaderDamage, CyclicLongValueChain) {
   JET_REQUIRE_SAMPLES();
   TempDir dir;
   std::vector<uint8_t> bytes = sample("jet4/testV2000.mdb");
   std::vector<LongValuePiece> pieces;
-  ASSERT_TRUE(findChain(bytes, pieces)) << "no chained long value in the sample";
+  ASSERT_TRUE(reader_testing::findChainedLongValue(bytes, pieces)) << "no chained long value in the sample";
   // Point the first row's link at itself.
   const Format& f = kJet4Format;
   RowPointer first = pieces.front().at;

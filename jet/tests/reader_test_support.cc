@@ -11,7 +11,9 @@
 #include <stdexcept>
 
 #include "jet/header.h"
+#include "jet/page_source.h"
 #include "jet/rc4.h"
+#include "jet/row_layout.h"
 
 namespace jet::reader_testing {
 
@@ -47,6 +49,33 @@ std::string exportCsvText(Database& db, const TableDef& def, const CsvStyle& sty
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, tmp.get())) > 0) out.append(buf, n);
   return out;
+}
+
+bool findChainedLongValue(const std::vector<uint8_t>& bytes, std::vector<LongValuePiece>& pieces, std::string* table,
+                          RowLocation* home) {
+  Database db(std::make_unique<MemorySource>("s", bytes));
+  for (const CatalogEntry* e : db.catalog().tables(true)) {
+    TableDef def = db.tableDefAt(e->tablePage());
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    RowLayout layout;
+    while (scan.next(rec)) {
+      crackRow(db.format(), def, rec.bytes, layout);
+      for (size_t k = 0; k < def.columns.size(); ++k) {
+        if (!isLongValueType(def.columns[k].type) || !layout.fields[k].present) continue;
+        LongValueRef ref = parseLongValueRef(rec.bytes.subspan(layout.fields[k].offset, layout.fields[k].length));
+        if (ref.kind != LongValueRef::Kind::Chain) continue;
+        std::vector<uint8_t> data;
+        pieces.clear();
+        readLongValue(db.pages(), ref, data, SIZE_MAX, &pieces);
+        if (pieces.size() < 2) continue;
+        if (table != nullptr) *table = e->name;
+        if (home != nullptr) *home = rec.home;
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 std::vector<fs::path> allSamples() {

@@ -1,5 +1,5 @@
 // Helpers shared by the reader tests: locating the sample databases, making scratch copies of them, giving a copy an
-// encoding key, and exporting a table as CSV text.
+// encoding key, exporting a table as CSV text, and finding a long value worth damaging.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 
 #include "jet/csv_export.h"
 #include "jet/database.h"
+#include "jet/long_value.h"
+#include "jet/table_scan.h"
 
 namespace jet::reader_testing {
 
@@ -25,6 +27,11 @@ void encodeWithKey(std::vector<uint8_t>& bytes, uint32_t key);
 
 // The table exported as CSV text in `style`.
 std::string exportCsvText(Database& db, const TableDef& def, const CsvStyle& style = {});
+
+// Finds the first long value of the database stored as a chain of at least two rows: its pieces and, when asked,
+// the table and row holding it. False when there is none.
+bool findChainedLongValue(const std::vector<uint8_t>& bytes, std::vector<LongValuePiece>& pieces,
+                          std::string* table = nullptr, RowLocation* home = nullptr);
 
 // A fresh temporary folder, removed when the object goes away.
 class TempDir {
