@@ -7,7 +7,7 @@ namespace jet {
 
 uint32_t PageAllocator::allocate() {
   // Page numbers are three bytes wide in every pointer of the format.
-  if (next_ >= 0xFFFFFF) fail(ErrorCode::DiskFull, "the compacted database would exceed the largest page number");
+  if (next_ >= 0xFFFFFF) fail(ErrorCode::DiskFull, "the database would exceed the largest page number");
   return next_++;
 }
 
