@@ -19,8 +19,10 @@ class PageSink {
   virtual ~PageSink() = default;
   virtual const std::string& name() const = 0;
   // Writes bytes at offset. Throws DiskFull (3026) when the disk is full, DiskIoWrite (3043) for other failures.
+  // Writes may be collected first: a failure can be reported by a later write or by finish.
   virtual void write(uint64_t offset, Bytes data) = 0;
-  // Flushes everything to the disk and closes the file; same errors as write.
+  // Writes what is still collected, flushes the file and its folder entry to the disk and closes the file; same
+  // errors as write.
   virtual void finish() = 0;
   // Removes the file this sink created, if it is still the one at the path. Never throws.
   virtual void discard() noexcept = 0;
