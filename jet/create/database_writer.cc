@@ -41,7 +41,7 @@ struct CatalogRow {
 }  // namespace
 
 DatabaseWriter::DatabaseWriter(std::unique_ptr<PageSink> sink, const HeaderSettings& header)
-    : file_(std::move(sink), kJet4Format.pageSize), header_(header) {
+    : file_(std::move(sink), kJet4Format), header_(header) {
   file_.allocate();  // page 0
   file_.allocate();  // page 1
   for (TableSchema schema : {msysObjectsSchema(), msysAcesSchema(), msysQueriesSchema(), msysRelationshipsSchema()}) {
@@ -196,7 +196,7 @@ void DatabaseWriter::finish() {
     firstMapRow.push_back(mapRows.size());
     for (std::vector<uint32_t>& set : e->writer->usageMapPageSets()) {
       EncodedUsageMap map = encodeUsageMap(f, std::move(set), [this] { return file_.allocate(); });
-      for (auto& [page, bytes] : map.bitmapPages) file_.write(page, bytes);
+      for (auto& [page, bytes] : map.bitmapPages) file_.write(page, std::move(bytes));
       mapRows.push_back(std::move(map.row));
     }
   }
@@ -207,7 +207,7 @@ void DatabaseWriter::finish() {
     std::vector<uint32_t> numbers;
     for (size_t i = 0; i < pages.size(); ++i) {
       numbers.push_back(file_.allocate());
-      file_.write(numbers.back(), pages[i]);
+      file_.write(numbers.back(), std::move(pages[i]));
     }
     for (const RowPlacement& p : placements) mapPlaces.push_back(RowPointer{numbers[p.pageIndex], p.row});
   }
@@ -251,7 +251,7 @@ void DatabaseWriter::finish() {
     if (nextReserved >= reservedEnd) fail(ErrorCode::InvalidArgument, "free-page map: too few bitmap pages");
     return nextReserved++;
   });
-  for (auto& [page, bytes] : freeMap.bitmapPages) file_.write(page, bytes);
+  for (auto& [page, bytes] : freeMap.bitmapPages) file_.write(page, std::move(bytes));
   // Reserved pages the map did not need stay zeroed and unused (only when the map shrank between the two passes).
   file_.write(1, buildFreeMapPage(f, freeMap.row));
   file_.write(0, buildJet4HeaderPage(header_));

@@ -6,26 +6,32 @@
 
 namespace jet::create {
 
-PageFile::PageFile(const std::string& path, uint32_t pageSize) : PageFile(createDestinationFile(path), pageSize) {}
+PageFile::PageFile(const std::string& path, const Format& format) : PageFile(createDestinationFile(path), format) {}
 
-PageFile::PageFile(std::unique_ptr<PageSink> sink, uint32_t pageSize) : sink_(std::move(sink)), pageSize_(pageSize) {}
+PageFile::PageFile(std::unique_ptr<PageSink> sink, const Format& format)
+    : format_(format), sink_(std::move(sink)), writer_(*sink_, format, 0) {}
 
 PageFile::~PageFile() {
   if (!finished_) sink_->discard();
 }
 
-void PageFile::write(uint32_t page, const std::vector<uint8_t>& bytes) {
-  if (bytes.size() != pageSize_) fail(ErrorCode::InvalidArgument, sink_->name() + ": a page of the wrong size");
-  if (page >= next_) {
+uint32_t PageFile::allocateRun(uint32_t count) {
+  const uint32_t first = numbers_.next();
+  for (uint32_t i = 0; i < count; ++i) numbers_.allocate();
+  return first;
+}
+
+void PageFile::write(uint32_t page, std::vector<uint8_t> bytes) {
+  if (page >= numbers_.next()) {
     fail(ErrorCode::InvalidArgument, sink_->name() + ": page " + std::to_string(page) + " was not handed out");
   }
-  sink_->write(uint64_t{page} * pageSize_, bytes);
+  writer_.write(page, std::move(bytes));
   end_ = std::max(end_, page + 1);
 }
 
 void PageFile::finish() {
   // Pages handed out at the end but never written still belong to the file, as zeros.
-  if (end_ < next_) write(next_ - 1, std::vector<uint8_t>(pageSize_, 0));
+  if (end_ < numbers_.next()) write(numbers_.next() - 1, std::vector<uint8_t>(format_.pageSize, 0));
   sink_->finish();
   finished_ = true;
 }

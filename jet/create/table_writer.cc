@@ -91,14 +91,14 @@ void TableWriter::writeDataPages(std::vector<std::vector<uint8_t>> pages) {
   for (std::vector<uint8_t>& page : pages) {
     uint32_t number = dataPages_[dataPagesWritten_++];
     applyDeletions(number, page, false);
-    file_.write(number, page);
+    file_.write(number, std::move(page));
   }
 }
 
 void TableWriter::writeLongValuePages(std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages) {
   for (auto& [number, page] : pages) {
     applyDeletions(number, page, true);
-    file_.write(number, page);
+    file_.write(number, std::move(page));
   }
 }
 

@@ -194,7 +194,7 @@ TEST(IndexTreeWriter, DeepTreesWalkInOrder) {
   const std::string path = (dir.path() / "tree.mdb").string();
   WrittenIndexTree written;
   {
-    PageFile file(path, 4096);
+    PageFile file(path, kJet4Format);
     file.allocate();
     file.write(0, buildJet4HeaderPage(HeaderSettings{}));
     IndexTreeWriter writer(kJet4Format, 2, indexPageOutput(file, file));
