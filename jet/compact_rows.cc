@@ -25,15 +25,25 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   } else if (to.row != ordinal - pageStarts_.back()) {
     fail(ErrorCode::InvalidArgument, "a page's rows must be added in order");
   }
+  if (oldPages_.empty()) firstOldPage_ = from.page;
+  // Old pages ascend with the pointers: the pages skipped since the last row added hold none.
+  const auto first = static_cast<uint32_t>(ordinal);
+  const auto newPage = static_cast<uint32_t>(pages_.size() - 1);
+  while (firstOldPage_ + oldPages_.size() <= from.page) oldPages_.push_back({first, newPage});
   from_.push_back(from.raw());
 }
 
 std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
-  auto it = std::lower_bound(from_.begin(), from_.end(), from.raw());
-  if (it == from_.end() || *it != from.raw()) return std::nullopt;
+  if (from.page < firstOldPage_ || from.page - firstOldPage_ >= oldPages_.size()) return std::nullopt;
+  const size_t k = from.page - firstOldPage_;
+  const auto begin = from_.begin() + oldPages_[k].first;
+  const auto end = k + 1 < oldPages_.size() ? from_.begin() + oldPages_[k + 1].first : from_.end();
+  auto it = std::lower_bound(begin, end, from.raw());
+  if (it == end || *it != from.raw()) return std::nullopt;
   const auto ordinal = static_cast<uint32_t>(it - from_.begin());
-  const size_t page = static_cast<size_t>(std::upper_bound(pageStarts_.begin(), pageStarts_.end(), ordinal) -
-                                          pageStarts_.begin()) - 1;
+  // The page's rows start on its first row's new page and may run over the next few.
+  size_t page = oldPages_[k].newPage;
+  while (page + 1 < pageStarts_.size() && pageStarts_[page + 1] <= ordinal) ++page;
   return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
 }
 

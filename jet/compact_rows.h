@@ -16,7 +16,9 @@ namespace jet {
 // Where each row of a table went: old home slot -> new slot. Rows are copied in the order of their old slots and
 // fill the new pages in that same order, row 0 upwards, so both sides ascend: the old pointers are kept in a sorted
 // array, and a new pointer follows from a row's position in it and the first position of each new page (about
-// 4 bytes a row, no hash table).
+// 4 bytes a row, no hash table). Index entries look rows up in key order, that is all over the table, so each old
+// page from the first to the last also notes where its rows start and on which new page (8 bytes an old page): a
+// lookup searches only the rows of one old page.
 class RowPointerMap {
  public:
   // Appends a row. Old pointers must ascend (Corrupt otherwise: a table that lists a page twice), and each new row
@@ -32,9 +34,15 @@ class RowPointerMap {
   void reserve(size_t rows) { from_.reserve(rows); }
 
  private:
+  struct OldPage {
+    uint32_t first;    // ordinal of the page's first row (= the next page's when it has none)
+    uint32_t newPage;  // index in pages_ of the new page that row went to
+  };
   std::vector<uint32_t> from_;        // raw old pointers, ascending
   std::vector<uint32_t> pages_;       // new pages in order
   std::vector<uint32_t> pageStarts_;  // ordinal of each new page's row 0
+  std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
+  uint32_t firstOldPage_ = 0;
 };
 
 struct CopiedTable {

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 
 #include "jet/compact_index.h"
 #include "jet/compact_output.h"
+#include "jet/compact_rows.h"
 #include "jet/usage_map_builder.h"
 #include "jet/index_walk.h"
 #include "jet/page_source.h"
@@ -143,6 +145,57 @@ TEST(CompactParts, FreePageMapsOfLargeFiles) {
       EXPECT_TRUE(bits[4 + b / 8] & (1u << (b % 8)));
     }
   }
+}
+
+}  // namespace
+}  // namespace jet
+
+namespace jet {
+namespace {
+
+// The map from old row slots to new ones answers for every row added and for nothing else: rows spread over old pages
+// with gaps, several new pages to one old page and several old pages to one new page.
+TEST(CompactParts, RowPointerMapFindsExactlyTheRowsAdded) {
+  std::mt19937 engine(5);
+  auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+  RowPointerMap map;
+  std::map<uint32_t, std::pair<RowPointer, uint64_t>> model;
+  uint32_t newPage = 1000;
+  uint8_t newRow = 0;
+  uint32_t oldPage = 40;
+  for (uint32_t p = 0; p < 300; ++p) {
+    oldPage += 1 + random() % 4;  // pages in between hold none of the table's rows
+    const uint32_t rows = random() % 5 == 0 ? 0 : 1 + random() % 200;
+    for (uint32_t r = 0; r < rows; ++r) {
+      if (random() % 3 == 0) continue;  // deleted or left out
+      const uint32_t perPage = 1 + p % 60;
+      if (newRow >= perPage) {
+        newPage += 1 + random() % 2;
+        newRow = 0;
+      }
+      const RowPointer from{oldPage, static_cast<uint8_t>(r)};
+      const RowPointer to{newPage, newRow++};
+      model[from.raw()] = {to, map.size()};
+      map.add(from, to);
+    }
+  }
+  for (uint32_t page = 0; page <= oldPage + 2; ++page) {
+    for (uint32_t row = 0; row < 256; row += (page % 7 == 0 ? 1u : 17u)) {
+      const RowPointer at{page, static_cast<uint8_t>(row)};
+      std::optional<RowPointerMap::Found> found = map.find(at);
+      auto it = model.find(at.raw());
+      ASSERT_EQ(found.has_value(), it != model.end()) << page << " " << row;
+      if (!found) continue;
+      EXPECT_EQ(found->to.raw(), it->second.first.raw()) << page << " " << row;
+      EXPECT_EQ(found->ordinal, it->second.second) << page << " " << row;
+    }
+  }
+  for (const auto& [raw, where] : model) {
+    std::optional<RowPointerMap::Found> found = map.find(RowPointer::fromRaw(raw));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->to.raw(), where.first.raw());
+  }
+  EXPECT_THROW(map.add({oldPage, 0}, {newPage, newRow}), Error);  // out of order
 }
 
 }  // namespace
