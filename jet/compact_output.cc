@@ -34,14 +34,16 @@ void UsageMapStore::finish() {
   for (std::vector<uint8_t>& page : builder_.takePages()) writer_.write(numbers_[written_++], std::move(page));
 }
 
-void writeFreePageMap(const Format& f, PageAllocator& allocator, PageWriter& writer) {
+void writeFreePageMap(const Format& f, PageAllocator& allocator, PageWriter& writer,
+                      const std::vector<uint32_t>& alreadyFree) {
   constexpr uint32_t kFreeMapPage = 1;
   std::vector<uint32_t> reserved;  // handed out in order: the first `used` hold bitmaps, the rest are free
   size_t used = 0;
   EncodedUsageMap map;
   for (int attempt = 0;; ++attempt) {
     if (attempt > 64) fail(ErrorCode::InvalidArgument, "the free-page map does not settle");
-    std::vector<uint32_t> freePages(reserved.begin() + static_cast<std::ptrdiff_t>(used), reserved.end());
+    std::vector<uint32_t> freePages = alreadyFree;  // all below the reserved pages, which come from the end
+    freePages.insert(freePages.end(), reserved.begin() + static_cast<std::ptrdiff_t>(used), reserved.end());
     size_t handed = 0;
     bool tooFew = false;
     map = encodeFreePageMap(f, freePages, allocator.next(), [&]() -> uint32_t {

@@ -58,10 +58,11 @@ class UsageMapStore {
   uint32_t written_ = 0;
 };
 
-// Page 1: the map of free pages, written once every other page has its number. The destination has no free pages,
-// but the map also covers the pages past the end of the file; a large file needs 0x05 bitmap pages for it, which are
-// themselves part of the file. They are taken from the end; any reserved page the map turns out not to need is
-// written as an empty page and marked free.
-void writeFreePageMap(const Format& format, PageAllocator& allocator, PageWriter& writer);
+// Page 1: the map of free pages, written once every other page has its number. A compacted file has no free pages
+// (a generated one lists those of its dropped tables in `freePages`, sorted), but the map also covers the pages past
+// the end of the file; a large file needs 0x05 bitmap pages for it, which are themselves part of the file. They are
+// taken from the end; any reserved page the map turns out not to need is written as an empty page and marked free.
+void writeFreePageMap(const Format& format, PageAllocator& allocator, PageWriter& writer,
+                      const std::vector<uint32_t>& freePages = {});
 
 }  // namespace jet

@@ -234,26 +234,9 @@ void DatabaseWriter::finish() {
                 e.writer->encodeDefinition(none, std::vector<uint32_t>(e.writer->schema().foreignKeys.size(), 0)));
   }
 
-  // Page 1: the free pages. Bitmap pages of a large file's map are taken from the end of the file before the map is
-  // made, so that the map itself counts them as used.
+  // Page 1: the free pages, those of the dropped tables.
   std::sort(freePages_.begin(), freePages_.end());
-  uint32_t reserved = 0;
-  for (;;) {
-    uint32_t total = file_.pageCount() + reserved;
-    EncodedUsageMap probe = encodeFreePageMap(f, freePages_, total, [] { return 0u; });
-    auto needed = static_cast<uint32_t>(probe.bitmapPages.size());
-    if (needed <= reserved) break;
-    reserved = needed;
-  }
-  uint32_t nextReserved = file_.allocateRun(reserved);
-  const uint32_t reservedEnd = nextReserved + reserved;
-  EncodedUsageMap freeMap = encodeFreePageMap(f, freePages_, file_.pageCount(), [&] {
-    if (nextReserved >= reservedEnd) fail(ErrorCode::InvalidArgument, "free-page map: too few bitmap pages");
-    return nextReserved++;
-  });
-  for (auto& [page, bytes] : freeMap.bitmapPages) file_.write(page, std::move(bytes));
-  // Reserved pages the map did not need stay zeroed and unused (only when the map shrank between the two passes).
-  file_.write(1, buildFreeMapPage(f, freeMap.row));
+  file_.writeFreePageMap(freePages_);
   file_.write(0, buildJet4HeaderPage(header_));
   file_.finish();
 }

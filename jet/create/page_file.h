@@ -36,6 +36,9 @@ class PageFile {
   uint32_t pageCount() const { return numbers_.next(); }
   // Throws DiskIoWrite (3043) or DiskFull (3026).
   void write(uint32_t page, std::vector<uint8_t> bytes);
+  // Writes page 1, the map of `freePages` (sorted), once every other page has its number; a large file's map takes
+  // pages of its own at the end.
+  void writeFreePageMap(const std::vector<uint32_t>& freePages);
   // Makes the file exactly pageCount() pages long and flushes it.
   void finish();
 
