@@ -4,16 +4,12 @@
 #include <string>
 
 #include "jet/errors.h"
+#include "jet/put_bytes.h"
 
 namespace jet {
 namespace {
 
 constexpr uint32_t kOffsetSize = 2;
-
-void put16(std::vector<uint8_t>& p, size_t at, uint32_t v) {
-  p[at] = static_cast<uint8_t>(v);
-  p[at + 1] = static_cast<uint8_t>(v >> 8);
-}
 
 }  // namespace
 
@@ -35,7 +31,7 @@ void DataPageBuilder::startPage() {
   std::vector<uint8_t> page(format_.pageSize, 0);
   page[0] = static_cast<uint8_t>(PageType::Data);
   page[1] = 0x01;
-  put16(page, format_.dataFreeSpaceOffset, format_.pageSize - format_.rowOffsetTable());
+  putLe16(page.data() + format_.dataFreeSpaceOffset, format_.pageSize - format_.rowOffsetTable());
   for (size_t i = 0; i < 4; ++i) page[format_.dataOwnerOffset + i] = static_cast<uint8_t>(owner_ >> (8 * i));
   pages_.push_back(std::move(page));
 }
@@ -63,9 +59,9 @@ RowPlacement DataPageBuilder::add(Bytes row) {
   size_t end = count == 0 ? page.size() : le16(page.data() + format_.rowOffsetTable() + 2u * (count - 1u));
   size_t start = end - row.size();
   std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
-  put16(page, format_.rowOffsetTable() + 2u * count, static_cast<uint32_t>(start));
-  put16(page, format_.dataRowCountOffset, count + 1u);
-  put16(page, format_.dataFreeSpaceOffset, freeSpace(page) - static_cast<uint32_t>(row.size() + kOffsetSize));
+  putLe16(page.data() + format_.rowOffsetTable() + 2u * count, static_cast<uint32_t>(start));
+  putLe16(page.data() + format_.dataRowCountOffset, count + 1u);
+  putLe16(page.data() + format_.dataFreeSpaceOffset, freeSpace(page) - static_cast<uint32_t>(row.size() + kOffsetSize));
   return at;
 }
 

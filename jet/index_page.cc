@@ -5,6 +5,7 @@
 
 #include "jet/errors.h"
 #include "jet/index_tree_writer.h"
+#include "jet/put_bytes.h"
 
 namespace jet {
 namespace {
@@ -25,13 +26,6 @@ size_t maxPrefix(const Format& f) { return prefixFieldSize(f) == 1 ? 0xFF : 0xFF
 
 [[noreturn]] void invalid(const std::string& what) { fail(ErrorCode::InvalidArgument, "index page encoding: " + what); }
 
-void put16(std::vector<uint8_t>& p, size_t at, uint32_t v) {
-  p[at] = static_cast<uint8_t>(v);
-  p[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(std::vector<uint8_t>& p, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 uint32_t be24(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
 }
@@ -136,15 +130,15 @@ std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) 
   std::vector<uint8_t> page(format.pageSize, 0);
   page[0] = in.leaf ? kLeafType : kNodeType;
   page[1] = 0x01;
-  put32(page, 4, in.owner);
-  if (format.version == Version::Jet4) put32(page, 8, in.jet4Reserved);
-  put32(page, format.indexPrevPage, in.prevPage);
-  put32(page, format.indexNextPage, in.nextPage);
-  put32(page, format.indexTailPage, in.tailPage);
+  putLe32(page.data() + 4, in.owner);
+  if (format.version == Version::Jet4) putLe32(page.data() + 8, in.jet4Reserved);
+  putLe32(page.data() + format.indexPrevPage, in.prevPage);
+  putLe32(page.data() + format.indexNextPage, in.nextPage);
+  putLe32(page.data() + format.indexTailPage, in.tailPage);
   if (prefixFieldSize(format) == 1) {
     page[format.indexPrefixLength] = static_cast<uint8_t>(in.prefixLength);
   } else {
-    put16(page, format.indexPrefixLength, in.prefixLength);
+    putLe16(page.data() + format.indexPrefixLength, in.prefixLength);
   }
   page[nodeMarkerOffset(format)] = in.leaf ? 0 : 1;
 
@@ -162,7 +156,7 @@ std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) 
     size_t bit = at - start;
     page[format.indexBitmask + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
   }
-  put16(page, 2, static_cast<uint32_t>(area - (at - start)));
+  putLe16(page.data() + 2, static_cast<uint32_t>(area - (at - start)));
   return page;
 }
 
@@ -214,7 +208,8 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   std::vector<uint32_t> perLevel;
   {
     uint32_t counted = 0;
-    IndexTreeWriter dryRun(format, ownerTdef, {[&counted] { return counted++; }, [](uint32_t, std::vector<uint8_t>) {}});
+    IndexTreeWriter dryRun(format, ownerTdef,
+                           {[&counted] { return counted++; }, [](uint32_t, std::vector<uint8_t>) {}});
     for (const IndexEntry& e : leafEntries) dryRun.add(e);
     perLevel = dryRun.finish().pagesPerLevel;
   }
@@ -231,7 +226,9 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   size_t handed = 0;
   IndexTreeWriter writer(format, ownerTdef,
                          {[&] { return numbers.at(handed++); },
-                          [&](uint32_t n, std::vector<uint8_t> page) { tree.pages.at(n - firstPage) = std::move(page); }});
+                          [&](uint32_t n, std::vector<uint8_t> page) {
+                            tree.pages.at(n - firstPage) = std::move(page);
+                          }});
   for (IndexEntry& e : leafEntries) writer.add(std::move(e));
   WrittenIndexTree written = writer.finish();
   tree.rootPage = written.rootPage;

@@ -28,7 +28,9 @@ void IndexTreeWriter::add(IndexEntry entry) {
   if (entry.size() < kRowPointerSize) {
     fail(ErrorCode::InvalidArgument, "an index entry without a row pointer");
   }
-  if (entry.size() + kChildPointerSize > capacity_) fail(ErrorCode::InvalidArgument, "an index entry too large for a page");
+  if (entry.size() + kChildPointerSize > capacity_) {
+    fail(ErrorCode::InvalidArgument, "an index entry too large for a page");
+  }
   if (result_.entries > 0) {
     if (!indexEntryLess(last_, entry)) fail(ErrorCode::InvalidArgument, "index entries out of order or repeated");
     if (!sameKey(last_, entry)) ++result_.distinctKeys;

@@ -4,15 +4,12 @@
 #include <string>
 
 #include "jet/errors.h"
+#include "jet/put_bytes.h"
 
 namespace jet {
 namespace {
 
 constexpr size_t kPointerSize = 4;
-
-void put32(uint8_t* p, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -21,8 +18,8 @@ std::vector<uint8_t> encodeLongValueDefinition(LongValueKind kind, uint32_t leng
     fail(ErrorCode::InvalidArgument, "a long value of " + std::to_string(length) + " bytes is too large");
   }
   std::vector<uint8_t> def(kLongValueDefinitionSize, 0);
-  put32(def.data(), length | (static_cast<uint32_t>(kind) << 24));
-  put32(def.data() + 4, kind == LongValueKind::Inline ? 0 : first.raw());
+  putLe32(def.data(), length | (static_cast<uint32_t>(kind) << 24));
+  putLe32(def.data() + 4, kind == LongValueKind::Inline ? 0 : first.raw());
   return def;
 }
 
@@ -68,7 +65,7 @@ std::vector<uint8_t> LongValueWriter::add(Bytes value, size_t rowSpace) {
       first = at;
     } else {
       uint8_t pointer[kPointerSize];
-      put32(pointer, pointerTo(at).raw());
+      putLe32(pointer, pointerTo(at).raw());
       builder_.patch(previous, 0, Bytes(pointer, kPointerSize));
     }
     previous = at;

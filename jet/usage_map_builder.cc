@@ -5,6 +5,7 @@
 
 #include "jet/data_page_builder.h"
 #include "jet/errors.h"
+#include "jet/put_bytes.h"
 
 namespace jet {
 namespace {
@@ -12,10 +13,6 @@ namespace {
 constexpr uint32_t kInlineHeader = 5;  // type + start page
 constexpr uint32_t kBitmapPageHeader = 4;
 constexpr uint32_t kFreeMapOwner = 1;
-
-void put32(uint8_t* p, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 void setBit(uint8_t* bitmap, uint64_t bit) { bitmap[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8)); }
 
@@ -60,7 +57,7 @@ EncodedUsageMap encodeReference(const Format& f, const std::vector<uint32_t>& pa
     bitmapPage[0] = static_cast<uint8_t>(PageType::UsageMap);
     bitmapPage[1] = 0x01;
     uint32_t number = allocatePage();
-    put32(out.row.data() + 1 + 4 * k, number);
+    putLe32(out.row.data() + 1 + 4 * k, number);
     out.bitmapPages.emplace_back(number, std::move(bitmapPage));
   }
   return out;
@@ -72,7 +69,7 @@ uint32_t pagesPerBitmapPage(const Format& format) { return (format.pageSize - kB
 
 std::vector<uint8_t> encodeInlineUsageMap(std::span<const uint32_t> pages, uint32_t startPage, uint32_t bitmapBytes) {
   std::vector<uint8_t> row(kInlineHeader + bitmapBytes, 0);
-  put32(row.data() + 1, startPage);
+  putLe32(row.data() + 1, startPage);
   for (uint32_t page : pages) {
     if (page < startPage || uint64_t{page} - startPage >= uint64_t{bitmapBytes} * 8) {
       fail(ErrorCode::InvalidArgument, "page " + std::to_string(page) + " lies outside an inline usage map from page " +

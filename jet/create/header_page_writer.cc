@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "jet/create/put_bytes.h"
+#include "jet/put_bytes.h"
 #include "jet/format.h"
 #include "jet/header.h"
 

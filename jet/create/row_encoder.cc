@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "jet/create/put_bytes.h"
+#include "jet/put_bytes.h"
 #include "jet/errors.h"
 
 namespace jet::create {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "jet/create/put_bytes.h"
+#include "jet/put_bytes.h"
 #include "jet/errors.h"
 
 namespace jet::create {

@@ -1,4 +1,5 @@
-// Little- and big-endian stores for the writers of new databases (the reading side has its own checked loads).
+// Little-endian stores for everything that writes pages: the page codecs, the compactor and the generator (the
+// reading side has its own checked loads in jet/bytes.h).
 #pragma once
 
 #include <cstddef>
@@ -6,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace jet::create {
+namespace jet {
 
 inline void putLe16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -32,4 +33,4 @@ inline void appendLe32(std::vector<uint8_t>& out, uint32_t v) {
   for (size_t i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-}  // namespace jet::create
+}  // namespace jet
