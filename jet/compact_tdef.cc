@@ -3,22 +3,15 @@
 #include <algorithm>
 
 #include "jet/errors.h"
+#include "jet/put_bytes.h"
 
 namespace jet {
 namespace {
 
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void putMap(std::vector<uint8_t>& d, uint32_t offset, RowPointer source, RowPointer to) {
   // A map the source did not have (a null pointer) stays absent.
   if (source.isNull()) return;
-  put32(d.data() + offset, to.raw());
+  putLe32(d.data() + offset, to.raw());
 }
 
 }  // namespace
@@ -27,14 +20,14 @@ std::vector<uint8_t> patchDefinition(const Format& f, const CompactPlan& plan, c
                                      const DefinitionPatch& patch) {
   const TableDef& def = table.def;
   std::vector<uint8_t> d(def.raw.begin(), def.raw.begin() + table.definitionLength);
-  put32(d.data() + f.tdefRowCount, patch.rowCount);
+  putLe32(d.data() + f.tdefRowCount, patch.rowCount);
   putMap(d, def.ownedPages.offset, def.ownedPages.at, patch.ownedMap);
   putMap(d, def.freeSpacePages.offset, def.freeSpacePages.at, patch.freeMap);
   for (size_t i = 0; i < def.realIndexes.size(); ++i) {
     const RealIndexDef& ix = def.realIndexes[i];
-    put32(d.data() + ix.countOffset + 4, patch.indexes[i].keyCount);
+    putLe32(d.data() + ix.countOffset + 4, patch.indexes[i].keyCount);
     putMap(d, ix.usageMap.offset, ix.usageMap.at, patch.indexes[i].map);
-    put32(d.data() + ix.usageMap.offset + 4, patch.indexes[i].rootPage);
+    putLe32(d.data() + ix.usageMap.offset + 4, patch.indexes[i].rootPage);
   }
   const uint32_t logicalStart = f.version == Version::Jet4 ? 4 : 0;
   for (const LogicalIndexDef& li : def.logicalIndexes) {
@@ -45,7 +38,7 @@ std::vector<uint8_t> patchDefinition(const Format& f, const CompactPlan& plan, c
       corrupt("index " + li.name + " of table " + table.name + " relates to the table at page " +
               std::to_string(li.relatedTablePage) + ", which does not exist");
     }
-    put32(d.data() + li.defOffset + logicalStart + 13, *to);
+    putLe32(d.data() + li.defOffset + logicalStart + 13, *to);
   }
   for (size_t i = 0; i < def.longValueMaps.size(); ++i) {
     const LongValueMaps& m = def.longValueMaps[i];
@@ -78,9 +71,9 @@ void writeDefinition(const Format& f, const TablePlan& table, const std::vector<
     }
     at += k == 0 ? used : used - header;
     uint32_t next = k + 1 < table.definitionPages ? table.newPage + k + 1 : 0;
-    put32(page.data() + f.tdefNextPageOffset, next);
+    putLe32(page.data() + f.tdefNextPageOffset, next);
     // Jet 4 keeps the page's free space where Jet 3 has its 'VC' signature.
-    if (f.version == Version::Jet4) put16(page.data() + 2, used + 8 >= f.pageSize ? 0 : static_cast<uint32_t>(f.pageSize - 8 - used));
+    if (f.version == Version::Jet4) putLe16(page.data() + 2, used + 8 >= f.pageSize ? 0 : static_cast<uint32_t>(f.pageSize - 8 - used));
     writer.write(table.newPage + k, std::move(page));
   }
   if (at != d.size()) fail(ErrorCode::InvalidArgument, "the definition of table " + table.name + " did not fit its pages");
