@@ -1,7 +1,11 @@
 #include "jet/compact.h"
 
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "jet/catalog.h"
 #include "jet/compact_index.h"
@@ -74,6 +78,47 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   return report;
 }
 
+// Runs a job on a thread of its own, or at finish() when no thread can be had. Whatever the job throws is thrown
+// again by finish(); a job that finish() does not collect (the caller failed first) is waited for and its outcome
+// dropped.
+class BesideThread {
+ public:
+  explicit BesideThread(std::function<void()> job) : job_(std::move(job)) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread: the job runs in finish().
+    }
+  }
+  ~BesideThread() {
+    if (thread_.joinable()) thread_.join();
+  }
+  BesideThread(const BesideThread&) = delete;
+  BesideThread& operator=(const BesideThread&) = delete;
+
+  void finish() {
+    if (thread_.joinable()) {
+      thread_.join();
+    } else {
+      run();
+    }
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  void run() {
+    try {
+      job_();
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+  }
+
+  std::function<void()> job_;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
 // The destination must pass the full integrity check without even a warning: its counters are all fresh.
 void checkWritten(const std::string& destination, size_t cachePages) {
   Database written(openFileSource(destination), cachePages);
@@ -104,6 +149,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     CompactReport report = writeDestination(source, plan, *sink, options);
     sink->finish();
     if (options.verify) {
+      // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
+      // The comparison's verdict comes first, as if the two ran one after the other.
+      BesideThread check([&] { checkWritten(destination, options.cachePages); });
       PageReader written(openFileSource(destination), options.cachePages);
       if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
         corrupt("the compacted database does not have the size it was written with");
@@ -113,7 +161,7 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       if (*a != *b) corrupt("the compacted database's header page differs from the source's");
       readCatalog(written);
       verifyCompaction(source, written, plan);
-      checkWritten(destination, options.cachePages);
+      check.finish();
     }
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);
