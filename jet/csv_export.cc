@@ -1,6 +1,7 @@
 #include "jet/csv_export.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "jet/row_layout.h"
@@ -20,9 +21,17 @@ namespace {
 
 void appendQuoted(std::string& out, const char* data, size_t size) {
   out.push_back('"');
-  for (size_t k = 0; k < size; ++k) {
-    if (data[k] == '"') out.push_back('"');
-    out.push_back(data[k]);
+  const char* end = data + size;
+  while (data < end) {
+    // Up to and including the next quote, which is then doubled.
+    const auto* quote = static_cast<const char*>(std::memchr(data, '"', static_cast<size_t>(end - data)));
+    if (quote == nullptr) {
+      out.append(data, end);
+      break;
+    }
+    out.append(data, quote + 1);
+    out.push_back('"');
+    data = quote + 1;
   }
   out.push_back('"');
 }

@@ -3,22 +3,30 @@
 namespace jet {
 
 void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    return;
   }
+  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
+  char b[4];
+  size_t n;
+  if (cp < 0x800) {
+    b[0] = static_cast<char>(0xC0 | (cp >> 6));
+    b[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    b[0] = static_cast<char>(0xE0 | (cp >> 12));
+    b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    b[0] = static_cast<char>(0xF0 | (cp >> 18));
+    b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  out.append(b, n);
 }
 
 namespace {
@@ -45,6 +53,11 @@ class Utf16Sink {
       return;
     }
     appendUtf8(out_, unit);
+  }
+  // Units below 0x80 are their own UTF-8: a run of them is appended at once.
+  void putAscii(const uint8_t* units, size_t count) {
+    flush();
+    out_.append(reinterpret_cast<const char*>(units), count);
   }
   void flush() {
     if (high_ != 0) appendUtf8(out_, high_);
@@ -77,8 +90,15 @@ void appendJet4Text(std::string& out, std::span<const uint8_t> bytes) {
         compressed = !compressed;
         ++k;
       } else if (compressed) {
-        sink.put(bytes[k]);
-        ++k;
+        size_t end = k;
+        while (end < bytes.size() && bytes[end] != 0 && bytes[end] < 0x80) ++end;
+        if (end > k) {
+          sink.putAscii(bytes.data() + k, end - k);
+          k = end;
+        } else {
+          sink.put(bytes[k]);
+          ++k;
+        }
       } else if (k + 1 < bytes.size()) {
         sink.put(static_cast<uint16_t>(bytes[k] | (bytes[k + 1] << 8)));
         k += 2;
@@ -104,12 +124,13 @@ std::string decodeCodePage(std::span<const uint8_t> bytes, uint16_t codePage) {
   if (high == nullptr) high = codePageHighHalf(1252);
   std::string out;
   out.reserve(bytes.size());
-  for (uint8_t b : bytes) {
-    if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
-    } else {
-      appendUtf8(out, high[b - 0x80]);
-    }
+  for (size_t k = 0; k < bytes.size();) {
+    size_t end = k;
+    while (end < bytes.size() && bytes[end] < 0x80) ++end;
+    out.append(reinterpret_cast<const char*>(bytes.data() + k), end - k);
+    if (end == bytes.size()) break;
+    appendUtf8(out, high[bytes[end] - 0x80]);
+    k = end + 1;
   }
   return out;
 }
