@@ -110,20 +110,26 @@ uint64_t compareIndex(PageReader& src, PageReader& dst, const CompactPlan& plan,
     }
     ++n;
   };
+  IndexEntry want;  // reused: most indexes are compared entry by entry without keeping any
   while (wa.next(ea)) {
     std::optional<RowPointerMap::Found> to = moved.find(ea.row);
     if (!to) continue;  // a row the copy leaves out
-    std::vector<uint8_t> key(ea.key.begin(), ea.key.end());
-    if (overIds && !remapIdKey(t.def, ia.columns, t.idColumns, plan.ids, key)) differs(t, name + " has an unreadable key");
-    IndexEntry want = makeLeafEntry(key, to->to);
+    want.assign(ea.key.begin(), ea.key.end());
+    if (overIds && !remapIdKey(t.def, ia.columns, t.idColumns, plan.ids, want)) {
+      differs(t, name + " has an unreadable key");
+    }
+    // A leaf entry is the key, then the row's page (3 bytes, big-endian) and row.
+    const uint8_t pointer[4] = {static_cast<uint8_t>(to->to.page >> 16), static_cast<uint8_t>(to->to.page >> 8),
+                                static_cast<uint8_t>(to->to.page), to->to.row};
+    want.insert(want.end(), pointer, pointer + 4);
     if (overIds) {
-      expected.push_back(std::move(want));
+      expected.push_back(want);
     } else {
       check(want);
     }
   }
   std::sort(expected.begin(), expected.end(), indexEntryLess);
-  for (const IndexEntry& want : expected) check(want);
+  for (const IndexEntry& sorted : expected) check(sorted);
   if (wb.next(eb)) differs(t, name + " has more entries than the source");
   if (u32(out.raw, ib.countOffset + 4) != wb.distinctKeys()) differs(t, name + " has a wrong key count");
   return n;

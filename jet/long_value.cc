@@ -32,15 +32,19 @@ LongValueRef parseLongValueRef(Bytes field) {
 
 namespace {
 
+[[noreturn]] void badRow(RowPointer at, const char* problem) {
+  corrupt("the long value at page " + std::to_string(at.page) + " row " + std::to_string(at.row) + " " + problem);
+}
+
 Bytes lvalRow(PageReader& pages, RowPointer at, PageHandle& hold) {
-  const std::string where = "long value at page " + std::to_string(at.page) + " row " + std::to_string(at.row);
-  if (at.page == 0 || at.page >= pages.pageCount()) corrupt("the " + where + " lies outside the file");
+  // Every value of a table passes here: the message is put together only for a row that fails.
+  if (at.page == 0 || at.page >= pages.pageCount()) badRow(at, "lies outside the file");
   hold = pages.page(at.page);
   Bytes p(*hold);
-  if (p[0] != static_cast<uint8_t>(PageType::Data)) corrupt("the " + where + " is not on a data page");
-  if (at.row >= dataPageRowCount(pages.format(), p)) corrupt("the " + where + " names a row the page lacks");
+  if (p[0] != static_cast<uint8_t>(PageType::Data)) badRow(at, "is not on a data page");
+  if (at.row >= dataPageRowCount(pages.format(), p)) badRow(at, "names a row the page lacks");
   RowSlot slot = dataPageRow(pages.format(), p, at.row);
-  if (slot.deleted()) corrupt("the " + where + " has been deleted");
+  if (slot.deleted()) badRow(at, "has been deleted");
   return dataPageRowBytes(p, slot);
 }
 
