@@ -64,6 +64,7 @@ class PosixDestination : public PageSink {
  private:
   static constexpr size_t kBufferBytes = size_t{1} << 20;
   static constexpr size_t kMaxRun = 64;  // pieces per pwritev, well below IOV_MAX
+  static constexpr uint64_t kWritebackStep = uint64_t{16} << 20;
 
   struct Piece {
     uint64_t offset;
@@ -126,6 +127,7 @@ class PosixDestination : public PageSink {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) failed("write", n < 0 ? errno : ENOSPC);
       offset += static_cast<uint64_t>(n);
+      notStarted_ += static_cast<uint64_t>(n);
       auto left = static_cast<size_t>(n);
       while (first < count && left >= io[first].iov_len) left -= io[first++].iov_len;
       if (left > 0) {
@@ -133,6 +135,18 @@ class PosixDestination : public PageSink {
         io[first].iov_len -= left;
       }
     }
+    if (notStarted_ >= kWritebackStep) startWriteback();
+  }
+
+  // The kernel would hold the written pages back until the final flush (a file far smaller than memory never reaches
+  // its thresholds) and the flush would then wait for all of them. Asking for writeback as the file grows lets the
+  // disk work while the compactor does: the flush at the end waits only for the last pages. Only a hint: the flush
+  // at the end is what guarantees the bytes, so a failure here is ignored.
+  void startWriteback() {
+    notStarted_ = 0;
+#ifdef __linux__
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
   }
 
   // The new name has to last as well as the bytes: the folder's entry is flushed too. File systems that cannot
@@ -159,6 +173,7 @@ class PosixDestination : public PageSink {
   ino_t ino_;
   std::vector<uint8_t> buffer_;
   std::vector<Piece> pieces_;
+  uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for
 };
 
 }  // namespace
