@@ -7,19 +7,35 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace jet {
 namespace {
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
-// values of its rows), so writes are collected in a buffer and written out, sorted by offset, as runs of adjacent
-// pieces with one pwritev each. A failure is reported by the write or finish that flushes the buffer.
+// values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
+// adjacent pieces with one pwritev each. A second thread does the writing, so that the kernel's share of it overlaps
+// the work of the caller; without a thread the caller writes each batch itself. A failure is reported by a later
+// write or by finish.
 class PosixDestination : public PageSink {
  public:
-  PosixDestination(std::string path, int fd, dev_t dev, ino_t ino) : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {}
+  PosixDestination(std::string path, int fd, dev_t dev, ino_t ino) : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {
+    current_.bytes.reserve(kBatchBytes);
+    try {
+      writer_ = std::thread([this] { writeQueued(); });
+    } catch (const std::system_error&) {
+      // No thread: batches are written as they fill.
+    }
+  }
   ~PosixDestination() override {
+    stopWriter();
     if (fd_ >= 0) ::close(fd_);
   }
   PosixDestination(const PosixDestination&) = delete;
@@ -29,20 +45,25 @@ class PosixDestination : public PageSink {
 
   void write(uint64_t offset, Bytes data) override {
     if (fd_ < 0) fail(ErrorCode::DiskIoWrite, path_ + ": write after the file was closed");
-    if (data.size() > kBufferBytes) {
-      flush();
+    throwFailure();
+    if (data.size() > kBatchBytes) {
+      submit();
+      drain();
+      throwFailure();
       writeAt(offset, data);
       return;
     }
-    if (buffer_.size() + data.size() > kBufferBytes) flush();
-    if (buffer_.capacity() < kBufferBytes) buffer_.reserve(kBufferBytes);
-    pieces_.push_back({offset, buffer_.size(), data.size()});
-    buffer_.insert(buffer_.end(), data.begin(), data.end());
+    if (current_.bytes.size() + data.size() > kBatchBytes) submit();
+    current_.pieces.push_back({offset, current_.bytes.size(), data.size()});
+    current_.bytes.insert(current_.bytes.end(), data.begin(), data.end());
   }
 
   void finish() override {
     if (fd_ < 0) return;
-    flush();
+    submit();
+    drain();
+    stopWriter();
+    throwFailure();
     if (::fdatasync(fd_) != 0) failed("flush", errno);
     int fd = fd_;
     fd_ = -1;
@@ -51,8 +72,8 @@ class PosixDestination : public PageSink {
   }
 
   void discard() noexcept override {
-    pieces_.clear();
-    buffer_.clear();
+    stopWriter();
+    current_.clear();
     if (fd_ >= 0) {
       ::close(fd_);
       fd_ = -1;
@@ -62,23 +83,110 @@ class PosixDestination : public PageSink {
   }
 
  private:
-  static constexpr size_t kBufferBytes = size_t{1} << 20;
+  static constexpr size_t kBatchBytes = size_t{1} << 20;
+  static constexpr size_t kBatches = 3;  // being filled, queued, being written
   static constexpr size_t kMaxRun = 64;  // pieces per pwritev, well below IOV_MAX
   static constexpr uint64_t kWritebackStep = uint64_t{16} << 20;
 
   struct Piece {
     uint64_t offset;
-    size_t at;  // position in buffer_
+    size_t at;  // position in bytes
     size_t length;
   };
-
-  void flush() {
+  struct Batch {
+    std::vector<uint8_t> bytes;
     std::vector<Piece> pieces;
-    pieces.swap(pieces_);
-    struct Cleared {
-      std::vector<uint8_t>& buffer;
-      ~Cleared() { buffer.clear(); }
-    } cleared{buffer_};
+    void clear() {
+      bytes.clear();
+      pieces.clear();
+    }
+  };
+
+  // Hands the batch being filled to the writer and starts a fresh one (waiting for one to come back when all are
+  // taken).
+  void submit() {
+    if (current_.pieces.empty()) return;
+    if (!writer_.joinable()) {
+      try {
+        writeBatch(current_);
+      } catch (...) {
+        current_.clear();
+        throw;
+      }
+      current_.clear();
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    queued_.push_back(std::move(current_));
+    wake_.notify_all();
+    if (spare_.empty() && batches_ >= kBatches) returned_.wait(lock, [this] { return !spare_.empty(); });
+    if (!spare_.empty()) {
+      current_ = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      current_ = Batch{};
+      ++batches_;
+    }
+    current_.clear();
+    if (current_.bytes.capacity() < kBatchBytes) current_.bytes.reserve(kBatchBytes);
+  }
+
+  // Waits until everything handed to the writer is written.
+  void drain() {
+    if (!writer_.joinable()) return;
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [this] { return queued_.empty() && !writing_; });
+  }
+
+  void stopWriter() noexcept {
+    if (!writer_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+  }
+
+  void throwFailure() {
+    std::exception_ptr failure;
+    {
+      std::lock_guard lock(mutex_);
+      failure = failure_;
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  // The writer thread: writes queued batches in order until stopped; after a failure it only gives them back.
+  void writeQueued() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || !queued_.empty(); });
+      if (stop_) return;  // finish() waits for the queue first; discard() drops it
+      Batch batch = std::move(queued_.front());
+      queued_.pop_front();
+      writing_ = true;
+      const bool write = !failure_;
+      lock.unlock();
+      std::exception_ptr failure;
+      if (write) {
+        try {
+          writeBatch(batch);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      }
+      batch.clear();
+      lock.lock();
+      if (failure && !failure_) failure_ = failure;
+      writing_ = false;
+      spare_.push_back(std::move(batch));
+      returned_.notify_all();
+    }
+  }
+
+  void writeBatch(const Batch& batch) {
+    std::vector<Piece> pieces = batch.pieces;
     // Pieces are sorted by offset, the later of two writes to the same place last; pieces that overlap otherwise
     // (never written by the compactor) are written in the order they came.
     std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
@@ -86,8 +194,7 @@ class PosixDestination : public PageSink {
       const Piece& a = pieces[i - 1];
       const Piece& b = pieces[i];
       if (b.offset < a.offset + a.length && (b.offset != a.offset || b.length != a.length)) {
-        std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.at < y.at; });
-        for (const Piece& p : pieces) writeAt(p.offset, Bytes(buffer_).subspan(p.at, p.length));
+        for (const Piece& p : batch.pieces) writeAt(p.offset, Bytes(batch.bytes).subspan(p.at, p.length));
         return;
       }
     }
@@ -107,7 +214,7 @@ class PosixDestination : public PageSink {
           ++i;
           continue;
         }
-        io[n++] = {buffer_.data() + pieces[i].at, pieces[i].length};
+        io[n++] = {const_cast<uint8_t*>(batch.bytes.data()) + pieces[i].at, pieces[i].length};
         end += pieces[i].length;
         ++i;
       }
@@ -171,9 +278,19 @@ class PosixDestination : public PageSink {
   int fd_;
   dev_t dev_;
   ino_t ino_;
-  std::vector<uint8_t> buffer_;
-  std::vector<Piece> pieces_;
-  uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for
+  uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for (by whoever writes)
+  Batch current_;            // being filled by the caller
+  // Shared with the writer thread.
+  std::mutex mutex_;
+  std::condition_variable wake_;      // a batch is queued, or the writer is to stop
+  std::condition_variable returned_;  // a batch is written (or dropped after a failure)
+  std::deque<Batch> queued_;
+  std::vector<Batch> spare_;
+  size_t batches_ = 1;  // made so far, current_ included
+  bool writing_ = false;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread writer_;
 };
 
 }  // namespace

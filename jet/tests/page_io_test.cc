@@ -1,8 +1,11 @@
 // Reading pages through the bounded cache (runs read ahead, buffers reused) and writing them through the destination
-// file's buffer (pieces collected and written sorted): whatever the order, every byte arrives where it belongs.
+// file's batches (pieces collected, written sorted by a second thread): whatever the order, every byte arrives where it
+// belongs, and a failure behind the caller's back still reaches the caller.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <numeric>
 #include <random>
 
@@ -151,6 +154,33 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
   put(150 * kPage, kPage, 0x44);                    // inside the large write, after it
   sink->finish();
   EXPECT_EQ(readFile(out), expected);
+}
+
+// A disk that fills up (here: a file-size limit) while batches are written behind the caller's back: the failure
+// keeps its number, whichever call reports it, and discarding removes the file.
+TEST(DestinationFile, AFullDiskIsReportedAndDiscardRemovesTheFile) {
+  TempDir tmp;
+  const std::filesystem::path out = tmp.path() / "full.bin";
+  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 256 * 1024;
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  int number = 0;
+  try {
+    const std::vector<uint8_t> page(4096, 0x5A);
+    for (uint64_t n = 0; n < 2048; ++n) sink->write(n * page.size(), page);
+    sink->finish();
+  } catch (const Error& e) {
+    number = e.number();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(number, 3026);
+  sink->discard();
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace
