@@ -1,11 +1,10 @@
 // The file a new database is written to, page by page, and the numbering of its pages.
 //
 // Pages are numbered as they are handed out and may be written in any order; a page handed out but never written
-// reads as zeros. Writes are collected in small batches and written in runs, so memory stays small whatever the size of
-// the database. The file,
-// the numbering and the writing are the compactor's (jet/compact_sink.h, jet/compact_output.h): the file must not
-// exist yet, so nobody's data is overwritten, and a file that was not finished is removed again, so that a failure
-// leaves no half-written database behind.
+// reads as zeros. Writes are collected in small batches and written in runs, so memory stays small whatever the size
+// of the database. The file, the numbering and the writing are the compactor's (jet/compact_sink.h,
+// jet/compact_output.h): the file must not exist yet, so nobody's data is overwritten, and a file that was not
+// finished is removed again, so that a failure leaves no half-written database behind.
 #pragma once
 
 #include <cstdint>
