@@ -5,6 +5,15 @@ if(JETCOMPACT_WERROR)
   add_compile_options(-Werror)
 endif()
 
+if(JETCOMPACT_SANITIZE AND JETCOMPACT_SANITIZE_THREADS)
+  message(FATAL_ERROR "JETCOMPACT_SANITIZE and JETCOMPACT_SANITIZE_THREADS cannot be combined")
+endif()
+
+if(JETCOMPACT_SANITIZE_THREADS)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(JETCOMPACT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
