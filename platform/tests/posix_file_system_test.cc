@@ -1,6 +1,5 @@
 #include "platform/posix_file_system.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "platform/runtime_error.h"
@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::entries;
+using testing::HeldByteLock;
 using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
@@ -125,20 +126,15 @@ TEST_F(PosixFileSystemTest, ReplaceFileRefusesAMissingFileOrADatabaseLockedByOth
 
   writeFile("DATA.MDB", "old");
   // Another open of the file holds a lock on a single byte far past its data.
-  const int holder = ::open("DATA.MDB", O_RDWR | O_CLOEXEC);
-  ASSERT_GE(holder, 0);
-  struct flock lock {};
-  lock.l_type = F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0x7FFFFF00;
-  lock.l_len = 1;
-  ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+  std::optional<HeldByteLock> holder;
+  holder.emplace("DATA.MDB", 0x7FFFFF00, HeldByteLock::Kind::shared, HeldByteLock::Owner::openFile);
+  ASSERT_TRUE(holder->held());
   EXPECT_TRUE(fileIsLockedByOthers("DATA.MDB"));
   EXPECT_EQ(failureNumber([&] { files.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), 75);
   EXPECT_EQ(readFile("DATA.MDB"), "old");
   EXPECT_EQ(readFile("DATA.MDN"), "new");
 
-  ::close(holder);
+  holder.reset();
   EXPECT_FALSE(fileIsLockedByOthers("DATA.MDB"));
   files.replaceFile(u"DATA.MDN", u"DATA.MDB");
   EXPECT_EQ(readFile("DATA.MDB"), "new");

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using platform::testing::entries;
+using platform::testing::HeldByteLock;
 using platform::testing::readFile;
 using platform::testing::TempFolder;
 using platform::testing::writeFile;
@@ -183,17 +185,12 @@ TEST_F(EndToEnd, EngineFailuresAreReportedAndNothingIsDeleted) {
 TEST_F(EndToEnd, ADatabaseLockedByAnotherProcessIsReportedInUseAndKept) {
   writeFile(app_ / "DATA.MDB", original);
   // An engine holding the database open locks a byte range far past its data.
-  const int holder = ::open((app_ / "DATA.MDB").c_str(), O_RDWR);
-  ASSERT_GE(holder, 0);
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0x10000000;
-  lock.l_len = 1;
-  ASSERT_EQ(::fcntl(holder, F_SETLK, &lock), 0);
+  std::optional<HeldByteLock> holder;
+  holder.emplace(app_ / "DATA.MDB", 0x10000000, HeldByteLock::Kind::exclusive, HeldByteLock::Owner::process);
+  ASSERT_TRUE(holder->held());
 
   const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {"data.mdb"});
-  ::close(holder);
+  holder.reset();
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
   EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
@@ -242,16 +239,11 @@ TEST_F(EndToEnd, TheRealEngineReportsInUseAndForeignFilesAndKeepsEverything) {
   fs::permissions(app_ / "DATA.MDB", fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
   const std::string before = readFile(app_ / "DATA.MDB");
   // Another program has it open (Jet, also under Wine, holds record locks far past the data).
-  const int holder = ::open((app_ / "DATA.MDB").c_str(), O_RDWR);
-  ASSERT_GE(holder, 0);
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0x10000000;
-  lock.l_len = 1;
-  ASSERT_EQ(::fcntl(holder, F_SETLK, &lock), 0);
+  std::optional<HeldByteLock> holder;
+  holder.emplace(app_ / "DATA.MDB", 0x10000000, HeldByteLock::Kind::exclusive, HeldByteLock::Owner::process);
+  ASSERT_TRUE(holder->held());
   result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
-  ::close(holder);
+  holder.reset();
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
   EXPECT_EQ(readFile(app_ / "DATA.MDB"), before);
