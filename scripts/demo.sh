@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rows=${1:-2000}
 bloat=${2:-40}
+bash scripts/install-deps.sh demo
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target jetcompact jetdb -j2

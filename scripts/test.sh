@@ -4,6 +4,7 @@
 # thread, the check that runs beside the comparison) again under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh test
 
 build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJETCOMPACT_SANITIZE=ON
