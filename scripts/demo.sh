@@ -10,8 +10,8 @@ rows=${1:-2000}
 bloat=${2:-40}
 bash scripts/install-deps.sh demo
 build=build/release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target jetcompact jetdb -j2
+cmake --preset release >/dev/null
+cmake --build --preset release --target jetcompact jetdb
 jetdb=$PWD/$build/tools/jetdb
 
 demo=$build/demo
