@@ -103,7 +103,9 @@ TableDef jet3TextTable() {
   t.varColumnCount = 3;
   for (uint16_t k = 0; k < 3; ++k) {
     ColumnDef c;
-    c.name = "c" + std::to_string(k);
+    // Appended rather than "c" + std::to_string(k): GCC 12's optimiser warns (-Wrestrict) about the latter.
+    c.name = "c";
+    c.name += std::to_string(k);
     c.type = ColumnType::Text;
     c.number = k;
     c.varIndex = k;
