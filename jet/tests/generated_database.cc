@@ -12,7 +12,7 @@ struct Generated {
     create::GeneratorOptions options;
     // Enough for several data pages per user table and long values chained over pages, little enough to make in a
     // few milliseconds and for its catalog's index trees to be single leaves.
-    options.articles = 200;
+    options.articles = 60;
     options.seed = 1;
     options.bloatPercent = 20;
     create::generateDatabase(path.string(), options);
