@@ -91,6 +91,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${missing[@]}" >/dev/null || cannot "apt-get install failed"
 fi
 
+# Older releases (Ubuntu 22.04) ship a CMake older than the project needs; better said here than as a CMake error.
+cmake_version=$(cmake --version 2>/dev/null | sed -n 's/^cmake version \([0-9]*\.[0-9]*\).*/\1/p')
+if [ -n "$cmake_version" ] && ! printf '3.25\n%s\n' "$cmake_version" | sort -V -C; then
+  echo "install-deps: CMake $cmake_version is installed, the build needs 3.25 or newer" >&2
+  echo "    (pip install cmake, or Kitware's apt repository, gives a newer one)" >&2
+  exit 1
+fi
+
 # The mdb-reader comparison's modules, pinned by the lock file; fetched once.
 oracle=tools/mdb-reader-oracle
 if [ "$job" = test ] && [ ! -d "$oracle/node_modules" ]; then
