@@ -29,6 +29,7 @@ gui_packages=(qt6-base-dev libxcb1-dev)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   mdbtools time strace acl          # sample readers to compare with; measurements; interruption and permission tests
+  ca-certificates                   # npm fetches the mdb-reader modules over HTTPS
   xvfb xdotool x11-utils            # windows shown on a virtual display and clicked
   clang                             # the libFuzzer targets
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64   # the Windows builds and their tests
