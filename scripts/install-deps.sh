@@ -66,10 +66,12 @@ fi
 as_root=()
 if [ ${#missing[@]} -gt 0 ]; then
   command="apt-get install -y --no-install-recommends ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo "
   cannot() {
     echo "install-deps: missing packages: ${missing[*]}" >&2
     echo "install-deps: $1; install them with:" >&2
-    echo "    sudo apt-get update && sudo $command" >&2
+    echo "    ${sudo}apt-get update && ${sudo}$command" >&2
     exit 1
   }
   [ "$check_only" = 1 ] && cannot "installing is off"
