@@ -630,7 +630,9 @@ class Checker {
     uint32_t previousRow = 0;
     IndexWalker walker(
         pages_, def.page, ix.rootPage,
-        [&](const IndexWalkIssue& issue) { add(Severity::Error, name, issue.page, -1, label + ": " + issue.message); },
+        [&](const IndexWalkIssue& issue) {
+          add(issue.warning ? Severity::Warning : Severity::Error, name, issue.page, -1, label + ": " + issue.message);
+        },
         [&](uint32_t page, bool) {
           treePages.push_back(page);
           claim(page, Use::Index, def.page, name, k);
