@@ -11,6 +11,7 @@
 #include "jet/compact_index.h"
 #include "jet/compact_locale.h"
 #include "jet/compact_lock.h"
+#include "jet/compact_lost_rows.h"
 #include "jet/compact_output.h"
 #include "jet/compact_plan.h"
 #include "jet/compact_rows.h"
@@ -139,6 +140,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   try {
     Catalog catalog = readCatalog(source);
     plan = planCompaction(source, catalog);
+    // The copy reaches rows through the tables' page maps only: rows they do not reach must stop it before the
+    // destination exists.
+    LostRowsCheck::run(source, plan);
   } catch (const Error& e) {
     fail(e.code(), sourcePath + ": " + e.what());
   }
