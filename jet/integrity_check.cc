@@ -112,6 +112,7 @@ class Checker {
       tables.insert(tables.begin(), {"MSysObjects", 2});
       tableNames_[2] = "MSysObjects";
     }
+    checkCatalogIds();
     for (const auto& [name, page] : tables) {
       try {
         checkTable(name, page);
@@ -128,6 +129,21 @@ class Checker {
   }
 
  private:
+  // A table's Id is the page of its definition; other objects have Ids with high bits set. An Id that reads as a
+  // page number but names no table would make the object look like a table's to whatever renumbers tables.
+  void checkCatalogIds() {
+    for (const CatalogEntry& e : db_.catalog().entries) {
+      const bool pageNumber = e.id >= 2 && e.id < 0x01000000;
+      if (e.isTable() && !pageNumber) {
+        add(Severity::Error, e.name, 0, -1,
+            "the catalog lists the table with Id " + std::to_string(e.id) + ", which is no page number");
+      } else if (!e.isTable() && pageNumber && tableNames_.count(static_cast<uint32_t>(e.id)) == 0) {
+        add(Severity::Error, "MSysObjects", e.location.page, e.location.row,
+            "the catalog entry " + e.name + " has Id " + std::to_string(e.id) + ", which names no table");
+      }
+    }
+  }
+
   // ---- problems -------------------------------------------------------------------------------------------------
 
   void add(Severity severity, const std::string& table, uint32_t page, int32_t row, const std::string& message) {
@@ -358,6 +374,11 @@ class Checker {
       return;
     }
     for (uint32_t p : def.pages) claim(p, Use::Definition, tdef, name);
+    if (def.claimedLength() > def.raw.size()) {
+      add(Severity::Error, name, tdef, -1,
+          "the table definition claims " + std::to_string(def.claimedLength()) + " bytes but its pages hold " +
+              std::to_string(def.raw.size()));
+    }
     // Jet allows 255 columns and 32 indexes a table. A definition claiming far more is damaged, and checking it as
     // it stands would cost time and memory in proportion to rows times columns or indexes.
     if (def.columns.size() > kMaxColumns || def.realIndexes.size() > kMaxIndexes) {
