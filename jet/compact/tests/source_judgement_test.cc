@@ -380,7 +380,27 @@ TEST(SourceJudgement, CheckAndCompactionAgreeOnMutatedSamples) {
     const uint32_t pages = static_cast<uint32_t>(bytes.size() / pageSize);
     auto anyPage = [&] { return 1 + static_cast<uint32_t>(rng() % (pages - 1)); };
     std::string what;
-    switch (rng() % 5) {
+    // Definition and index pages are few but hold most of what the two could judge differently.
+    auto pageOfType = [&](uint8_t type) {
+      for (int tries = 0; tries < 64; ++tries) {
+        uint32_t p = anyPage();
+        if (bytes[size_t{p} * pageSize] == type) return p;
+      }
+      return anyPage();
+    };
+    switch (rng() % 7) {
+      case 5:
+      case 6: {
+        uint32_t p = pageOfType(rng() % 2 == 0 ? 0x02 : 0x04);
+        size_t offset = size_t{p} * pageSize + 8 + rng() % (pageSize - 12);
+        if (rng() % 2 == 0) {
+          bytes[offset] = static_cast<uint8_t>(rng());
+        } else {
+          put32(bytes, offset, static_cast<uint32_t>(rng() % (pageSize * 4)));
+        }
+        what = "definition or index page " + std::to_string(p) + " changed at " + std::to_string(offset);
+        break;
+      }
       case 0: {
         uint32_t from = anyPage(), to = anyPage();
         std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(size_t{from} * pageSize), pageSize,
