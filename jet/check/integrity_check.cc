@@ -418,11 +418,13 @@ class Checker {
         add(Severity::Error, name, tdef, -1,
             "index " + li.name + " uses physical index " + std::to_string(li.realIndex) + ", which does not exist");
       }
-      // A foreign key names the other table by its definition's page.
-      if (li.type == 2 && tableNames_.count(li.relatedTablePage) == 0) {
+      // A foreign key names the other table by its definition's page. Any other index whose related-table field
+      // holds a page number (rather than 0 or all bits set) names a table too, and a copy would have to renumber it.
+      const bool namesTable = li.relatedTablePage >= 2 && li.relatedTablePage < 0x01000000;
+      if ((li.type == 2 || namesTable) && tableNames_.count(li.relatedTablePage) == 0) {
         add(Severity::Error, name, tdef, -1,
-            "foreign key " + li.name + " refers to the table at page " + std::to_string(li.relatedTablePage) +
-                ", which the catalog does not list");
+            (li.type == 2 ? "foreign key " : "index ") + li.name + " refers to the table at page " +
+                std::to_string(li.relatedTablePage) + ", which the catalog does not list");
       }
     }
   }

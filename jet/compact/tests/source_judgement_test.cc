@@ -337,6 +337,26 @@ TEST_F(GeneratedSource, DefinitionsClaimingMoreBytesThanTheirPagesHoldAreErrors)
   EXPECT_FALSE(j.destinationLeft);
 }
 
+// An index that is no foreign key but whose related-table field holds a page number no table has: a copy cannot
+// renumber it, so the check reports it as well.
+TEST_F(GeneratedSource, IndexesRelatedToTablesThatDoNotExistAreErrors) {
+  std::vector<uint8_t> bytes = *original_;
+  const TableDef def = table(bytes, "Artikli");
+  const LogicalIndexDef* plain = nullptr;
+  for (const LogicalIndexDef& li : def.logicalIndexes) {
+    if (li.type != 2 && plain == nullptr) plain = &li;
+  }
+  ASSERT_NE(plain, nullptr);
+  ASSERT_EQ(def.pages.size(), 1u);
+  put32(bytes, at(def.page, plain->defOffset + (format().version == Version::Jet4 ? 4 : 0) + 13), 29184);
+  Judged j = judge(dir_->path(), bytes);
+  std::vector<Problem> p = find(j.check, "index " + plain->name + " refers to the table at page 29184");
+  ASSERT_EQ(p.size(), 1u) << all(j.check);
+  EXPECT_EQ(j.compactError, 3049);
+  EXPECT_NE(j.compactMessage.find("29184"), std::string::npos) << j.compactMessage;
+  EXPECT_FALSE(j.destinationLeft);
+}
+
 // The reproductions of the issue on the sample written by Access 97: Table1's map page overwritten by another
 // page, and the file cut short by its last page. Page 31 holds the table's 7 rows.
 TEST(SourceJudgement, Access97TableWhoseMapNoLongerReachesItsRows) {
@@ -362,7 +382,7 @@ TEST(SourceJudgement, Access97TableWhoseMapNoLongerReachesItsRows) {
 
 // Damaged copies of the samples, made by seeded mutations (a page copied over another, a page zeroed, bytes
 // overwritten, the file cut short): whatever compaction refuses as damaged, the check reports as an error, and a
-// refused compaction leaves no destination. JET_MUTATIONS sets how many copies (40 by default; thousands find more).
+// refused compaction leaves no destination. JET_MUTATIONS sets how many copies (40 by default; thousands find more), JET_MUTATION_SEED their seed.
 TEST(SourceJudgement, CheckAndCompactionAgreeOnMutatedSamples) {
   JET_REQUIRE_SAMPLES();
   const char* env = std::getenv("JET_MUTATIONS");
@@ -370,7 +390,8 @@ TEST(SourceJudgement, CheckAndCompactionAgreeOnMutatedSamples) {
   std::vector<fs::path> samples = reader_testing::allSamples();
   ASSERT_FALSE(samples.empty());
   TempDir tmp;
-  std::mt19937 rng(20261208);
+  const char* seed = std::getenv("JET_MUTATION_SEED");
+  std::mt19937 rng(seed != nullptr ? static_cast<uint32_t>(std::atoi(seed)) : 20261208u);
   std::string disagreements;
   int refused = 0;
   for (int round = 0; round < rounds; ++round) {
