@@ -1,10 +1,12 @@
 // Checks a whole database for damage and inconsistency, without changing it.
 //
 // What is checked:
-//   - every table definition reads; the pages a table really owns (its data pages, definition pages, index pages and
-//     long-value pages) agree with its usage maps and with the owner field of each page; no page is used twice (a
-//     bitmap page of a reference-form map included), no page in use is marked free, and no page holding live rows of
-//     a table is missing from that table's map;
+//   - every table definition reads and its pages hold every byte it claims; catalog Ids that read as page numbers
+//     name tables, and so does every index's related-table field that holds one;
+//   - the pages a table really owns (its data pages, definition pages, index pages and long-value pages) agree with
+//     its usage maps and with the owner field of each page; no page is used twice (a bitmap page of a reference-form
+//     map included), no page in use is marked free, and no page holding live rows of a table is missing from that
+//     table's map;
 //   - every row of every data page decodes, overflow pointers and long-value chains end and stay inside the file, and
 //     no long-value row is shared by two values (which is also how a chain that loops shows up);
 //   - every index walks from its root in strictly increasing order with node entries that bound their children (not
