@@ -53,9 +53,13 @@ class QtFormView final : public FormView {
       const ControlDesign& c = design.controls[k];
       QWidget* control = nullptr;
       switch (c.kind) {
-        case ControlKind::label:
-          control = new QLabel(toQString(c.caption), widget_);
+        case ControlKind::label: {
+          auto* label = new QLabel(toQString(c.caption), widget_);
+          // Text from the top left corner, as labels of a dialog design are drawn.
+          label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+          control = label;
           break;
+        }
         case ControlKind::progressBar: {
           auto* bar = new QProgressBar(widget_);
           bar->setRange(static_cast<int>(std::lround(c.minimum)), static_cast<int>(std::lround(c.maximum)));
