@@ -38,8 +38,10 @@ std::u16string FakeRecordset::field(const std::u16string& name) {
   return records_[current_].at(name);
 }
 
+// The fields are those of the first record; an empty recordset has those of articles().
 bool FakeRecordset::hasField(const std::u16string& name) {
-  return name == u"skl" || name == u"ident" || (!records_.empty() && records_.front().contains(name));
+  if (records_.empty()) return name == u"skl" || name == u"ident";
+  return records_.front().contains(name);
 }
 
 void FakeRecordset::moveFirst() {
