@@ -94,10 +94,7 @@ class QtFormView final : public FormView {
     widget_->deleteLater();
   }
 
-  void show() override {
-    widget_->show();
-    widget_->raise();
-  }
+  void show() override { widget_->show(); }
 
   void setText(std::size_t control, const std::u16string& text) override {
     if (auto* label = qobject_cast<QLabel*>(controls_.at(control))) label->setText(toQString(text));
