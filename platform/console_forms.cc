@@ -32,21 +32,10 @@ class ConsoleForms::View final : public FormView {
       const TwipsRect& rb = design.controls[b].bounds;
       return ra.top != rb.top ? ra.top < rb.top : ra.left < rb.left;
     });
-    previous_ = forms_.newest_;
-    forms_.newest_ = this;
-    // A program started with Ctrl-C ignored (in the background of a script, say) keeps it so.
-    previousHandler_ = std::signal(SIGINT, onInterrupt);
-    if (previousHandler_ == SIG_IGN) std::signal(SIGINT, SIG_IGN);
-    interrupted = 0;
+    forms_.opened(*this);
   }
 
-  ~View() override {
-    std::signal(SIGINT, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
-    if (forms_.newest_ == this) {
-      forms_.newest_ = previous_;
-      forms_.clear();
-    }
-  }
+  ~View() override { forms_.closed(*this); }
 
   void show() override {
     shown_ = true;
@@ -95,28 +84,42 @@ class ConsoleForms::View final : public FormView {
   std::vector<float> values_;
   std::vector<std::size_t> order_;
   bool shown_ = false;
-  View* previous_ = nullptr;
-  void (*previousHandler_)(int) = SIG_DFL;
 };
 
 ConsoleForms::ConsoleForms(std::FILE* stream, bool draw) : stream_(stream), draw_(draw) {}
 
 ConsoleForms::~ConsoleForms() { clear(); }
 
+void ConsoleForms::opened(View& view) {
+  if (open_.empty()) {
+    // A program started with Ctrl-C ignored (in the background of a script, say) keeps it so.
+    previousHandler_ = std::signal(SIGINT, onInterrupt);
+    if (previousHandler_ == SIG_IGN) std::signal(SIGINT, SIG_IGN);
+    interrupted = 0;
+  }
+  open_.push_back(&view);
+}
+
+void ConsoleForms::closed(View& view) {
+  std::erase(open_, &view);
+  clear();
+  if (open_.empty()) std::signal(SIGINT, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
+}
+
 std::unique_ptr<FormView> ConsoleForms::create(const FormDesign& design, FormEvents& events) {
   return std::make_unique<View>(*this, design, events);
 }
 
 void ConsoleForms::processPendingMessages() {
-  if (interrupted != 0 && newest_ != nullptr) {
+  if (interrupted != 0 && !open_.empty()) {
     interrupted = 0;
     // The window may be destroyed in there; nothing of it is used afterwards.
-    newest_->interrupt();
+    open_.back()->interrupt();
   }
   draw(false);
 }
 
-std::string ConsoleForms::line() const { return newest_ != nullptr ? newest_->line() : std::string(); }
+std::string ConsoleForms::line() const { return open_.empty() ? std::string() : open_.back()->line(); }
 
 void ConsoleForms::draw(bool force) {
   if (!draw_) return;

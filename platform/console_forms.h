@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/forms.h"
 
@@ -32,12 +33,15 @@ class ConsoleForms final : public Forms {
 
  private:
   friend class View;
+  void opened(View& view);
+  void closed(View& view);
   void draw(bool force);
   void clear();
 
   std::FILE* stream_;
   bool draw_;
-  View* newest_ = nullptr;
+  std::vector<View*> open_;  // the newest last
+  void (*previousHandler_)(int) = nullptr;  // Ctrl-C's handler before the first window opened
   std::string drawn_;
   std::chrono::steady_clock::time_point lastDrawn_{};
 };
