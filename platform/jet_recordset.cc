@@ -7,10 +7,10 @@
 #include <string>
 #include <utility>
 
-#include "jet/database.h"
-#include "jet/row_layout.h"
-#include "jet/table_scan.h"
-#include "jet/value.h"
+#include "jet/read/database.h"
+#include "jet/format/row_layout.h"
+#include "jet/read/table_scan.h"
+#include "jet/format/value.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
