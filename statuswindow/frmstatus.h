@@ -31,7 +31,9 @@ class Frmstatus final : private platform::FormEvents, private platform::MoveComp
   // RS: the recordset the window follows. Assigning it subscribes the window to its moves; the
   // labels are bound to what it holds when the window loads.
   void setRS(std::shared_ptr<platform::Recordset> recordset);
-  const std::shared_ptr<platform::Recordset>& RS() const { return rs_.recordset(); }
+  // A new reference: a caller that moves through form.RS() keeps the recordset alive for the
+  // move even when the move closes the window and the window lets go of it.
+  std::shared_ptr<platform::Recordset> RS() const { return rs_.recordset(); }
 
   // Creates the window and runs Form_Load; nothing when it is loaded already.
   void load();

@@ -104,6 +104,19 @@ TEST_F(FrmstatusTest, ReachingTheEndLeavesCancelledAsItWas) {
   EXPECT_TRUE(startup::cancelled);
 }
 
+TEST_F(FrmstatusTest, ACallerMayMoveThroughTheWindowsOwnReferenceUntilTheEndClosesIt) {
+  Frmstatus form(forms);
+  form.setRS(recordset(2));
+  form.show();
+  form.RS()->moveFirst();
+  form.RS()->moveNext();
+  // This move closes the window, which lets go of the only other reference.
+  form.RS()->moveNext();
+  EXPECT_FALSE(form.loaded());
+  EXPECT_EQ(form.RS(), nullptr);
+  EXPECT_THAT(bar(), ElementsAre(50, 100));
+}
+
 TEST_F(FrmstatusTest, PrekiniSetsCancelledClosesAndReleasesRsAndTheNextLoadClearsIt) {
   auto records = recordset(4);
   Frmstatus form(forms);
