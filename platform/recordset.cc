@@ -36,6 +36,7 @@ void Recordset::unsubscribe(MoveCompleteListener& listener) {
 }
 
 void Recordset::raiseMoveComplete(MoveReason reason, std::int32_t failure) {
+  const std::shared_ptr<Recordset> keepAlive = weak_from_this().lock();
   ++raising_;
   struct Done {
     Recordset& self;

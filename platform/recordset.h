@@ -27,7 +27,7 @@ class MoveCompleteListener {
   ~MoveCompleteListener() = default;
 };
 
-class Recordset {
+class Recordset : public std::enable_shared_from_this<Recordset> {
  public:
   // AbsolutePosition when there is no current record.
   static constexpr std::int32_t positionUnknown = -1;
@@ -65,6 +65,9 @@ class Recordset {
   void unsubscribe(MoveCompleteListener& listener);
 
  protected:
+  // Keeps a shared recordset alive until the event is over, even when a listener lets go of
+  // the last reference; a move raises it as its last step, so nothing else of the move runs on a
+  // recordset gone meanwhile.
   void raiseMoveComplete(MoveReason reason, std::int32_t failure);
 
  private:
