@@ -208,7 +208,10 @@ std::string partialPrefix(const std::string& folder, const std::string& leaf) {
     keep = limit > fixed ? limit - fixed : 0;
     while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
   }
-  return "." + leaf.substr(0, keep) + partialMarker;
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(partialMarker);
+  return prefix;
 }
 
 bool isPartialOf(const std::string& entry, const std::string& prefix) {
