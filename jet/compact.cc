@@ -143,7 +143,11 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     fail(e.code(), sourcePath + ": " + e.what());
   }
 
-  std::unique_ptr<PageSink> sink = createDestinationFile(destination);
+  // Written under a hidden name and given the destination's name only once complete, verified and flushed: an
+  // interrupted run leaves nothing under that name, and the next run removes what it left.
+  std::unique_ptr<PartialOutput> output = PartialOutput::create(destination, sourcePath);
+  const std::string& written = output->partialPath();
+  std::unique_ptr<PageSink> sink = output->sink();
   if (options.wrapSink) sink = options.wrapSink(std::move(sink));
   try {
     CompactReport report = writeDestination(source, plan, *sink, options);
@@ -151,24 +155,26 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     if (options.verify) {
       // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
       // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(destination, options.cachePages); });
-      PageReader written(openFileSource(destination), options.cachePages);
-      if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
+      BesideThread check([&] { checkWritten(written, options.cachePages); });
+      PageReader copy(openFileSource(written), options.cachePages);
+      if (copy.pageCount() != report.destinationPages || copy.hasPartialPage()) {
         corrupt("the compacted database does not have the size it was written with");
       }
       PageHandle a = source.page(0);
-      PageHandle b = written.page(0);
+      PageHandle b = copy.page(0);
       if (*a != *b) corrupt("the compacted database's header page differs from the source's");
-      readCatalog(written);
-      verifyCompaction(source, written, plan);
+      readCatalog(copy);
+      verifyCompaction(source, copy, plan);
       check.finish();
     }
+    output->publish(options.keepHiddenName);
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);
     report.sortOrder = source.header().sortOrder;
     return report;
   } catch (const Error& e) {
     sink->discard();
+    output->discard();
     // The builders refuse what cannot be laid out (a row or key larger than a page): once the arguments have been
     // checked, only a damaged source leads there.
     if (e.code() == ErrorCode::InvalidArgument) fail(ErrorCode::Corrupt, sourcePath + ": " + e.what());
@@ -178,9 +184,11 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     throw;
   } catch (const std::bad_alloc&) {
     sink->discard();
+    output->discard();
     fail(ErrorCode::OutOfMemory, sourcePath + ": out of memory");
   } catch (...) {
     sink->discard();
+    output->discard();
     throw;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -90,7 +91,8 @@ std::string lockFileName(const std::string& path, bool upperCase) {
 std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO would block the open until somebody writes to it.
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
@@ -99,6 +101,8 @@ std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
     fail(ErrorCode::CannotOpen, why);
   }
   std::unique_ptr<SourceLock> lock(new SourceLock(fd));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(ErrorCode::CannotOpen, path + ": not a regular file");
   bool shared = lockFileInUse(path);
   if (shared) fail(ErrorCode::InUse, path + ": the database is in use by another user (its lock file is locked)");
   if (lockedByOthers(fd)) fail(ErrorCode::OpenedExclusively, path + ": the database is opened exclusively by another user");
