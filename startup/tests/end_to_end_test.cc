@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "jet/create/generator.h"
-#include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/read/database.h"
+#include "jet/check/integrity_check.h"
 #include "platform/testing/test_database_engine.h"
 #include "platform/testing/test_files.h"
 

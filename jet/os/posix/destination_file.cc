@@ -1,0 +1,522 @@
+#include "jet/os/page_sink.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace jet {
+namespace {
+
+// The process's umask, which a new file's permissions respect (mkostemp makes every file 0600). Read where the
+// kernel shows it, since setting it to learn it would race with threads that create files.
+mode_t currentUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
+// values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
+// adjacent pieces with one pwritev each. A second thread does the writing, so that the kernel's share of it overlaps
+// the work of the caller; without a thread the caller writes each batch itself. A failure is reported by a later
+// write or by finish.
+class PosixDestination : public PageSink {
+ public:
+  PosixDestination(std::string path, int fd, dev_t dev, ino_t ino) : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {
+    current_.bytes.reserve(kBatchBytes);
+    try {
+      writer_ = std::thread([this] { writeQueued(); });
+    } catch (const std::system_error&) {
+      // No thread: batches are written as they fill.
+    }
+  }
+  ~PosixDestination() override {
+    stopWriter();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixDestination(const PosixDestination&) = delete;
+  PosixDestination& operator=(const PosixDestination&) = delete;
+
+  const std::string& name() const override { return path_; }
+
+  void write(uint64_t offset, Bytes data) override {
+    if (fd_ < 0) fail(ErrorCode::DiskIoWrite, path_ + ": write after the file was closed");
+    throwFailure();
+    if (data.size() > kBatchBytes) {
+      submit();
+      drain();
+      throwFailure();
+      writeAt(offset, data);
+      return;
+    }
+    if (current_.bytes.size() + data.size() > kBatchBytes) submit();
+    current_.pieces.push_back({offset, current_.bytes.size(), data.size()});
+    current_.bytes.insert(current_.bytes.end(), data.begin(), data.end());
+  }
+
+  void finish() override {
+    if (fd_ < 0) return;
+    submit();
+    drain();
+    stopWriter();
+    throwFailure();
+    if (::fdatasync(fd_) != 0) failed("flush", errno);
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) failed("close", errno);
+    syncFolder();
+  }
+
+  void discard() noexcept override {
+    stopWriter();
+    current_.clear();
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) ::unlink(path_.c_str());
+  }
+
+ private:
+  static constexpr size_t kBatchBytes = size_t{1} << 20;
+  static constexpr size_t kBatches = 3;  // being filled, queued, being written
+  static constexpr size_t kMaxRun = 64;  // pieces per pwritev, well below IOV_MAX
+  static constexpr uint64_t kWritebackStep = uint64_t{16} << 20;
+
+  struct Piece {
+    uint64_t offset;
+    size_t at;  // position in bytes
+    size_t length;
+  };
+  struct Batch {
+    std::vector<uint8_t> bytes;
+    std::vector<Piece> pieces;
+    void clear() {
+      bytes.clear();
+      pieces.clear();
+    }
+  };
+
+  // Hands the batch being filled to the writer and starts a fresh one (waiting for one to come back when all are
+  // taken).
+  void submit() {
+    if (current_.pieces.empty()) return;
+    if (!writer_.joinable()) {
+      try {
+        writeBatch(current_);
+      } catch (...) {
+        current_.clear();
+        throw;
+      }
+      current_.clear();
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    queued_.push_back(std::move(current_));
+    wake_.notify_all();
+    if (spare_.empty() && batches_ >= kBatches) returned_.wait(lock, [this] { return !spare_.empty(); });
+    if (!spare_.empty()) {
+      current_ = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      current_ = Batch{};
+      ++batches_;
+    }
+    current_.clear();
+    if (current_.bytes.capacity() < kBatchBytes) current_.bytes.reserve(kBatchBytes);
+  }
+
+  // Waits until everything handed to the writer is written.
+  void drain() {
+    if (!writer_.joinable()) return;
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [this] { return queued_.empty() && !writing_; });
+  }
+
+  void stopWriter() noexcept {
+    if (!writer_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+  }
+
+  void throwFailure() {
+    std::exception_ptr failure;
+    {
+      std::lock_guard lock(mutex_);
+      failure = failure_;
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  // The writer thread: writes queued batches in order until stopped; after a failure it only gives them back.
+  void writeQueued() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || !queued_.empty(); });
+      if (stop_) return;  // finish() waits for the queue first; discard() drops it
+      Batch batch = std::move(queued_.front());
+      queued_.pop_front();
+      writing_ = true;
+      const bool write = !failure_;
+      lock.unlock();
+      std::exception_ptr failure;
+      if (write) {
+        try {
+          writeBatch(batch);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      }
+      batch.clear();
+      lock.lock();
+      if (failure && !failure_) failure_ = failure;
+      writing_ = false;
+      spare_.push_back(std::move(batch));
+      returned_.notify_all();
+    }
+  }
+
+  void writeBatch(const Batch& batch) {
+    std::vector<Piece> pieces = batch.pieces;
+    // Pieces are sorted by offset, the later of two writes to the same place last; pieces that overlap otherwise
+    // (never written by the compactor) are written in the order they came.
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      const Piece& a = pieces[i - 1];
+      const Piece& b = pieces[i];
+      if (b.offset < a.offset + a.length && (b.offset != a.offset || b.length != a.length)) {
+        for (const Piece& p : batch.pieces) writeAt(p.offset, Bytes(batch.bytes).subspan(p.at, p.length));
+        return;
+      }
+    }
+    size_t i = 0;
+    while (i < pieces.size()) {
+      // A piece written again later is left out: only the last one counts.
+      if (i + 1 < pieces.size() && pieces[i + 1].offset == pieces[i].offset) {
+        ++i;
+        continue;
+      }
+      iovec io[kMaxRun];
+      size_t n = 0;
+      const uint64_t start = pieces[i].offset;
+      uint64_t end = start;
+      while (i < pieces.size() && n < kMaxRun && pieces[i].offset == end) {
+        if (i + 1 < pieces.size() && pieces[i + 1].offset == pieces[i].offset) {
+          ++i;
+          continue;
+        }
+        io[n++] = {const_cast<uint8_t*>(batch.bytes.data()) + pieces[i].at, pieces[i].length};
+        end += pieces[i].length;
+        ++i;
+      }
+      writeRun(start, io, n);
+    }
+  }
+
+  void writeAt(uint64_t offset, Bytes data) {
+    iovec io{const_cast<uint8_t*>(data.data()), data.size()};
+    writeRun(offset, &io, 1);
+  }
+
+  void writeRun(uint64_t offset, iovec* io, size_t count) {
+    size_t first = 0;
+    while (first < count) {
+      ssize_t n = ::pwritev(fd_, io + first, static_cast<int>(count - first), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) failed("write", n < 0 ? errno : ENOSPC);
+      offset += static_cast<uint64_t>(n);
+      notStarted_ += static_cast<uint64_t>(n);
+      auto left = static_cast<size_t>(n);
+      while (first < count && left >= io[first].iov_len) left -= io[first++].iov_len;
+      if (left > 0) {
+        io[first].iov_base = static_cast<uint8_t*>(io[first].iov_base) + left;
+        io[first].iov_len -= left;
+      }
+    }
+    if (notStarted_ >= kWritebackStep) startWriteback();
+  }
+
+  // The kernel would hold the written pages back until the final flush (a file far smaller than memory never reaches
+  // its thresholds) and the flush would then wait for all of them. Asking for writeback as the file grows lets the
+  // disk work while the compactor does: the flush at the end waits only for the last pages. Only a hint: the flush
+  // at the end is what guarantees the bytes, so a failure here is ignored.
+  void startWriteback() {
+    notStarted_ = 0;
+#ifdef __linux__
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  }
+
+  // The new name has to last as well as the bytes: the folder's entry is flushed too. File systems that cannot
+  // flush a folder (EINVAL) keep their entries by other means.
+  void syncFolder() {
+    std::string folder = ".";
+    size_t slash = path_.find_last_of('/');
+    if (slash != std::string::npos) folder = slash == 0 ? "/" : path_.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0 && err != EINVAL && err != EROFS) failed("flush of the folder", err);
+  }
+
+  [[noreturn]] void failed(const char* what, int err) {
+    fail(writeErrorFor(err), path_ + ": " + what + " failed (" + std::strerror(err) + ")");
+  }
+
+  std::string path_;
+  int fd_;
+  dev_t dev_;
+  ino_t ino_;
+  uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for (by whoever writes)
+  Batch current_;            // being filled by the caller
+  // Shared with the writer thread.
+  std::mutex mutex_;
+  std::condition_variable wake_;      // a batch is queued, or the writer is to stop
+  std::condition_variable returned_;  // a batch is written (or dropped after a failure)
+  std::deque<Batch> queued_;
+  std::vector<Batch> spare_;
+  size_t batches_ = 1;  // made so far, current_ included
+  bool writing_ = false;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread writer_;
+};
+
+}  // namespace
+
+ErrorCode writeErrorFor(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ErrorCode::DiskFull;
+    default:
+      return ErrorCode::DiskIoWrite;
+  }
+}
+
+std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int err = errno;
+    std::string why = path + ": cannot create the destination (" + std::strerror(err) + ")";
+    if (err == EEXIST) fail(ErrorCode::DatabaseExists, path + ": database already exists");
+    if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG) fail(ErrorCode::InvalidPath, why);
+    if (err == ENOSPC || err == EDQUOT) fail(ErrorCode::DiskFull, why);
+    fail(ErrorCode::CannotOpen, why);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    fail(ErrorCode::DiskIoWrite, path + ": " + std::strerror(err));
+  }
+  return std::make_unique<PosixDestination>(path, fd, st.st_dev, st.st_ino);
+}
+
+namespace {
+
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string joinPath(const std::string& folder, const std::string& leaf) {
+  if (folder == ".") return leaf;
+  if (folder == "/") return "/" + leaf;
+  return folder + "/" + leaf;
+}
+
+constexpr char kPartialMarker[] = ".partial-";
+constexpr size_t kUniquePart = 6;
+
+bool isPartialName(const std::string& entry, const std::string& prefix) {
+  return entry.size() == prefix.size() + kUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Open-file-description locks where the kernel has them (a second open in this process sees them too); classic
+// process locks otherwise.
+bool lockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  if (errno != EINVAL) return false;
+  lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+void syncFolderOf(const std::string& path) {
+  const int fd = ::open(splitPath(path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  const int rc = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  if (rc != 0 && err != EINVAL && err != EROFS) {
+    fail(writeErrorFor(err), path + ": flush of the folder failed (" + std::strerror(err) + ")");
+  }
+}
+
+// Gives `from` the name `to` unless something has it: a second link where the file system has them (the hidden name
+// stays until the caller removes it), a rename that replaces nothing where it has not.
+int linkNoReplace(const std::string& from, const std::string& to, bool& linked) {
+  linked = false;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    linked = true;
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return -1;
+}
+
+}  // namespace
+
+std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
+  const size_t fixed = 1 + (sizeof kPartialMarker - 1) + kUniquePart;
+  const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
+  size_t keep = leaf.size();
+  if (keep + fixed > limit) {
+    keep = limit > fixed ? limit - fixed : 0;
+    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
+  }
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(kPartialMarker);
+  return prefix;
+}
+
+void PartialOutput::removeLeftovers(const std::string& path, const std::string& source) {
+  const auto [folder, leaf] = splitPath(path);
+  const std::string prefix = partialNamePrefix(folder, leaf);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (isPartialName(entry->d_name, prefix)) found.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  struct stat sourceInfo {};
+  const bool sourceKnown = ::stat(source.c_str(), &sourceInfo) == 0;
+  for (const std::string& name : found) {
+    const std::string partial = joinPath(folder, name);
+    const int fd = ::open(partial.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;  // not ours to judge
+    struct stat opened {};
+    struct stat named {};
+    // A shared lock: refused while a writer holds the file, and keeps a writer from taking it back meanwhile.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && lockWhole(fd, F_RDLCK) &&
+        ::lstat(partial.c_str(), &named) == 0 && sameFile(opened, named)) {
+      struct stat destination {};
+      if (::lstat(path.c_str(), &destination) == 0 && sameFile(destination, opened) &&
+          !(sourceKnown && sameFile(destination, sourceInfo))) {
+        ::unlink(path.c_str());
+      }
+      ::unlink(partial.c_str());
+    }
+    ::close(fd);
+  }
+}
+
+std::unique_ptr<PartialOutput> PartialOutput::create(const std::string& path, const std::string& source) {
+  removeLeftovers(path, source);
+  const auto [folder, leaf] = splitPath(path);
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) fail(ErrorCode::DatabaseExists, path + ": database already exists");
+  if (errno == ENOTDIR || errno == ENAMETOOLONG || (errno == ENOENT && ::access(folder.c_str(), F_OK) != 0)) {
+    fail(ErrorCode::InvalidPath, path + ": cannot create the destination (" + std::strerror(errno) + ")");
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string partial = joinPath(folder, partialNamePrefix(folder, leaf) + "XXXXXX");
+    const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      const std::string why = path + ": cannot create the destination (" + std::strerror(err) + ")";
+      if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG) fail(ErrorCode::InvalidPath, why);
+      if (err == ENOSPC || err == EDQUOT) fail(ErrorCode::DiskFull, why);
+      fail(ErrorCode::CannotOpen, why);
+    }
+    // Somebody removing leftovers may have seen the file before it was held: it is theirs then, and another is made.
+    struct stat opened {};
+    struct stat named {};
+    if (lockWhole(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
+        sameFile(opened, named)) {
+      ::fchmod(fd, 0666 & ~currentUmask());
+      return std::unique_ptr<PartialOutput>(new PartialOutput(path, std::move(partial), fd, opened.st_dev, opened.st_ino));
+    }
+    ::close(fd);
+  }
+  fail(ErrorCode::CannotOpen, path + ": cannot create the destination (its hidden names are all taken)");
+}
+
+PartialOutput::~PartialOutput() {
+  if (guard_ >= 0) ::close(guard_);
+}
+
+std::unique_ptr<PageSink> PartialOutput::sink() {
+  const int fd = ::fcntl(guard_, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) fail(ErrorCode::CannotOpen, partial_ + ": " + std::strerror(errno));
+  return std::make_unique<PosixDestination>(partial_, fd, static_cast<dev_t>(device_), static_cast<ino_t>(inode_));
+}
+
+void PartialOutput::publish(bool keepHiddenName) {
+  bool linked = false;
+  if (linkNoReplace(partial_, path_, linked) != 0) {
+    const int err = errno;
+    discard();
+    if (err == EEXIST) fail(ErrorCode::DatabaseExists, path_ + ": database already exists");
+    fail(writeErrorFor(err), path_ + ": cannot name the destination (" + std::strerror(err) + ")");
+  }
+  syncFolderOf(path_);
+  if (linked && !keepHiddenName) ::unlink(partial_.c_str());
+  ::close(guard_);
+  guard_ = -1;
+}
+
+void PartialOutput::discard() noexcept {
+  struct stat named {};
+  if (::lstat(partial_.c_str(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_) {
+    ::unlink(partial_.c_str());
+  }
+}
+
+}  // namespace jet
