@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project with sanitizers and runs every test: all of them under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
-# thread, the check that runs beside the comparison) again under ThreadSanitizer.
+# thread, the check that runs beside the comparison) again under ThreadSanitizer; last, the short
+# form of the interruption harness (scripts/interruptions.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,3 +17,6 @@ cmake -S . -B "$threads" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJETCOMPACT
 cmake --build "$threads" --target "${threaded_tests[@]}"
 ctest --test-dir "$threads" --output-on-failure -j2 \
   -R '^(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples))\.'
+
+# Interrupted runs: a short kill sweep, random kills and a full disk, with the sanitized build.
+bash scripts/interruptions.sh --short --build "$build"
