@@ -11,7 +11,7 @@
 # original or the verified compacted file, the backup absent, the older one or the original; the
 # next run must then succeed and leave only the compacted database and its backup.
 #
-# usage: scripts/interruptions.sh [--short] [--random N] [--rows N] [--no-disk-full] [--build DIR]
+# usage: scripts/interruptions.sh [--short] [--random N] [--rows N] [--no-sweep] [--no-disk-full] [--build DIR]
 #   --short     a few sweep points and 20 random kills, for CI
 #   --random N  random kills (default 900)
 #   --rows N    articles of the generated database (default 400: about 2 MB)
@@ -22,15 +22,17 @@ short=0
 random_kills=900
 rows=400
 disk_full=1
+sweep=1
 build=build/release
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --short) short=1; random_kills=20 ;;
     --random) random_kills="$2"; shift ;;
     --rows) rows="$2"; shift ;;
+    --no-sweep) sweep=0 ;;
     --no-disk-full) disk_full=0 ;;
     --build) build="$2"; shift ;;
-    *) echo "usage: $0 [--short] [--random N] [--rows N] [--no-disk-full] [--build DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--short] [--random N] [--rows N] [--no-sweep] [--no-disk-full] [--build DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -130,7 +132,9 @@ verify() {
 syscalls=(write pwrite64 pwritev rename renameat renameat2 link linkat unlink unlinkat mkdir fsync fdatasync
           fchmod fchown fsetxattr utimensat)
 sweep_kills=0
-for name in data.mdb DATA.MDB; do
+names=(data.mdb DATA.MDB)
+if [[ $sweep == 0 ]]; then names=(); fi
+for name in "${names[@]}"; do
   for with_older in 0 1; do
     # How often the run makes each call.
     prepare "$run" "$name" "$with_older"
