@@ -7,13 +7,14 @@
 
 #include <sys/xattr.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "jet/os/page_sink.h"
+#include "jet/os/source_lock.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -187,31 +188,13 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 
-// The longest name an entry of `folder` may have.
-std::size_t longestName(const std::string& folder) {
-  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  return limit > 0 ? static_cast<std::size_t>(limit) : 255;
-}
-
-// A file being written, and the leftovers of runs that were interrupted while writing one, are named
-// "." + (the start of) the final name + ".partial-" + six characters: hidden, unique, and fitting wherever the final
-// name fits (the final name is cut, at a character boundary, as far as the limit needs). The database engine names
-// its own partial files the same way.
-constexpr char partialMarker[] = ".partial-";
+// A file being written, and the leftovers of runs that were interrupted while writing one, are named as the engine
+// names its destination while writing it (jet::partialNamePrefix + six characters): hidden, unique, and fitting
+// wherever the final name fits.
 constexpr std::size_t partialUniquePart = 6;
 
 std::string partialPrefix(const std::string& folder, const std::string& leaf) {
-  const std::size_t fixed = 1 + (sizeof partialMarker - 1) + partialUniquePart;
-  const std::size_t limit = longestName(folder);
-  std::size_t keep = leaf.size();
-  if (keep + fixed > limit) {
-    keep = limit > fixed ? limit - fixed : 0;
-    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
-  }
-  std::string prefix(1, '.');
-  prefix.append(leaf, 0, keep);
-  prefix.append(partialMarker);
-  return prefix;
+  return jet::partialNamePrefix(folder.empty() ? "." : folder, leaf);
 }
 
 bool isPartialOf(const std::string& entry, const std::string& prefix) {
@@ -317,62 +300,9 @@ int openRegularFile(const ResolvedName& name, struct stat& info) {
   return fd;
 }
 
-bool sameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-// True when another open file holds an exclusive lock on part of the file. Jet's locks are exclusive (Win32 LockFile,
-// also under Wine); a reader's shared lock, such as another compaction of the same file holds, does not count.
-bool heldExclusivelyByOthers(int fd) {
-  struct flock probe {};
-  probe.l_type = F_RDLCK;  // conflicts with exclusive locks only
-  probe.l_whence = SEEK_SET;
-  probe.l_len = 0;  // to the end of every possible offset: engines lock far past the data
-  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
-    probe = {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
-  }
-  return probe.l_type != F_UNLCK;
-}
-
 }  // namespace
 
-bool fileIsLockedByOthers(const std::filesystem::path& file) {
-  {
-    Descriptor descriptor(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (descriptor.get() >= 0 && heldExclusivelyByOthers(descriptor.get())) return true;
-  }
-  // The lock file beside it (same base name, extension .ldb, in any case): every user of a shared session
-  // locks a range of it.
-  const std::string path = file.native();
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, nameStart);
-  const std::string base = dot != std::string::npos && dot > nameStart ? path.substr(nameStart, dot - nameStart)
-                                                                        : path.substr(nameStart);
-  const std::string lockFile = base + ".ldb";
-  DIR* directory = ::opendir(folder.c_str());
-  if (directory == nullptr) return false;
-  bool locked = false;
-  while (const dirent* entry = ::readdir(directory)) {
-    if (!sameIgnoringAsciiCase(entry->d_name, lockFile)) continue;
-    Descriptor candidate(::open(join(folder == "." ? "" : folder, entry->d_name).c_str(),
-                                O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (candidate.get() >= 0 && heldExclusivelyByOthers(candidate.get())) {
-      locked = true;
-      break;
-    }
-  }
-  ::closedir(directory);
-  return locked;
-}
+bool fileIsLockedByOthers(const std::filesystem::path& file) { return jet::databaseInUse(file.native()).has_value(); }
 
 std::u16string PosixFileSystem::executableFolder() {
   std::error_code failure;

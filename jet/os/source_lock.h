@@ -7,7 +7,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "jet/errors.h"
 
 namespace jet {
 
@@ -28,6 +31,13 @@ class SourceLock {
   explicit SourceLock(int fd) : fd_(fd) {}
   int fd_;
 };
+
+// Whether another process holds the database open as Jet shows it: InUse (3196) for an exclusive lock on its lock
+// file (a shared session), OpenedExclusively (3356) for one on the database itself; nothing when neither. A reader's
+// shared lock, such as another compaction of the same file holds, does not count. This is the one rule for a
+// database in use: acquire() applies it before anything is written, and a caller that later puts a compacted file
+// in the database's place applies it again then.
+std::optional<ErrorCode> databaseInUse(const std::string& path);
 
 // The lock file Jet would use for the database at path: same folder and base name, extension .ldb (.LDB when
 // upperCase). Any entry of the folder that matches it ignoring case counts as the lock file.

@@ -79,7 +79,20 @@ bool lockFileInUse(const std::string& path) {
   return used;
 }
 
+std::optional<ErrorCode> holderOf(int fd, const std::string& path) {
+  if (lockFileInUse(path)) return ErrorCode::InUse;
+  if (fd >= 0 && lockedByOthers(fd)) return ErrorCode::OpenedExclusively;
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<ErrorCode> databaseInUse(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  std::optional<ErrorCode> holder = holderOf(fd, path);
+  if (fd >= 0) ::close(fd);
+  return holder;
+}
 
 std::string lockFileName(const std::string& path, bool upperCase) {
   size_t slash = path.find_last_of('/');
@@ -103,9 +116,10 @@ std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
   std::unique_ptr<SourceLock> lock(new SourceLock(fd));
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(ErrorCode::CannotOpen, path + ": not a regular file");
-  bool shared = lockFileInUse(path);
-  if (shared) fail(ErrorCode::InUse, path + ": the database is in use by another user (its lock file is locked)");
-  if (lockedByOthers(fd)) fail(ErrorCode::OpenedExclusively, path + ": the database is opened exclusively by another user");
+  if (const std::optional<ErrorCode> holder = holderOf(fd, path)) {
+    if (*holder == ErrorCode::InUse) fail(*holder, path + ": the database is in use by another user (its lock file is locked)");
+    fail(*holder, path + ": the database is opened exclusively by another user");
+  }
   if (!takeSharedLock(fd)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;
 }
