@@ -3,9 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -182,11 +181,15 @@ void copyContents(int from, int to, const ResolvedName& source, const ResolvedNa
 int renameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
-  // A file system without that flag: link and unlink give the same guarantee.
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  return ::unlink(from.c_str());
+  // A file system without that flag: a plain rename once `to` is seen to be free. A link and an
+  // unlink would close that gap but leave a moment with two names.
+  struct stat existing {};
+  if (::lstat(to.c_str(), &existing) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(from.c_str(), to.c_str());
 }
-
 
 // A file being written, and the leftovers of runs that were interrupted while writing one, are named as the engine
 // names its destination while writing it (jet::partialNamePrefix + six characters): hidden, unique, and fitting
