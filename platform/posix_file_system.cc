@@ -1,6 +1,5 @@
 #include "platform/posix_file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -12,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "jet/os/page_sink.h"
-#include "jet/os/source_lock.h"
+#include "jet/errors.h"
+#include "jet/os/env.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -50,17 +49,9 @@ std::string join(const std::string& folder, const std::string& leaf) {
 // The entry of `folder` whose name equals `wanted` apart from case; the first in byte order
 // when several do, so that the choice does not depend on the order of the directory.
 std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& wanted) {
-  DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (directory == nullptr) return std::nullopt;
-  const std::u16string wantedUpper = upperCase(fromUtf8(wanted));
-  std::optional<std::string> found;
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (upperCase(fromUtf8(name)) == wantedUpper && (!found || name < *found)) found = name;
-  }
-  ::closedir(directory);
-  return found;
+  std::vector<std::string> found = jet::Env::system().findIgnoringCase(folder, wanted);
+  if (found.empty()) return std::nullopt;
+  return found.front();
 }
 
 ResolvedName resolve(const std::u16string& name) {
@@ -155,10 +146,11 @@ class Descriptor {
 };
 
 void flushFolder(const ResolvedName& name) {
-  Descriptor folder(::open(name.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0) fail(errno, name);
-  // Some file systems cannot flush a folder; their entries are then as safe as they get.
-  if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, name);
+  try {
+    jet::Env::system().flushFolder(name.folder);
+  } catch (const jet::Error& e) {
+    fail(e.systemError(), name);
+  }
 }
 
 void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
@@ -200,8 +192,19 @@ std::string partialPrefix(const std::string& folder, const std::string& leaf) {
   return jet::partialNamePrefix(folder.empty() ? "." : folder, leaf);
 }
 
-bool isPartialOf(const std::string& entry, const std::string& prefix) {
-  return entry.size() == prefix.size() + partialUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
+// The entries of `folder` named as partial files of `leaf` are.
+std::vector<std::string> partialsOf(const std::string& folder, const std::string& leaf) {
+  const std::string prefix = partialPrefix(folder, leaf);
+  std::vector<std::string> found;
+  std::error_code failure;
+  for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, failure), end; !failure && entry != end;
+       entry.increment(failure)) {
+    const std::string name = entry->path().filename().native();
+    if (name.size() == prefix.size() + partialUniquePart && name.compare(0, prefix.size(), prefix) == 0) {
+      found.push_back(name);
+    }
+  }
+  return found;
 }
 
 // A lock on the whole file. The writer of a partial file holds an exclusive one for as long as it writes, so that
@@ -223,15 +226,7 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // Removes the partial files of `leaf` in `folder` that an interrupted run left: those that no process holds.
 void removeLeftoverPartials(const std::string& folder, const std::string& leaf) {
-  const std::string prefix = partialPrefix(folder, leaf);
-  DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (directory == nullptr) return;
-  std::vector<std::string> leftovers;
-  while (const dirent* entry = ::readdir(directory)) {
-    if (isPartialOf(entry->d_name, prefix)) leftovers.emplace_back(entry->d_name);
-  }
-  ::closedir(directory);
-  for (const std::string& name : leftovers) {
+  for (const std::string& name : partialsOf(folder, leaf)) {
     const std::string path = join(folder, name);
     Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) continue;  // not ours to judge
@@ -305,7 +300,10 @@ int openRegularFile(const ResolvedName& name, struct stat& info) {
 
 }  // namespace
 
-bool fileIsLockedByOthers(const std::filesystem::path& file) { return jet::databaseInUse(file.native()).has_value(); }
+// The same rule as the engine's before it writes anything (jet::databaseInUse).
+bool fileIsLockedByOthers(const std::filesystem::path& file) {
+  return jet::databaseInUse(jet::Env::system(), file.string()).has_value();
+}
 
 std::u16string PosixFileSystem::executableFolder() {
   std::error_code failure;
@@ -399,18 +397,10 @@ void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::
   if (newer.folder != older.folder) flushFolder(newer);
   // The engine leaves a hidden second name on what it wrote until it is in place, so that a run
   // interrupted before can tell its own output from somebody's file; it has served its purpose.
-  const std::string prefix = partialPrefix(newer.folder, newer.leaf);
-  if (DIR* directory = ::opendir(newer.folder.empty() ? "." : newer.folder.c_str())) {
-    std::vector<std::string> links;
-    while (const dirent* entry = ::readdir(directory)) {
-      if (isPartialOf(entry->d_name, prefix)) links.emplace_back(entry->d_name);
-    }
-    ::closedir(directory);
-    for (const std::string& link : links) {
-      struct stat info {};
-      const std::string path = join(newer.folder, link);
-      if (::lstat(path.c_str(), &info) == 0 && sameFile(info, newerInfo)) ::unlink(path.c_str());
-    }
+  for (const std::string& link : partialsOf(newer.folder, newer.leaf)) {
+    struct stat info {};
+    const std::string path = join(newer.folder, link);
+    if (::lstat(path.c_str(), &info) == 0 && sameFile(info, newerInfo)) ::unlink(path.c_str());
   }
 }
 

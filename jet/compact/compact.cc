@@ -10,7 +10,6 @@
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
 #include "jet/compact/locale.h"
-#include "jet/os/source_lock.h"
 #include "jet/pager/page_writer.h"
 #include "jet/compact/plan.h"
 #include "jet/compact/rows.h"
@@ -120,8 +119,8 @@ class BesideThread {
 };
 
 // The destination must pass the full integrity check without even a warning: its counters are all fresh.
-void checkWritten(const std::string& destination, size_t cachePages) {
-  Database written(openFileSource(destination), cachePages);
+void checkWritten(Env& env, const std::string& destination, size_t cachePages) {
+  Database written(env.openSource(destination), cachePages);
   CheckReport check = checkDatabase(written);
   if (check.clean(true)) return;
   for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
@@ -132,8 +131,9 @@ void checkWritten(const std::string& destination, size_t cachePages) {
 CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
                               const CompactOptions& options) {
   CompactLocale requested = parseCompactLocale(locale);
-  std::unique_ptr<SourceLock> lock = SourceLock::acquire(sourcePath);
-  PageReader source(openFileSource(sourcePath), options.cachePages);
+  Env& env = options.env != nullptr ? *options.env : Env::system();
+  std::unique_ptr<FileLock> lock = env.lockSource(sourcePath);
+  PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
   CompactPlan plan;
   try {
@@ -145,18 +145,17 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
 
   // Written under a hidden name and given the destination's name only once complete, verified and flushed: an
   // interrupted run leaves nothing under that name, and the next run removes what it left.
-  std::unique_ptr<PartialOutput> output = PartialOutput::create(destination, sourcePath);
-  const std::string& written = output->partialPath();
-  std::unique_ptr<PageSink> sink = output->sink();
-  if (options.wrapSink) sink = options.wrapSink(std::move(sink));
+  env.removeLeftovers(destination, sourcePath);
+  std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);
+  const std::string written = sink->name();
   try {
     CompactReport report = writeDestination(source, plan, *sink, options);
     sink->finish();
     if (options.verify) {
       // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
       // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(written, options.cachePages); });
-      PageReader copy(openFileSource(written), options.cachePages);
+      BesideThread check([&] { checkWritten(env, written, options.cachePages); });
+      PageReader copy(env.openSource(written), options.cachePages);
       if (copy.pageCount() != report.destinationPages || copy.hasPartialPage()) {
         corrupt("the compacted database does not have the size it was written with");
       }
@@ -167,14 +166,13 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       verifyCompaction(source, copy, plan);
       check.finish();
     }
-    output->publish(options.keepHiddenName);
+    env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);
     report.sortOrder = source.header().sortOrder;
     return report;
   } catch (const Error& e) {
     sink->discard();
-    output->discard();
     // The builders refuse what cannot be laid out (a row or key larger than a page): once the arguments have been
     // checked, only a damaged source leads there.
     if (e.code() == ErrorCode::InvalidArgument) fail(ErrorCode::Corrupt, sourcePath + ": " + e.what());
@@ -184,11 +182,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     throw;
   } catch (const std::bad_alloc&) {
     sink->discard();
-    output->discard();
     fail(ErrorCode::OutOfMemory, sourcePath + ": out of memory");
   } catch (...) {
     sink->discard();
-    output->discard();
     throw;
   }
 }

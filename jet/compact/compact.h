@@ -22,17 +22,18 @@
 #include <memory>
 #include <string>
 
-#include "jet/os/page_sink.h"
 #include "jet/errors.h"
+#include "jet/os/env.h"
 
 namespace jet {
 
 struct CompactOptions {
   // Called before each table is copied (name, position from 0, number of tables).
   std::function<void(const std::string& table, size_t position, size_t count)> progress;
-  // Wraps the destination's sink; tests use it to inject write failures.
-  std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
-  // Leave the hidden name the destination was written under as a second name of it (see PartialOutput::publish),
+  // The door to the operating system: reads, locks and writes go through it (tests hand in one that fails on
+  // demand). Env::system() when null.
+  Env* env = nullptr;
+  // Leave the hidden name the destination was written under as a second name of it (see Env::publishDestination),
   // for a caller that moves the destination on and removes the hidden name then.
   bool keepHiddenName = false;
   // Read the destination back and compare it with the source (always on outside tests of the comparison itself).

@@ -13,7 +13,8 @@
 #include "jet/create/generator.h"
 #include "jet/check/integrity_check.h"
 #include "jet/testing/reader_test_support.h"
-#include "jet/os/page_source.h"
+#include "jet/os/env.h"
+#include "jet/os/testing/fault_env.h"
 
 namespace jet {
 namespace {
@@ -89,9 +90,10 @@ class WatchingSink : public PageSink {
   void write(uint64_t offset, Bytes data) override {
     if (!watched) {
       watched = true;
-      PartialOutput::removeLeftovers(out_, source_);  // as a second run would
+      Env::system().removeLeftovers(out_, source_);  // as a second run would
       nameTakenEarly = fs::exists(out_);
-      hiddenKept = fs::exists(inner_->name()) && fs::path(inner_->name()).filename().string().rfind(".DATA.MDN.partial-", 0) == 0;
+      hiddenKept = fs::exists(inner_->name()) &&
+                   fs::path(inner_->name()).filename().string().rfind(".DATA.MDN.partial-", 0) == 0;
     }
     inner_->write(offset, data);
   }
@@ -108,11 +110,22 @@ class WatchingSink : public PageSink {
   fs::path out_;
 };
 
+class WatchingEnv : public os_testing::FaultEnv {
+ public:
+  WatchingEnv(fs::path source, fs::path out) : source_(std::move(source)), out_(std::move(out)) {}
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return std::make_unique<WatchingSink>(FaultEnv::createHiddenDestination(path), source_, out_);
+  }
+
+ private:
+  fs::path source_;
+  fs::path out_;
+};
+
 TEST_F(CompactOutput, NothingStandsUnderTheDestinationsNameUntilTheFileIsFinished) {
+  WatchingEnv env(source_, out_);
   CompactOptions options;
-  options.wrapSink = [&](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
-    return std::make_unique<WatchingSink>(std::move(inner), source_, out_);
-  };
+  options.env = &env;
   ASSERT_EQ(errorOf(source_, out_, options), 0);
   EXPECT_TRUE(WatchingSink::watched);
   EXPECT_FALSE(WatchingSink::nameTakenEarly);
@@ -176,7 +189,7 @@ TEST_F(CompactOutput, AFifoIsRefusedAtOnce) {
   const fs::path fifo = tmp_.path() / "PIPE.MDB";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(errorOf(fifo, out_), 3051);
-  EXPECT_THROW(openFileSource(fifo.string()), Error);
+  EXPECT_THROW(Env::system().openSource(fifo.string()), Error);
   EXPECT_FALSE(fs::exists(out_));
 }
 

@@ -1,4 +1,4 @@
-#include "jet/os/page_sink.h"
+#include "jet/os/posix/posix_env.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace jet {
+namespace jet::posix {
 namespace {
 
 // The process's umask, which a new file's permissions respect (mkostemp makes every file 0600). Read where the
@@ -36,6 +36,7 @@ mode_t currentUmask() {
   ::umask(mask);
   return mask;
 }
+
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
 // values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
@@ -55,7 +56,10 @@ class PosixDestination : public PageSink {
   ~PosixDestination() override {
     stopWriter();
     if (fd_ >= 0) ::close(fd_);
+    if (guard_ >= 0) ::close(guard_);
   }
+  // Keeps the file's lock after finish() has closed the file, for as long as the object lives.
+  void holdLockWith(int guard) { guard_ = guard; }
   PosixDestination(const PosixDestination&) = delete;
   PosixDestination& operator=(const PosixDestination&) = delete;
 
@@ -274,26 +278,27 @@ class PosixDestination : public PageSink {
 #endif
   }
 
-  // The new name has to last as well as the bytes: the folder's entry is flushed too. File systems that cannot
-  // flush a folder (EINVAL) keep their entries by other means.
+  // The new name has to last as well as the bytes: the folder's entry is flushed too. A folder that cannot be opened
+  // any more leaves nothing to flush.
   void syncFolder() {
     std::string folder = ".";
     size_t slash = path_.find_last_of('/');
     if (slash != std::string::npos) folder = slash == 0 ? "/" : path_.substr(0, slash);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int rc = ::fsync(fd);
-    int err = errno;
-    ::close(fd);
-    if (rc != 0 && err != EINVAL && err != EROFS) failed("flush of the folder", err);
+    try {
+      flushFolder(folder);
+    } catch (const Error& e) {
+      if (e.code() == ErrorCode::FileNotFound) return;
+      throw Error(e.code(), path_ + ": " + e.what(), e.systemError());
+    }
   }
 
   [[noreturn]] void failed(const char* what, int err) {
-    fail(writeErrorFor(err), path_ + ": " + what + " failed (" + std::strerror(err) + ")");
+    throw Error(writeErrorFor(err), path_ + ": " + what + " failed (" + std::strerror(err) + ")", err);
   }
 
   std::string path_;
   int fd_;
+  int guard_ = -1;
   dev_t dev_;
   ino_t ino_;
   uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for (by whoever writes)
@@ -324,7 +329,7 @@ ErrorCode writeErrorFor(int err) {
   }
 }
 
-std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
+std::unique_ptr<PageSink> createDestination(const std::string& path) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -347,6 +352,10 @@ std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
   return std::make_unique<PosixDestination>(path, fd, st.st_dev, st.st_ino);
 }
 
+// The hidden names of files being written: see partialNamePrefix.
+constexpr char kPartialMarker[] = ".partial-";
+constexpr size_t kUniquePart = 6;
+
 namespace {
 
 std::pair<std::string, std::string> splitPath(const std::string& path) {
@@ -361,8 +370,6 @@ std::string joinPath(const std::string& folder, const std::string& leaf) {
   return folder + "/" + leaf;
 }
 
-constexpr char kPartialMarker[] = ".partial-";
-constexpr size_t kUniquePart = 6;
 
 bool isPartialName(const std::string& entry, const std::string& prefix) {
   return entry.size() == prefix.size() + kUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
@@ -385,13 +392,11 @@ bool lockWhole(int fd, short type) {
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 void syncFolderOf(const std::string& path) {
-  const int fd = ::open(splitPath(path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  const int rc = ::fsync(fd);
-  const int err = errno;
-  ::close(fd);
-  if (rc != 0 && err != EINVAL && err != EROFS) {
-    fail(writeErrorFor(err), path + ": flush of the folder failed (" + std::strerror(err) + ")");
+  try {
+    flushFolder(splitPath(path).first);
+  } catch (const Error& e) {
+    if (e.code() == ErrorCode::FileNotFound) return;
+    throw Error(e.code(), path + ": " + e.what(), e.systemError());
   }
 }
 
@@ -410,22 +415,8 @@ int linkNoReplace(const std::string& from, const std::string& to, bool& linked) 
 
 }  // namespace
 
-std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
-  const size_t fixed = 1 + (sizeof kPartialMarker - 1) + kUniquePart;
-  const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-  const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
-  size_t keep = leaf.size();
-  if (keep + fixed > limit) {
-    keep = limit > fixed ? limit - fixed : 0;
-    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
-  }
-  std::string prefix(1, '.');
-  prefix.append(leaf, 0, keep);
-  prefix.append(kPartialMarker);
-  return prefix;
-}
 
-void PartialOutput::removeLeftovers(const std::string& path, const std::string& source) {
+void removeLeftovers(const std::string& path, const std::string& source) {
   const auto [folder, leaf] = splitPath(path);
   const std::string prefix = partialNamePrefix(folder, leaf);
   DIR* dir = ::opendir(folder.c_str());
@@ -457,8 +448,7 @@ void PartialOutput::removeLeftovers(const std::string& path, const std::string& 
   }
 }
 
-std::unique_ptr<PartialOutput> PartialOutput::create(const std::string& path, const std::string& source) {
-  removeLeftovers(path, source);
+std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
   const auto [folder, leaf] = splitPath(path);
   struct stat existing {};
   if (::lstat(path.c_str(), &existing) == 0) fail(ErrorCode::DatabaseExists, path + ": database already exists");
@@ -471,9 +461,9 @@ std::unique_ptr<PartialOutput> PartialOutput::create(const std::string& path, co
     if (fd < 0) {
       const int err = errno;
       const std::string why = path + ": cannot create the destination (" + std::strerror(err) + ")";
-      if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG) fail(ErrorCode::InvalidPath, why);
-      if (err == ENOSPC || err == EDQUOT) fail(ErrorCode::DiskFull, why);
-      fail(ErrorCode::CannotOpen, why);
+      if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG) throw Error(ErrorCode::InvalidPath, why, err);
+      if (err == ENOSPC || err == EDQUOT) throw Error(ErrorCode::DiskFull, why, err);
+      throw Error(ErrorCode::CannotOpen, why, err);
     }
     // Somebody removing leftovers may have seen the file before it was held: it is theirs then, and another is made.
     struct stat opened {};
@@ -481,42 +471,50 @@ std::unique_ptr<PartialOutput> PartialOutput::create(const std::string& path, co
     if (lockWhole(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
         sameFile(opened, named)) {
       ::fchmod(fd, 0666 & ~currentUmask());
-      return std::unique_ptr<PartialOutput>(new PartialOutput(path, std::move(partial), fd, opened.st_dev, opened.st_ino));
+      const int guard = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (guard < 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(partial.c_str());
+        throw Error(ErrorCode::CannotOpen, path + ": " + std::strerror(err), err);
+      }
+      auto sink = std::make_unique<PosixDestination>(partial, fd, opened.st_dev, opened.st_ino);
+      sink->holdLockWith(guard);
+      return sink;
     }
     ::close(fd);
   }
   fail(ErrorCode::CannotOpen, path + ": cannot create the destination (its hidden names are all taken)");
 }
 
-PartialOutput::~PartialOutput() {
-  if (guard_ >= 0) ::close(guard_);
-}
-
-std::unique_ptr<PageSink> PartialOutput::sink() {
-  const int fd = ::fcntl(guard_, F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) fail(ErrorCode::CannotOpen, partial_ + ": " + std::strerror(errno));
-  return std::make_unique<PosixDestination>(partial_, fd, static_cast<dev_t>(device_), static_cast<ino_t>(inode_));
-}
-
-void PartialOutput::publish(bool keepHiddenName) {
+void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) {
   bool linked = false;
-  if (linkNoReplace(partial_, path_, linked) != 0) {
+  if (linkNoReplace(hidden, path, linked) != 0) {
     const int err = errno;
-    discard();
-    if (err == EEXIST) fail(ErrorCode::DatabaseExists, path_ + ": database already exists");
-    fail(writeErrorFor(err), path_ + ": cannot name the destination (" + std::strerror(err) + ")");
+    if (err == EEXIST) throw Error(ErrorCode::DatabaseExists, path + ": database already exists", err);
+    throw Error(writeErrorFor(err), path + ": cannot name the destination (" + std::strerror(err) + ")", err);
   }
-  syncFolderOf(path_);
-  if (linked && !keepHiddenName) ::unlink(partial_.c_str());
-  ::close(guard_);
-  guard_ = -1;
+  syncFolderOf(path);
+  if (linked && !keepHiddenName) ::unlink(hidden.c_str());
 }
 
-void PartialOutput::discard() noexcept {
-  struct stat named {};
-  if (::lstat(partial_.c_str(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_) {
-    ::unlink(partial_.c_str());
+}  // namespace jet::posix
+
+namespace jet {
+
+std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
+  constexpr size_t kFixed = 1 + (sizeof posix::kPartialMarker - 1) + posix::kUniquePart;
+  const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
+  size_t keep = leaf.size();
+  if (keep + kFixed > limit) {
+    keep = limit > kFixed ? limit - kFixed : 0;
+    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
   }
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(posix::kPartialMarker);
+  return prefix;
 }
 
 }  // namespace jet

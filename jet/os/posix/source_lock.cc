@@ -1,37 +1,27 @@
-#include "jet/os/source_lock.h"
-
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "jet/errors.h"
+#include "jet/os/posix/posix_env.h"
 
-namespace jet {
+namespace jet::posix {
 namespace {
 
-// True when another open file (another process, or another open of the file) holds an exclusive lock anywhere in
-// the file, as Jet's locks are (Win32 LockFile is exclusive). Shared locks, such as another compaction reading the
-// same file holds, do not count. Open-file-description locks see both those and classic process locks; kernels
-// without them fall back to the latter.
-bool lockedByOthers(int fd) {
-  struct flock probe {};
-  probe.l_type = F_RDLCK;  // conflicts with exclusive locks only
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;  // to the end of any possible file
-  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
-    probe = {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
-  }
-  return probe.l_type != F_UNLCK;
-}
+// Holds the source open with a shared lock on every byte.
+class PosixSourceLock : public FileLock {
+ public:
+  explicit PosixSourceLock(int fd) : fd_(fd) {}
+  ~PosixSourceLock() override { ::close(fd_); }
+  PosixSourceLock(const PosixSourceLock&) = delete;
+  PosixSourceLock& operator=(const PosixSourceLock&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 bool takeSharedLock(int fd) {
   struct flock lock {};
@@ -47,61 +37,30 @@ bool takeSharedLock(int fd) {
   return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-// The lock file may differ in case from the database's name (a program under Wine names it after the name it was
-// given), so every entry of the folder whose name matches ignoring case is looked at.
-bool lockFileInUse(const std::string& path) {
-  const std::string wanted = lockFileName(path, false);
-  const size_t slash = wanted.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool used = false;
-  while (!used) {
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) break;
-    if (!sameIgnoringCase(entry->d_name, name)) continue;
-    const std::string candidate = slash == std::string::npos ? std::string(entry->d_name) : folder + entry->d_name;
-    int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;  // not ours to look at: a lock file nobody can read locks nobody out
-    used = lockedByOthers(fd);
-    ::close(fd);
-  }
-  ::closedir(dir);
-  return used;
-}
-
-std::optional<ErrorCode> holderOf(int fd, const std::string& path) {
-  if (lockFileInUse(path)) return ErrorCode::InUse;
-  if (fd >= 0 && lockedByOthers(fd)) return ErrorCode::OpenedExclusively;
-  return std::nullopt;
-}
-
 }  // namespace
 
-std::optional<ErrorCode> databaseInUse(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  std::optional<ErrorCode> holder = holderOf(fd, path);
-  if (fd >= 0) ::close(fd);
-  return holder;
+// Open-file-description locks see both other processes' classic record locks and other open files' own; kernels
+// without them fall back to the former.
+bool lockedByOthers(int fd, LockProbe kind) {
+  // A read lock conflicts with exclusive locks only, a write lock with every lock.
+  const short type = kind == LockProbe::exclusive ? F_RDLCK : F_WRLCK;
+  struct flock probe {};
+  probe.l_type = type;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 0;  // to the end of every possible offset: engines lock far past the data
+  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
+    probe = {};
+    probe.l_type = type;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
+  }
+  return probe.l_type != F_UNLCK;
 }
 
-std::string lockFileName(const std::string& path, bool upperCase) {
-  size_t slash = path.find_last_of('/');
-  size_t dot = path.find_last_of('.');
-  std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
-  return base + (upperCase ? ".LDB" : ".ldb");
-}
-
-std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
+// Jet's own locks are exclusive (Win32 LockFile is), so only those count: shared locks, such as another compaction
+// reading the same file holds, do not.
+std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
   int fd;
   do {
     // Without waiting: a FIFO would block the open until somebody writes to it.
@@ -110,20 +69,20 @@ std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
   if (fd < 0) {
     int err = errno;
     std::string why = path + ": " + std::strerror(err);
-    if (err == ENOENT || err == ENOTDIR) fail(ErrorCode::FileNotFound, path + ": could not find file");
-    fail(ErrorCode::CannotOpen, why);
+    if (err == ENOENT || err == ENOTDIR) throw Error(ErrorCode::FileNotFound, path + ": could not find file", err);
+    throw Error(ErrorCode::CannotOpen, why, err);
   }
-  std::unique_ptr<SourceLock> lock(new SourceLock(fd));
+  auto lock = std::make_unique<PosixSourceLock>(fd);
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(ErrorCode::CannotOpen, path + ": not a regular file");
-  if (const std::optional<ErrorCode> holder = holderOf(fd, path)) {
-    if (*holder == ErrorCode::InUse) fail(*holder, path + ": the database is in use by another user (its lock file is locked)");
+  if (const std::optional<ErrorCode> holder = databaseInUse(env, path)) {
+    if (*holder == ErrorCode::InUse) {
+      fail(*holder, path + ": the database is in use by another user (its lock file is locked)");
+    }
     fail(*holder, path + ": the database is opened exclusively by another user");
   }
   if (!takeSharedLock(fd)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;
 }
 
-SourceLock::~SourceLock() { ::close(fd_); }
-
-}  // namespace jet
+}  // namespace jet::posix

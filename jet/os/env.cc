@@ -1,0 +1,45 @@
+#include "jet/os/env.h"
+
+#include <cstring>
+
+#include "jet/errors.h"
+
+namespace jet {
+
+std::string lockFileName(const std::string& path, bool upperCase) {
+  size_t slash = path.find_last_of('/');
+  size_t dot = path.find_last_of('.');
+  std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
+  return base + (upperCase ? ".LDB" : ".ldb");
+}
+
+std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path) {
+  // The lock file may differ in case from the database's name (a program under Wine names it after the name it was
+  // given), so every entry of the folder whose name matches ignoring case is looked at.
+  const std::string wanted = lockFileName(path, false);
+  const size_t slash = wanted.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
+  for (const std::string& entry : env.findIgnoringCase(folder, name)) {
+    const std::string candidate = slash == std::string::npos ? entry : folder + entry;
+    if (env.lockedByOthers(candidate, LockProbe::exclusive)) return ErrorCode::InUse;
+  }
+  if (env.lockedByOthers(path, LockProbe::exclusive)) return ErrorCode::OpenedExclusively;
+  return std::nullopt;
+}
+
+void PageSource::readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts) {
+  for (std::span<uint8_t> part : parts) {
+    read(offset, part);
+    offset += part.size();
+  }
+}
+
+void MemorySource::read(uint64_t offset, std::span<uint8_t> out) {
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) {
+    fail(ErrorCode::DiskIoRead, name_ + ": read past the end of the data at offset " + std::to_string(offset));
+  }
+  std::memcpy(out.data(), bytes_.data() + offset, out.size());
+}
+
+}  // namespace jet
