@@ -192,7 +192,7 @@ std::string partialPrefix(const std::string& folder, const std::string& leaf) {
   return jet::partialNamePrefix(folder.empty() ? "." : folder, leaf);
 }
 
-// The entries of `folder` named as partial files of `leaf` are.
+// The entries of `folder` whose names make them partial files of `leaf`.
 std::vector<std::string> partialsOf(const std::string& folder, const std::string& leaf) {
   const std::string prefix = partialPrefix(folder, leaf);
   std::vector<std::string> found;
