@@ -28,9 +28,11 @@ class FileSystem {
   // (its case included), so that at no moment no file holds that name, and no moment two
   // entries that differ only in case do. `replacement` takes the owner, group, permissions and
   // access control list of `original` and is on disk before `original` is replaced. Fails,
-  // leaving the data of both files as they were, when either file is missing or is no regular
-  // file, or another process holds the database open (an exclusive lock on `original` or on its
-  // .ldb lock file).
+  // leaving the data of both files as they were, when either file is missing (53, or 76 when
+  // its folder is) or is no regular file (75), or another process holds the database open: an
+  // exclusive lock on `original` or on its .ldb lock file (75, which databaseInUse in
+  // database_engine.h counts as in use); a failure of the system raises its run-time number
+  // (52 bad name, 57 device error, 61 disk full, 70 permission denied, 75 otherwise).
   virtual void replaceFile(const std::u16string& replacement, const std::u16string& original) = 0;
   // Where the system keeps the file or folder that the name stands for (it need not exist):
   // for code that must open the file itself, such as the database engine.

@@ -56,7 +56,7 @@ std::optional<std::string> findIgnoringCase(const std::string& folder, const std
 
 ResolvedName resolve(const std::u16string& name) {
   std::string text = toUtf8(name);
-  if (text.empty() || text.find('\0') != std::string::npos) throw RuntimeError(error::badFileName);
+  if (text.empty() || text.find('\0') != std::string::npos) throw RuntimeError(error::kBadFileName);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
@@ -101,18 +101,18 @@ ResolvedName resolve(const std::u16string& name) {
 // The run-time's number for a system error on the named entry.
 std::int32_t errorNumber(int systemError, const ResolvedName& name) {
   switch (systemError) {
-    case ENOENT: return name.folderExists ? error::fileNotFound : error::pathNotFound;
-    case ENOTDIR: return error::pathNotFound;
+    case ENOENT: return name.folderExists ? error::kFileNotFound : error::kPathNotFound;
+    case ENOTDIR: return error::kPathNotFound;
     case EACCES:
-    case EPERM: return error::permissionDenied;
+    case EPERM: return error::kPermissionDenied;
     case EEXIST:
-    case ENOTEMPTY: return error::fileAlreadyExists;
+    case ENOTEMPTY: return error::kFileAlreadyExists;
     case ENOSPC:
-    case EDQUOT: return error::diskFull;
-    case EIO: return error::deviceIoError;
-    case ENAMETOOLONG: return error::badFileName;
-    case ENOMEM: return error::outOfMemory;
-    default: return error::pathFileAccessError;
+    case EDQUOT: return error::kDiskFull;
+    case EIO: return error::kDeviceIoError;
+    case ENAMETOOLONG: return error::kBadFileName;
+    case ENOMEM: return error::kOutOfMemory;
+    default: return error::kPathFileAccessError;
   }
 }
 
@@ -121,7 +121,7 @@ std::int32_t errorNumber(int systemError, const ResolvedName& name) {
 }
 
 void requireExisting(const ResolvedName& name) {
-  if (!name.exists) throw RuntimeError(name.folderExists ? error::fileNotFound : error::pathNotFound);
+  if (!name.exists) throw RuntimeError(name.folderExists ? error::kFileNotFound : error::kPathNotFound);
 }
 
 // Closes on every path out of a scope.
@@ -253,7 +253,7 @@ int createPartial(const std::string& folder, const std::string& leaf, std::strin
     }
     ::close(fd);
   }
-  throw RuntimeError(error::pathFileAccessError);
+  throw RuntimeError(error::kPathFileAccessError);
 }
 
 // Gives `to` the owner, group, permissions and access control list of the file `from`: other users of a shared
@@ -293,7 +293,7 @@ int openRegularFile(const ResolvedName& name, struct stat& info) {
   if (fd < 0) fail(errno, name);
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    throw RuntimeError(error::pathFileAccessError);
+    throw RuntimeError(error::kPathFileAccessError);
   }
   return fd;
 }
@@ -308,22 +308,22 @@ bool fileIsLockedByOthers(const std::filesystem::path& file) {
 std::u16string PosixFileSystem::executableFolder() {
   std::error_code failure;
   const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", failure);
-  if (failure) throw RuntimeError(error::pathFileAccessError);
+  if (failure) throw RuntimeError(error::kPathFileAccessError);
   return fromUtf8(executable.parent_path().native());
 }
 
 void PosixFileSystem::changeCurrentFolder(const std::u16string& folder) {
   const ResolvedName name = resolve(folder);
   if (::chdir(name.path.c_str()) != 0) {
-    throw RuntimeError(errno == ENOENT ? error::pathNotFound : errorNumber(errno, name));
+    throw RuntimeError(errno == ENOENT ? error::kPathNotFound : errorNumber(errno, name));
   }
 }
 
 void PosixFileSystem::createFolder(const std::u16string& folder) {
   const ResolvedName name = resolve(folder);
-  if (name.exists) throw RuntimeError(error::pathFileAccessError);
+  if (name.exists) throw RuntimeError(error::kPathFileAccessError);
   if (::mkdir(name.path.c_str(), 0777) != 0) {
-    throw RuntimeError(errno == EEXIST ? error::pathFileAccessError : errorNumber(errno, name));
+    throw RuntimeError(errno == EEXIST ? error::kPathFileAccessError : errorNumber(errno, name));
   }
   flushFolder(name);  // the new folder's entry, so that copies made into it survive a power cut
 }
@@ -334,7 +334,7 @@ void PosixFileSystem::copyFile(const std::u16string& source, const std::u16strin
   requireExisting(from);
   struct stat info {};
   Descriptor input(openRegularFile(from, info));
-  if (!to.folderExists) throw RuntimeError(error::pathNotFound);
+  if (!to.folderExists) throw RuntimeError(error::kPathNotFound);
 
   // The copy is written beside the destination and renamed over it once complete, so a
   // failed copy never leaves a half-written file where an older good copy was. What an
@@ -367,18 +367,18 @@ void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::
   // stays in place; a reader's shared lock is no reason to throw the finished work away. A process
   // that takes its lock after this check is not seen; the engine's own locking guards the database
   // while it is open.
-  if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::pathFileAccessError);
+  if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::kPathFileAccessError);
 
   struct stat olderInfo {};
   Descriptor olderFile(::open(older.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (olderFile.get() < 0) fail(errno, older);
   if (::fstat(olderFile.get(), &olderInfo) != 0) fail(errno, older);
-  if (!S_ISREG(olderInfo.st_mode)) throw RuntimeError(error::pathFileAccessError);
+  if (!S_ISREG(olderInfo.st_mode)) throw RuntimeError(error::kPathFileAccessError);
   struct stat newerInfo {};
   Descriptor newerFile(::open(newer.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (newerFile.get() < 0) fail(errno, newer);
   if (::fstat(newerFile.get(), &newerInfo) != 0) fail(errno, newer);
-  if (!S_ISREG(newerInfo.st_mode)) throw RuntimeError(error::pathFileAccessError);
+  if (!S_ISREG(newerInfo.st_mode)) throw RuntimeError(error::kPathFileAccessError);
   adoptAccess(newerFile.get(), olderInfo, olderFile.get(), older);
   if (::fsync(newerFile.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, newer);
 
