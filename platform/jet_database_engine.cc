@@ -1,12 +1,12 @@
-// The engine factory of the shipped utility: the project's own Jet engine (jet/compact.h). Names are resolved through
-// the utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
+// The project's own Jet engine (jet/compact.h) behind the utility's engine interface. Names are resolved through the
+// utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
 // numbered errors reach the utility with their numbers unchanged.
 
 #include <exception>
 #include <new>
 
 #include "jet/compact.h"
-#include "platform/database_engine.h"
+#include "platform/jet_database_engine.h"
 #include "platform/error_numbers.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -15,14 +15,23 @@
 namespace platform {
 namespace {
 
+// The engine's names are bytes: on POSIX systems the system's own, on Windows UTF-8 (its names are UTF-16).
+std::string enginePath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return toUtf8(path.u16string());
+#else
+  return path.string();
+#endif
+}
+
 class JetDatabaseEngine final : public DatabaseEngine {
  public:
   explicit JetDatabaseEngine(FileSystem& files) : files_(files) {}
 
   void compactDatabase(const std::u16string& source, const std::u16string& destination,
                        const std::u16string& locale) override {
-    const std::string from = files_.systemPath(source).string();
-    const std::string to = files_.systemPath(destination).string();
+    const std::string from = enginePath(files_.systemPath(source));
+    const std::string to = enginePath(files_.systemPath(destination));
     try {
       jet::compactDatabase(from, to, toUtf8(locale));
     } catch (const jet::Error& e) {
@@ -41,7 +50,7 @@ class JetDatabaseEngine final : public DatabaseEngine {
 
 }  // namespace
 
-std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem& files) {
+std::unique_ptr<DatabaseEngine> createJetDatabaseEngine(FileSystem& files) {
   return std::make_unique<JetDatabaseEngine>(files);
 }
 
