@@ -177,9 +177,21 @@ void Win32FileSystem::replaceFile(const std::u16string& replacement, const std::
   // database while it is open. This check keeps an open database in place.
   if (fileIsLockedByOthers(original)) throw RuntimeError(error::pathFileAccessError);
   flushFile(newer);
-  // One step, so that at no moment no file holds the database's name; the new entry takes the name as written.
+  // One step, so that at no moment no file holds the database's name.
   if (!MoveFileExW(newer.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     failWithLastError();
+  }
+  // Some file systems (Wine's among them) keep the replaced entry's case; the name as written is then given by a
+  // rename that changes only the case. Names are compared without case here, so the database is in its place
+  // either way and a failure of this last step is no failure of the replacement.
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW(older.c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  FindClose(search);
+  const std::wstring leaf = older.substr(folderOf(older) == L"." ? 0 : folderOf(older).size());
+  if (leaf != entry.cFileName) {
+    const std::wstring onDisk = older.substr(0, older.size() - leaf.size()) + entry.cFileName;
+    MoveFileExW(onDisk.c_str(), older.c_str(), MOVEFILE_WRITE_THROUGH);
   }
 }
 
