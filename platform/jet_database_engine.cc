@@ -1,11 +1,11 @@
-// The project's own Jet engine (jet/compact.h) behind the utility's engine interface. Names are resolved through the
+// The project's own Jet engine (jet/compact/compact.h) behind the utility's engine interface. Names are resolved through the
 // utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
 // numbered errors reach the utility with their numbers unchanged.
 
 #include <exception>
 #include <new>
 
-#include "jet/compact.h"
+#include "jet/compact/compact.h"
 #include "platform/jet_database_engine.h"
 #include "platform/error_numbers.h"
 #include "platform/file_system.h"
