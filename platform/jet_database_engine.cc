@@ -1,6 +1,6 @@
-// The project's own Jet engine (jet/compact/compact.h) behind the utility's engine interface. Names are resolved through the
-// utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
-// numbered errors reach the utility with their numbers unchanged.
+// The project's own Jet engine (jet/compact/compact.h) behind the utility's engine interface. Names are resolved
+// through the utility's file system, so the engine sees the same files as every other operation of the run, and the
+// engine's numbered errors reach the utility with their numbers unchanged.
 
 #include <exception>
 #include <new>

@@ -40,7 +40,7 @@ napaka_windows() { xdotool search --name '^Napaka$' 2>/dev/null || true; }
 # run ARGUMENT: runs the program from another folder; a message box titled "Napaka" that it shows is closed with
 # Return (so that no run can hang) and counted in `boxes`. Its exit status is left in `status`.
 run() {
-  (cd "$root/elsewhere" && exec "$wine" "$root/app/jetcompact.exe" "$@") >/dev/null 2>&1 &
+  (cd "$root/elsewhere" && exec "$wine" "$root/app/jetcompact.exe" "$@") >/dev/null 2>"$root/wine.log" &
   local program=$! window seen=" "
   boxes=0
   for _ in $(seq 600); do
@@ -110,8 +110,10 @@ perl -MFcntl -e '
 holder=$!
 for _ in $(seq 50); do grep -q held "$root/holder.out" 2>/dev/null && break; sleep 0.1; done
 check "held database: the other process holds its lock" grep -q held "$root/holder.out"
-run DATA.MDB
+# Wine's trace of window texts shows what the box said.
+WINEDEBUG=-all,+win run DATA.MDB
 check "held database: one message box titled Napaka, closed by the test" [ "$boxes" -eq 1 ]
+check "held database: it says the database is in use" grep -aq 'Izbrana baza je v uporabi!' "$root/wine.log"
 check "held database: exit status 3 once the box is closed" [ "$status" -eq 3 ]
 check "held database: the database is untouched" cmp -s "$root/data.mdb" "$root/app/DATA.MDB"
 check "held database: the backup was made" cmp -s "$root/data.mdb" "$root/app/VARKOP/DATA.MDB"
