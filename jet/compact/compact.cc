@@ -10,7 +10,6 @@
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
 #include "jet/compact/locale.h"
-#include "jet/os/source_lock.h"
 #include "jet/pager/page_writer.h"
 #include "jet/compact/plan.h"
 #include "jet/compact/rows.h"
@@ -120,8 +119,8 @@ class BesideThread {
 };
 
 // The destination must pass the full integrity check without even a warning: its counters are all fresh.
-void checkWritten(const std::string& destination, size_t cachePages) {
-  Database written(openFileSource(destination), cachePages);
+void checkWritten(Env& env, const std::string& destination, size_t cachePages) {
+  Database written(env.openSource(destination), cachePages);
   CheckReport check = checkDatabase(written);
   if (check.clean(true)) return;
   for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
@@ -132,8 +131,9 @@ void checkWritten(const std::string& destination, size_t cachePages) {
 CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
                               const CompactOptions& options) {
   CompactLocale requested = parseCompactLocale(locale);
-  std::unique_ptr<SourceLock> lock = SourceLock::acquire(sourcePath);
-  PageReader source(openFileSource(sourcePath), options.cachePages);
+  Env& env = options.env != nullptr ? *options.env : Env::system();
+  std::unique_ptr<FileLock> lock = env.lockSource(sourcePath);
+  PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
   CompactPlan plan;
   try {
@@ -143,16 +143,15 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     fail(e.code(), sourcePath + ": " + e.what());
   }
 
-  std::unique_ptr<PageSink> sink = createDestinationFile(destination);
-  if (options.wrapSink) sink = options.wrapSink(std::move(sink));
+  std::unique_ptr<PageSink> sink = env.createDestination(destination);
   try {
     CompactReport report = writeDestination(source, plan, *sink, options);
     sink->finish();
     if (options.verify) {
       // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
       // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(destination, options.cachePages); });
-      PageReader written(openFileSource(destination), options.cachePages);
+      BesideThread check([&] { checkWritten(env, destination, options.cachePages); });
+      PageReader written(env.openSource(destination), options.cachePages);
       if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
         corrupt("the compacted database does not have the size it was written with");
       }

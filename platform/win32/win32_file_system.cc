@@ -4,8 +4,10 @@
 
 #include <vector>
 
+#include "jet/os/env.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
+#include "platform/text.h"
 #include "platform/win32/win32_errors.h"
 
 namespace platform {
@@ -81,20 +83,7 @@ void flushFile(const std::wstring& name) {
 }  // namespace
 
 bool fileIsLockedByOthers(const std::u16string& file) {
-  const std::wstring name(file.begin(), file.end());
-  Handle handle(CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
-  if (!handle.valid()) return GetLastError() == ERROR_SHARING_VIOLATION;
-  // An exclusive lock over every possible offset conflicts with any lock another handle holds: engines lock far
-  // past the end of the data.
-  OVERLAPPED everything{};
-  if (LockFileEx(handle.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                 &everything)) {
-    UnlockFileEx(handle.get(), 0, MAXDWORD, MAXDWORD, &everything);
-    return false;
-  }
-  const DWORD why = GetLastError();
-  return why == ERROR_LOCK_VIOLATION || why == ERROR_IO_PENDING;
+  return jet::Env::system().lockedByOthers(toUtf8(file), jet::LockProbe::any);
 }
 
 std::u16string Win32FileSystem::executableFolder() {

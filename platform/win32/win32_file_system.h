@@ -20,7 +20,8 @@ class Win32FileSystem final : public FileSystem {
 };
 
 // True when another handle holds a byte-range lock anywhere in the file (LockFileEx), as database engines take
-// while a database is open, or when another program has the file open without letting readers in.
+// while a database is open, or when another program has the file open without letting readers in: the engine's
+// probe (jet/os), so that both see the same locks.
 bool fileIsLockedByOthers(const std::u16string& file);
 
 }  // namespace platform

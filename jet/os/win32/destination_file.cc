@@ -3,13 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cerrno>
 
-#include "jet/errors.h"
-#include "jet/os/page_sink.h"
 #include "jet/os/win32/wide_name.h"
+#include "jet/os/win32/win32_env.h"
 
-namespace jet {
+namespace jet::win32 {
 namespace {
 
 ErrorCode writeErrorForSystem(DWORD code) {
@@ -73,7 +71,7 @@ class Win32Destination : public PageSink {
       return;
     }
     // Closed already: the path is opened again and its file removed only if it is still the one created here.
-    HANDLE file = CreateFileW(win32::wideName(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+    HANDLE file = CreateFileW(wideName(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -87,7 +85,8 @@ class Win32Destination : public PageSink {
 
  private:
   [[noreturn]] void failed(const char* what, DWORD code) {
-    fail(writeErrorForSystem(code), path_ + ": " + what + " failed (" + win32::describe(code) + ")");
+    throw Error(writeErrorForSystem(code), path_ + ": " + what + " failed (" + describe(code) + ")",
+                static_cast<int>(code));
   }
 
   std::string path_;
@@ -98,24 +97,14 @@ class Win32Destination : public PageSink {
 
 }  // namespace
 
-ErrorCode writeErrorFor(int err) {
-  switch (err) {
-    case ENOSPC:
-    case EFBIG:
-      return ErrorCode::DiskFull;
-    default:
-      return ErrorCode::DiskIoWrite;
-  }
-}
-
-std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
+std::unique_ptr<PageSink> createDestination(const std::string& path) {
   // Created exclusively; readers may look at it (the verification reads it back once it is written), and removing
   // it must stay possible while it is open.
-  HANDLE file = CreateFileW(win32::wideName(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+  HANDLE file = CreateFileW(wideName(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD why = GetLastError();
-    const std::string because = path + ": cannot create the destination (" + win32::describe(why) + ")";
+    const std::string because = path + ": cannot create the destination (" + describe(why) + ")";
     switch (why) {
       case ERROR_FILE_EXISTS:
       case ERROR_ALREADY_EXISTS:
@@ -138,9 +127,9 @@ std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
     const DWORD why = GetLastError();
     deleteOnClose(file);
     CloseHandle(file);
-    fail(ErrorCode::DiskIoWrite, path + ": " + win32::describe(why));
+    fail(ErrorCode::DiskIoWrite, path + ": " + describe(why));
   }
   return std::make_unique<Win32Destination>(path, file, identity);
 }
 
-}  // namespace jet
+}  // namespace jet::win32

@@ -3,13 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 
-#include "jet/errors.h"
-#include "jet/os/page_source.h"
 #include "jet/os/win32/wide_name.h"
+#include "jet/os/win32/win32_env.h"
 
-namespace jet {
+namespace jet::win32 {
 namespace {
 
 class Win32FileSource : public PageSource {
@@ -35,7 +33,7 @@ class Win32FileSource : public PageSource {
         const DWORD why = GetLastError();
         if (why != ERROR_HANDLE_EOF) {
           fail(ErrorCode::DiskIoRead, path_ + ": disk I/O error during read at offset " + std::to_string(at) + " (" +
-                                          win32::describe(why) + ")");
+                                          describe(why) + ")");
         }
         got = 0;
       }
@@ -55,25 +53,26 @@ class Win32FileSource : public PageSource {
 
 }  // namespace
 
-std::unique_ptr<PageSource> openFileSource(const std::string& path) {
+std::unique_ptr<PageSource> openSource(const std::string& path) {
   // Other readers may open the file beside us (Jet opening it read-only, another compaction); a writer may not.
-  HANDLE file = CreateFileW(win32::wideName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(wideName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD why = GetLastError();
     if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
-      fail(ErrorCode::FileNotFound, path + ": could not find the file");
+      throw Error(ErrorCode::FileNotFound, path + ": could not find the file", static_cast<int>(why));
     }
     if (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION) {
-      fail(ErrorCode::InUse, path + ": the file is open for writing in another program");
+      throw Error(ErrorCode::InUse, path + ": the file is open for writing in another program",
+                  static_cast<int>(why));
     }
-    fail(ErrorCode::CannotOpen, path + ": cannot open the file (" + win32::describe(why) + ")");
+    throw Error(ErrorCode::CannotOpen, path + ": cannot open the file (" + describe(why) + ")", static_cast<int>(why));
   }
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) {
     const DWORD why = GetLastError();
     CloseHandle(file);
-    fail(ErrorCode::CannotOpen, path + ": cannot open the file (" + win32::describe(why) + ")");
+    fail(ErrorCode::CannotOpen, path + ": cannot open the file (" + describe(why) + ")");
   }
   if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     CloseHandle(file);
@@ -83,11 +82,4 @@ std::unique_ptr<PageSource> openFileSource(const std::string& path) {
   return std::make_unique<Win32FileSource>(path, file, size);
 }
 
-void MemorySource::read(uint64_t offset, std::span<uint8_t> out) {
-  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) {
-    fail(ErrorCode::DiskIoRead, name_ + ": read past the end of the data at offset " + std::to_string(offset));
-  }
-  std::memcpy(out.data(), bytes_.data() + offset, out.size());
-}
-
-}  // namespace jet
+}  // namespace jet::win32

@@ -1,20 +1,22 @@
 #pragma once
-// The engine's names are UTF-8; Windows's are UTF-16.
+// The engine's names are UTF-8; Windows's are UTF-16. For the files of jet/os/win32 only.
 
 #include <windows.h>
 
 #include <string>
 
+#include "jet/os/unicode.h"
+
 namespace jet::win32 {
 
-// The name as the system takes it. Bytes that are not UTF-8 make a name no file has.
 inline std::wstring wideName(const std::string& path) {
-  if (path.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  if (length <= 0) return L"?";
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-  return wide;
+  const std::u16string wide = unicode::fromUtf8(path);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+inline std::string utf8Name(const wchar_t* name) {
+  const std::wstring wide(name);
+  return unicode::toUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 // The system's description of an error code, for messages.

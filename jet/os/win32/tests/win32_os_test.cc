@@ -14,18 +14,16 @@
 #include "jet/compact/compact.h"
 #include "jet/create/generator.h"
 #include "jet/errors.h"
-#include "jet/os/page_sink.h"
-#include "jet/os/page_source.h"
-#include "jet/os/source_lock.h"
+#include "jet/os/env.h"
 #include "jet/read/database.h"
 #include "jet/testing/compact_test_support.h"
-#include "jet/testing/reader_test_support.h"
+#include "jet/testing/temp_folder.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
-using reader_testing::TempDir;
+using test_support::TempFolder;
 
 std::string utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
@@ -70,44 +68,44 @@ class JetLikeHold {
 };
 
 TEST(Win32Source, ReadsBesideOtherReadersAndReportsMissingFiles) {
-  TempDir tmp;
-  const fs::path file = tmp.path() / "čaša.mdb";  // a name outside the ANSI code page
+  TempFolder tmp("jet-win32");
+  const fs::path file = tmp.path() / fs::path(u8"\u010da\u0161a.mdb");  // a name outside the ANSI code page
   writeFile(file, "0123456789");
-  auto source = openFileSource(utf8(file));
-  auto again = openFileSource(utf8(file));
+  auto source = Env::system().openSource(utf8(file));
+  auto again = Env::system().openSource(utf8(file));
   EXPECT_EQ(source->size(), 10u);
   std::vector<uint8_t> bytes(4);
   again->read(3, bytes);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "3456");
   EXPECT_EQ(numberOf([&] { source->read(8, bytes); }), 3040);  // past the end
 
-  EXPECT_EQ(numberOf([&] { openFileSource(utf8(tmp.path() / "missing.mdb")); }), 3024);
-  EXPECT_EQ(numberOf([&] { openFileSource(utf8(tmp.path() / "no" / "missing.mdb")); }), 3024);
-  EXPECT_EQ(numberOf([&] { openFileSource(utf8(tmp.path())); }), 3051);
+  EXPECT_EQ(numberOf([&] { Env::system().openSource(utf8(tmp.path() / "missing.mdb")); }), 3024);
+  EXPECT_EQ(numberOf([&] { Env::system().openSource(utf8(tmp.path() / "no" / "missing.mdb")); }), 3024);
+  EXPECT_EQ(numberOf([&] { Env::system().openSource(utf8(tmp.path())); }), 3051);
 }
 
 TEST(Win32Destination, IsCreatedExclusivelyWrittenAndRemovedOnlyWhileItIsOurs) {
-  TempDir tmp;
+  TempFolder tmp("jet-win32");
   const fs::path file = tmp.path() / "out.mdb";
-  auto sink = createDestinationFile(utf8(file));
+  auto sink = Env::system().createDestination(utf8(file));
   const std::vector<uint8_t> page(4096, 0xAB);
   sink->write(4096, page);
   sink->write(0, page);
   sink->finish();
   EXPECT_EQ(fs::file_size(file), 8192u);
-  EXPECT_EQ(numberOf([&] { createDestinationFile(utf8(file)); }), 3204);
-  EXPECT_EQ(numberOf([&] { createDestinationFile(utf8(tmp.path() / "no" / "out.mdb")); }), 3044);
+  EXPECT_EQ(numberOf([&] { Env::system().createDestination(utf8(file)); }), 3204);
+  EXPECT_EQ(numberOf([&] { Env::system().createDestination(utf8(tmp.path() / "no" / "out.mdb")); }), 3044);
 
   sink->discard();  // after finish: the file at the path is still the one created
   EXPECT_FALSE(fs::exists(file));
 
-  auto open = createDestinationFile(utf8(file));
+  auto open = Env::system().createDestination(utf8(file));
   open->write(0, page);
   open->discard();  // still open
   EXPECT_FALSE(fs::exists(file));
 
   // Moved away, and another file put in its place: that one stays.
-  auto replaced = createDestinationFile(utf8(file));
+  auto replaced = Env::system().createDestination(utf8(file));
   replaced->finish();
   fs::rename(file, tmp.path() / "moved.mdb");
   writeFile(file, "somebody else's");
@@ -117,7 +115,7 @@ TEST(Win32Destination, IsCreatedExclusivelyWrittenAndRemovedOnlyWhileItIsOurs) {
 }
 
 TEST(Win32SourceLock, JetsLocksOnTheDatabaseOrItsLockFileKeepTheCompactionOut) {
-  TempDir tmp;
+  TempFolder tmp("jet-win32");
   const fs::path db = tmp.path() / "DATA.MDB";
   writeFile(db, std::string(4096, 'x'));
   EXPECT_EQ(lockFileName(utf8(tmp.path() / "DATA.MDB"), false), utf8(tmp.path() / "DATA.ldb"));
@@ -126,33 +124,61 @@ TEST(Win32SourceLock, JetsLocksOnTheDatabaseOrItsLockFileKeepTheCompactionOut) {
   {
     JetLikeHold exclusive(db, 0x10000100);  // far past the data, as Jet locks
     ASSERT_TRUE(exclusive.locked());
-    EXPECT_EQ(numberOf([&] { SourceLock::acquire(utf8(db)); }), 3356);
+    EXPECT_EQ(numberOf([&] { Env::system().lockSource(utf8(db)); }), 3356);
   }
   {
     JetLikeHold session(tmp.path() / "data.ldb", 0x10000001);  // a shared session's lock file
     ASSERT_TRUE(session.locked());
-    EXPECT_EQ(numberOf([&] { SourceLock::acquire(utf8(db)); }), 3196);
+    EXPECT_EQ(numberOf([&] { Env::system().lockSource(utf8(db)); }), 3196);
   }
   {
     JetLikeHold closedOff(db, 0, 0);  // open without sharing
     ASSERT_TRUE(closedOff.open());
-    EXPECT_EQ(numberOf([&] { SourceLock::acquire(utf8(db)); }), 3356);
+    EXPECT_EQ(numberOf([&] { Env::system().lockSource(utf8(db)); }), 3356);
   }
   fs::remove(tmp.path() / "data.ldb");
-  EXPECT_EQ(numberOf([&] { SourceLock::acquire(utf8(tmp.path() / "missing.mdb")); }), 3024);
+  EXPECT_EQ(numberOf([&] { Env::system().lockSource(utf8(tmp.path() / "missing.mdb")); }), 3024);
 
   // A lock file that nobody holds, and a second compaction's shared lock, keep nobody out; while the compaction
   // holds its lock, Jet cannot take its own.
   writeFile(tmp.path() / "DATA.LDB", "");
-  auto first = SourceLock::acquire(utf8(db));
-  auto second = SourceLock::acquire(utf8(db));
+  auto first = Env::system().lockSource(utf8(db));
+  auto second = Env::system().lockSource(utf8(db));
   JetLikeHold late(db, 0x10000100);
   EXPECT_TRUE(late.open());
   EXPECT_FALSE(late.locked());
 }
 
+TEST(Win32Env, TheQuestionsThePlatformLayerAsksToo) {
+  TempFolder tmp("jet-win32");
+  writeFile(tmp.path() / "Data.MDB", "x");
+  writeFile(tmp.path() / fs::path(u8"\u010ca\u0161a.ldb"), "x");  // Čaša: letters beyond ASCII map as the system maps them
+  Env& env = Env::system();
+  EXPECT_EQ(env.findIgnoringCase(utf8(tmp.path()), "DATA.mdb"), std::vector<std::string>{"Data.MDB"});
+  EXPECT_EQ(env.findIgnoringCase(utf8(tmp.path()), "\u010dA\u0160A.LDB"), std::vector<std::string>{"\u010ca\u0161a.ldb"});
+  EXPECT_TRUE(env.findIgnoringCase(utf8(tmp.path() / "no"), "x").empty());
+
+  const std::string db = utf8(tmp.path() / "Data.MDB");
+  EXPECT_FALSE(env.lockedByOthers(db, LockProbe::any));
+  {
+    JetLikeHold held(tmp.path() / "Data.MDB", 0x7FFFFF00);
+    ASSERT_TRUE(held.locked());
+    EXPECT_TRUE(env.lockedByOthers(db, LockProbe::any));
+    EXPECT_TRUE(env.lockedByOthers(db, LockProbe::exclusive));
+  }
+  {
+    auto compaction = env.lockSource(db);  // a shared lock: only a probe for any lock sees it
+    EXPECT_TRUE(env.lockedByOthers(db, LockProbe::any));
+    EXPECT_FALSE(env.lockedByOthers(db, LockProbe::exclusive));
+  }
+  EXPECT_FALSE(env.lockedByOthers(utf8(tmp.path() / "missing.mdb"), LockProbe::any));
+
+  env.flushFolder(utf8(tmp.path()));
+  EXPECT_EQ(numberOf([&] { env.flushFolder(utf8(tmp.path() / "no")); }), 3024);
+}
+
 TEST(Win32Compaction, AGeneratedDatabaseCompactsToAnEquivalentCheckedFile) {
-  TempDir tmp;
+  TempFolder tmp("jet-win32");
   const fs::path source = tmp.path() / "gen.mdb";
   create::GeneratorOptions options;
   options.articles = 400;

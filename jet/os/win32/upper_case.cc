@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-#include "platform/text.h"
+#include "jet/os/unicode.h"
 
-namespace platform {
+namespace jet::unicode {
 
 std::u16string upperCase(std::u16string_view text) {
   std::u16string out(text);
@@ -24,4 +24,4 @@ std::u16string upperCase(std::u16string_view text) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace jet::unicode
