@@ -20,6 +20,7 @@
 #include "jet/pager/page_reader.h"
 #include "jet/os/page_source.h"
 #include "jet/format/usage_map_builder.h"
+#include "jet/compact/lost_rows.h"
 
 namespace jet {
 namespace {
@@ -139,6 +140,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   try {
     Catalog catalog = readCatalog(source);
     plan = planCompaction(source, catalog);
+    // The copy reaches rows through the tables' page maps only: rows they do not reach must stop it before the
+    // destination exists.
+    LostRowsCheck::run(source, plan);
   } catch (const Error& e) {
     fail(e.code(), sourcePath + ": " + e.what());
   }

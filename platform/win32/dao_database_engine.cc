@@ -20,7 +20,7 @@ class Bstr {
  public:
   explicit Bstr(const std::u16string& text)
       : value_(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()))) {
-    if (value_ == nullptr) throw RuntimeError(error::outOfMemory);
+    if (value_ == nullptr) throw RuntimeError(error::kOutOfMemory);
   }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
@@ -95,7 +95,7 @@ std::int32_t automationErrorNumber(HRESULT result, const EXCEPINFO* exception) {
     return static_cast<std::int32_t>(code & 0xFFFFu);
   }
   switch (result) {
-    case E_OUTOFMEMORY: return error::outOfMemory;
+    case E_OUTOFMEMORY: return error::kOutOfMemory;
     case E_INVALIDARG: return 5;             // invalid procedure call or argument
     case DISP_E_TYPEMISMATCH: return 13;     // type mismatch
     case DISP_E_UNKNOWNNAME:

@@ -18,7 +18,7 @@ constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // The name as the system takes it: a wide string ending in a zero. A zero inside the name would cut it short
 // and name another file.
 std::wstring systemName(const std::u16string& name) {
-  if (name.empty() || name.find(u'\0') != std::u16string::npos) throw RuntimeError(error::badFileName);
+  if (name.empty() || name.find(u'\0') != std::u16string::npos) throw RuntimeError(error::kBadFileName);
   return std::wstring(name.begin(), name.end());
 }
 
@@ -94,7 +94,7 @@ std::u16string Win32FileSystem::executableFolder() {
     if (length < buffer.size()) {
       std::wstring path(buffer.data(), length);
       std::size_t end = path.find_last_of(L"\\/");
-      if (end == std::wstring::npos) throw RuntimeError(error::pathFileAccessError);
+      if (end == std::wstring::npos) throw RuntimeError(error::kPathFileAccessError);
       // The root keeps its backslash: "C:" alone would be the drive's current folder, not its root.
       if (end == 0 || path[end - 1] == L':') ++end;
       return std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(end));
@@ -106,21 +106,21 @@ std::u16string Win32FileSystem::executableFolder() {
 void Win32FileSystem::changeCurrentFolder(const std::u16string& folder) {
   if (!SetCurrentDirectoryW(systemName(folder).c_str())) {
     const DWORD why = GetLastError();
-    throw RuntimeError(why == ERROR_FILE_NOT_FOUND ? error::pathNotFound : runtimeErrorNumber(why));
+    throw RuntimeError(why == ERROR_FILE_NOT_FOUND ? error::kPathNotFound : runtimeErrorNumber(why));
   }
 }
 
 void Win32FileSystem::createFolder(const std::u16string& folder) {
   if (!CreateDirectoryW(systemName(folder).c_str(), nullptr)) {
     const DWORD why = GetLastError();
-    throw RuntimeError(why == ERROR_ALREADY_EXISTS ? error::pathFileAccessError : runtimeErrorNumber(why));
+    throw RuntimeError(why == ERROR_ALREADY_EXISTS ? error::kPathFileAccessError : runtimeErrorNumber(why));
   }
 }
 
 void Win32FileSystem::copyFile(const std::u16string& source, const std::u16string& destination) {
   const std::wstring from = systemName(source);
   const std::wstring to = systemName(destination);
-  if (requireExisting(from) & FILE_ATTRIBUTE_DIRECTORY) throw RuntimeError(error::pathFileAccessError);
+  if (requireExisting(from) & FILE_ATTRIBUTE_DIRECTORY) throw RuntimeError(error::kPathFileAccessError);
   // Read as a reader beside the database engine: a database that is open elsewhere is still backed up.
   Handle input(CreateFileW(from.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                            nullptr));
@@ -131,7 +131,7 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
   const std::wstring folder = folderOf(to);
   const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw RuntimeError(error::pathNotFound);
+    throw RuntimeError(error::kPathNotFound);
   }
   std::vector<wchar_t> temporaryName(MAX_PATH + folder.size() + 16);
   if (GetTempFileNameW(folder.c_str(), L"jcp", 0, temporaryName.data()) == 0) failWithLastError();
@@ -164,7 +164,7 @@ void Win32FileSystem::replaceFile(const std::u16string& replacement, const std::
   requireExisting(older);
   // A program that takes its lock after this check is not seen; the engine's own locking is what guards the
   // database while it is open. This check keeps an open database in place.
-  if (fileIsLockedByOthers(original)) throw RuntimeError(error::pathFileAccessError);
+  if (fileIsLockedByOthers(original)) throw RuntimeError(error::kPathFileAccessError);
   flushFile(newer);
   // One step, so that at no moment no file holds the database's name.
   if (!MoveFileExW(newer.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

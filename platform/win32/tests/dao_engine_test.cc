@@ -136,7 +136,7 @@ TEST(DaoEngine, TheEnginesExceptionsCarryItsOwnNumbers) {
 TEST(DaoEngine, OtherFailuresAreShownAsTheRuntimeShowsThem) {
   RecordingEngine outOfMemory;
   outOfMemory.exceptionCode = E_OUTOFMEMORY;
-  EXPECT_EQ(failureNumber(outOfMemory), error::outOfMemory);
+  EXPECT_EQ(failureNumber(outOfMemory), error::kOutOfMemory);
 
   RecordingEngine systemFailure;
   systemFailure.exceptionCode = static_cast<HRESULT>(0x80004005);  // E_FAIL
@@ -171,7 +171,7 @@ TEST(DaoEngine, WithoutDaoAndWithoutAnEngineOfItsOwnCreationFailsWith429) {
     createDatabaseEngine(files);
     FAIL() << "an engine was created";
   } catch (const RuntimeError& failure) {
-    EXPECT_EQ(failure.number(), error::cannotCreateObject);
+    EXPECT_EQ(failure.number(), error::kCannotCreateObject);
   }
 }
 

@@ -100,11 +100,11 @@ TEST_F(Win32Files, CopyReplacesAnOlderCopyAndLeavesNothingElse) {
 
 TEST_F(Win32Files, CopyFailsWithTheRuntimesNumbers) {
   writeFile("DATA.MDB", "x");
-  EXPECT_EQ(numberOf([&] { files_.copyFile(u"MISSING.MDB", u"VARKOP\\MISSING.MDB"); }), error::fileNotFound);
-  EXPECT_EQ(numberOf([&] { files_.copyFile(u"NOWHERE\\DATA.MDB", u"VARKOP\\DATA.MDB"); }), error::pathNotFound);
-  EXPECT_EQ(numberOf([&] { files_.copyFile(u"DATA.MDB", u"VARKOP\\SUB\\DATA.MDB"); }), error::pathNotFound);
-  EXPECT_EQ(numberOf([&] { files_.copyFile(u"VARKOP", u"COPY"); }), error::pathFileAccessError);
-  EXPECT_EQ(numberOf([&] { files_.copyFile(std::u16string(u"DATA.MDB\0X", 10), u"COPY"); }), error::badFileName);
+  EXPECT_EQ(numberOf([&] { files_.copyFile(u"MISSING.MDB", u"VARKOP\\MISSING.MDB"); }), error::kFileNotFound);
+  EXPECT_EQ(numberOf([&] { files_.copyFile(u"NOWHERE\\DATA.MDB", u"VARKOP\\DATA.MDB"); }), error::kPathNotFound);
+  EXPECT_EQ(numberOf([&] { files_.copyFile(u"DATA.MDB", u"VARKOP\\SUB\\DATA.MDB"); }), error::kPathNotFound);
+  EXPECT_EQ(numberOf([&] { files_.copyFile(u"VARKOP", u"COPY"); }), error::kPathFileAccessError);
+  EXPECT_EQ(numberOf([&] { files_.copyFile(std::u16string(u"DATA.MDB\0X", 10), u"COPY"); }), error::kBadFileName);
   EXPECT_EQ(entryCount("VARKOP"), 0u);
 }
 
@@ -119,8 +119,8 @@ TEST_F(Win32Files, CopyReadsADatabaseThatAnotherProgramHoldsOpenAndLocked) {
 TEST_F(Win32Files, CreatingAFolderThatIsThereFails) {
   files_.createFolder(u"NEW\\");
   EXPECT_TRUE(fs::is_directory("NEW"));
-  EXPECT_EQ(numberOf([&] { files_.createFolder(u"NEW\\"); }), error::pathFileAccessError);
-  EXPECT_EQ(numberOf([&] { files_.createFolder(u"NOWHERE\\NEW"); }), error::pathNotFound);
+  EXPECT_EQ(numberOf([&] { files_.createFolder(u"NEW\\"); }), error::kPathFileAccessError);
+  EXPECT_EQ(numberOf([&] { files_.createFolder(u"NOWHERE\\NEW"); }), error::kPathNotFound);
 }
 
 TEST_F(Win32Files, ReplacementTakesTheOriginalsPlace) {
@@ -145,15 +145,15 @@ TEST_F(Win32Files, ReplacementOfAnEntryInAnotherCaseLeavesOneEntry) {
 
 TEST_F(Win32Files, ReplacementFailsWithoutTouchingEitherFile) {
   writeFile("DATA.MDB", "old");
-  EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), error::fileNotFound);
+  EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), error::kFileNotFound);
   writeFile("DATA.MDN", "compacted");
-  EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"OTHER.MDB"); }), error::fileNotFound);
+  EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"OTHER.MDB"); }), error::kFileNotFound);
   {
     // Jet locks bytes far past the end of the data while a database is open.
     HeldLock lock("DATA.MDB", 0x7FFFFFF0);
     ASSERT_TRUE(lock.held());
     EXPECT_TRUE(fileIsLockedByOthers(u"DATA.MDB"));
-    EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), error::pathFileAccessError);
+    EXPECT_EQ(numberOf([&] { files_.replaceFile(u"DATA.MDN", u"DATA.MDB"); }), error::kPathFileAccessError);
   }
   EXPECT_EQ(readFile("DATA.MDB"), "old");
   EXPECT_EQ(readFile("DATA.MDN"), "compacted");
@@ -169,7 +169,7 @@ TEST_F(Win32Files, TheExecutablesFolderAndTheCurrentFolder) {
 
   files_.changeCurrentFolder(u"VARKOP");
   EXPECT_EQ(fs::current_path(), fs::canonical(root_ / "VARKOP"));
-  EXPECT_EQ(numberOf([&] { files_.changeCurrentFolder(u"MISSING"); }), error::pathNotFound);
+  EXPECT_EQ(numberOf([&] { files_.changeCurrentFolder(u"MISSING"); }), error::kPathNotFound);
 }
 
 TEST(Win32Errors, SystemCodesBecomeTheRuntimesNumbers) {
