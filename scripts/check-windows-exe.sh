@@ -17,7 +17,9 @@ imports=$(objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [[ -n $imports ]] || fail "no imports found"
 while read -r dll; do
   [[ -z $dll ]] && continue
-  if ! echo "$dll" | tr '[:upper:]' '[:lower:]' | grep -Eq "$system_dlls"; then fail "imports $dll, not a system DLL"; fi
+  if ! echo "$dll" | tr '[:upper:]' '[:lower:]' | grep -Eq "$system_dlls"; then
+    fail "imports $dll, not a system DLL"
+  fi
 done <<<"$imports"
 
 # The version record, read from the resource's bytes: the fixed part, then the UTF-16 strings.

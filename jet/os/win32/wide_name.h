@@ -27,7 +27,8 @@ inline std::string describe(DWORD code) {
                      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string description = length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
   if (text != nullptr) LocalFree(text);
-  while (!description.empty() && (description.back() == '\n' || description.back() == '\r' || description.back() == '.')) {
+  while (!description.empty() &&
+         (description.back() == '\n' || description.back() == '\r' || description.back() == '.')) {
     description.pop_back();
   }
   return description;

@@ -152,10 +152,12 @@ TEST(Win32SourceLock, JetsLocksOnTheDatabaseOrItsLockFileKeepTheCompactionOut) {
 TEST(Win32Env, TheQuestionsThePlatformLayerAsksToo) {
   TempFolder tmp("jet-win32");
   writeFile(tmp.path() / "Data.MDB", "x");
-  writeFile(tmp.path() / fs::path(u8"\u010ca\u0161a.ldb"), "x");  // Čaša: letters beyond ASCII map as the system maps them
+  // Čaša: letters beyond ASCII map as the system maps them.
+  writeFile(tmp.path() / fs::path(u8"\u010ca\u0161a.ldb"), "x");
   Env& env = Env::system();
   EXPECT_EQ(env.findIgnoringCase(utf8(tmp.path()), "DATA.mdb"), std::vector<std::string>{"Data.MDB"});
-  EXPECT_EQ(env.findIgnoringCase(utf8(tmp.path()), "\u010dA\u0160A.LDB"), std::vector<std::string>{"\u010ca\u0161a.ldb"});
+  EXPECT_EQ(env.findIgnoringCase(utf8(tmp.path()), "\u010dA\u0160A.LDB"),
+            std::vector<std::string>{"\u010ca\u0161a.ldb"});
   EXPECT_TRUE(env.findIgnoringCase(utf8(tmp.path() / "no"), "x").empty());
 
   const std::string db = utf8(tmp.path() / "Data.MDB");
