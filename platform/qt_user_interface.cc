@@ -22,6 +22,8 @@ bool environmentSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
+}  // namespace
+
 // Qt ends the process when it cannot reach the X display it is told to use (a stale DISPLAY in
 // a remote session, say). Asking the X server first costs one connection, only when a first
 // message is due.
@@ -37,8 +39,6 @@ bool displayReachable() {
   }
   return environmentSet("WAYLAND_DISPLAY") && platform == nullptr;
 }
-
-}  // namespace
 
 bool displayAvailable() {
   return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") || environmentSet("QT_QPA_PLATFORM");

@@ -33,5 +33,8 @@ class QtUserInterface final : public UserInterface {
 
 // True when the session has a display that Qt can draw on.
 bool displayAvailable();
+// True when Qt can be started on that display without ending the process: an X display named
+// by DISPLAY answers, or another Qt platform is named.
+bool displayReachable();
 
 }  // namespace platform
