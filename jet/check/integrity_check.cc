@@ -63,11 +63,11 @@ struct Claim {
 // Per live row and per index: how many of the index's key columns are null in the row.
 constexpr uint8_t kKeyAllNull = 0x01;
 constexpr uint8_t kKeyAnyNull = 0x02;
-constexpr uint8_t kRowUnreadable = 0x04;
+constexpr uint8_t kRowUnreadable = 0x04;  // the row did not decode: its index entries are neither expected nor not
 
 // Twice the limits of Jet itself (255 columns, 32 indexes a table), leaving room for deleted columns.
 constexpr size_t kMaxColumns = 512;
-constexpr size_t kMaxIndexes = 64;  // the row did not decode: its index entries are neither expected nor not
+constexpr size_t kMaxIndexes = 64;
 
 // Page types by name for messages.
 std::string pageTypeName(uint8_t type) {
