@@ -116,6 +116,10 @@ std::optional<QString> choosePlatform(bool invisibleAllowed) {
 
 }  // namespace
 
+// Off-screen platforms count here: they start without ending the process, and a window that waits for nobody
+// (such as a progress window) may be drawn there; only a message box needs a person to close it.
+bool displayReachable() { return choosePlatform(true).has_value(); }
+
 bool displayAvailable() {
   return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") || environmentSet("QT_QPA_PLATFORM");
 }

@@ -41,5 +41,8 @@ class QtUserInterface final : public UserInterface {
 
 // True when the session has a display that Qt can draw on.
 bool displayAvailable();
+// True when Qt can be started on that display without ending the process: a platform Qt would
+// try has its plugin installed and its display answers.
+bool displayReachable();
 
 }  // namespace platform
