@@ -113,12 +113,20 @@ class QtFormView final : public FormView {
 
 }  // namespace
 
-QtForms::QtForms(double dotsPerInch) : dotsPerInch_(dotsPerInch) {
+QtForms::QtForms(double dotsPerInch, const std::string& qtPlatform) : dotsPerInch_(dotsPerInch) {
   if (QCoreApplication::instance() != nullptr) return;
   // Qt keeps references to argc and argv for the application's whole life.
+  static std::string platformArgument;
+  platformArgument = qtPlatform;
   static int argc = 1;
   static char name[] = "jetcompact";
-  static char* argv[] = {name, nullptr};
+  static char option[] = "-platform";
+  static char* argv[] = {name, nullptr, nullptr, nullptr};
+  if (!platformArgument.empty()) {
+    argv[1] = option;
+    argv[2] = platformArgument.data();
+    argc = 3;
+  }
   application_ = std::make_unique<QApplication>(argc, argv);
 }
 

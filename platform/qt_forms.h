@@ -4,6 +4,7 @@
 // the screen's logical resolution.
 
 #include <memory>
+#include <string>
 
 #include "platform/forms.h"
 
@@ -13,9 +14,10 @@ namespace platform {
 
 class QtForms final : public Forms {
  public:
-  // Uses the running Qt application or starts one, which then lives as long as this object.
-  // `dotsPerInch` 0 takes the primary screen's logical resolution.
-  explicit QtForms(double dotsPerInch = 0);
+  // Uses the running Qt application or starts one on `qtPlatform` (Qt's own choice when empty),
+  // which then lives as long as this object. `dotsPerInch` 0 takes the primary screen's logical
+  // resolution.
+  explicit QtForms(double dotsPerInch = 0, const std::string& qtPlatform = {});
   ~QtForms() override;
   QtForms(const QtForms&) = delete;
   QtForms& operator=(const QtForms&) = delete;

@@ -116,9 +116,11 @@ std::optional<QString> choosePlatform(bool invisibleAllowed) {
 
 }  // namespace
 
-// Off-screen platforms count here: they start without ending the process, and a window that waits for nobody
-// (such as a progress window) may be drawn there; only a message box needs a person to close it.
-bool displayReachable() { return choosePlatform(true).has_value(); }
+std::optional<std::string> usableQtPlatform(bool invisibleAllowed) {
+  const std::optional<QString> platform = choosePlatform(invisibleAllowed);
+  if (!platform) return std::nullopt;
+  return platform->toLocal8Bit().toStdString();
+}
 
 bool displayAvailable() {
   return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") || environmentSet("QT_QPA_PLATFORM");

@@ -5,6 +5,8 @@
 // is not installed, or it draws off screen), messages go to the error stream instead.
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/console_user_interface.h"
 #include "platform/user_interface.h"
@@ -41,8 +43,9 @@ class QtUserInterface final : public UserInterface {
 
 // True when the session has a display that Qt can draw on.
 bool displayAvailable();
-// True when Qt can be started on that display without ending the process: a platform Qt would
-// try has its plugin installed and its display answers.
-bool displayReachable();
+// The Qt platform ("xcb", "wayland", ...) that is installed and answers, in the order Qt would try
+// them, so that starting Qt on it cannot end the process; nothing when there is none. Platforms
+// that draw for nobody (offscreen, minimal) count only when `invisibleAllowed`.
+std::optional<std::string> usableQtPlatform(bool invisibleAllowed);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -34,7 +35,12 @@ int usage() {
 // otherwise.
 std::unique_ptr<platform::Forms> sessionForms() {
 #if JETDB_WITH_QT
-  if (platform::displayAvailable() && platform::displayReachable()) return std::make_unique<platform::QtForms>();
+  // The pass goes on by itself, so a window nobody sees (Qt's offscreen platform) does no harm.
+  if (platform::displayAvailable()) {
+    if (const std::optional<std::string> qtPlatform = platform::usableQtPlatform(true)) {
+      return std::make_unique<platform::QtForms>(0, *qtPlatform);
+    }
+  }
 #endif
   return std::make_unique<platform::ConsoleForms>(stderr, platform::errorStreamIsTerminal());
 }
