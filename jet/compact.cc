@@ -31,8 +31,14 @@ std::vector<uint32_t> lastOf(const std::vector<uint32_t>& pages) {
   return {pages.back()};
 }
 
+// What the read-back is compared with: the header page as written, and per table what the copy recorded.
+struct Written {
+  std::vector<uint8_t> header;
+  std::vector<TableRecord> tables;
+};
+
 CompactReport writeDestination(PageReader& source, const CompactPlan& plan, PageSink& sink,
-                               const CompactOptions& options) {
+                               const CompactOptions& options, Written& written) {
   const Format& f = source.format();
   CompactReport report;
   PageWriter writer(sink, f, source.header().encodingKey);
@@ -40,17 +46,20 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   UsageMapStore maps(f, allocator, writer);
 
   PageHandle header = source.page(0);
+  written.header = *header;
   writer.write(0, *header);
 
   for (size_t i = 0; i < plan.tables.size(); ++i) {
     const TablePlan& t = plan.tables[i];
     if (options.progress) options.progress(t.name, i, plan.tables.size());
     CopiedTable copied = copyTableRows(source, plan, t, allocator, writer);
+    TableRecord& record = written.tables.emplace_back();
     DefinitionPatch patch;
     patch.rowCount = static_cast<uint32_t>(copied.rows.size());
     for (size_t k = 0; k < t.def.realIndexes.size(); ++k) {
       RebuiltIndex ix = rebuildIndex(source, plan, t, copied, k, allocator, writer);
       report.indexEntries += ix.entries;
+      record.indexes.push_back({ix.entries, ix.distinctKeys, ix.entryDigest});
       DefinitionPatch::Index p;
       p.rootPage = ix.rootPage;
       p.keyCount = static_cast<uint32_t>(ix.distinctKeys);
@@ -70,6 +79,8 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
     report.rows += copied.rows.size();
     report.droppedRows += copied.dropped.size();
     report.longValues += copied.longValues;
+    record.rowDigests = std::move(copied.rowDigests);
+    record.rowsDigest = copied.rowsDigest;
   }
   maps.finish();
   writeFreePageMap(f, allocator, writer);
@@ -78,51 +89,24 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   return report;
 }
 
-// Runs a job on a thread of its own, or at finish() when no thread can be had. Whatever the job throws is thrown
-// again by finish(); a job that finish() does not collect (the caller failed first) is waited for and its outcome
-// dropped.
-class BesideThread {
- public:
-  explicit BesideThread(std::function<void()> job) : job_(std::move(job)) {
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      // No thread: the job runs in finish().
-    }
+// Reads the destination back once: the integrity check decodes every page, and the comparison with what the copy
+// recorded sees every row, long value and index entry as the check decodes it. The destination must pass the check
+// without even a warning (its counters are all fresh); the comparison's verdict comes first.
+void verifyWritten(const std::string& destination, const PageReader& source, const CompactPlan& plan,
+                   const Written& written, uint32_t pages, size_t cachePages) {
+  Database db(openFileSource(destination), cachePages);
+  PageReader& back = db.pages();
+  if (back.pageCount() != pages || back.hasPartialPage()) {
+    corrupt("the compacted database does not have the size it was written with");
   }
-  ~BesideThread() {
-    if (thread_.joinable()) thread_.join();
-  }
-  BesideThread(const BesideThread&) = delete;
-  BesideThread& operator=(const BesideThread&) = delete;
-
-  void finish() {
-    if (thread_.joinable()) {
-      thread_.join();
-    } else {
-      run();
-    }
-    if (error_) std::rethrow_exception(error_);
-  }
-
- private:
-  void run() {
-    try {
-      job_();
-    } catch (...) {
-      error_ = std::current_exception();
-    }
-  }
-
-  std::function<void()> job_;
-  std::exception_ptr error_;
-  std::thread thread_;
-};
-
-// The destination must pass the full integrity check without even a warning: its counters are all fresh.
-void checkWritten(const std::string& destination, size_t cachePages) {
-  Database written(openFileSource(destination), cachePages);
-  CheckReport check = checkDatabase(written);
+  if (back.format().version != source.format().version) corrupt("the compacted database has another version");
+  PageHandle header = back.page(0);
+  if (*header != written.header) corrupt("the compacted database's header page differs from the source's");
+  CompactionComparison comparison(source.format(), plan, written.tables);
+  CheckOptions options;
+  options.observer = &comparison;
+  CheckReport check = checkDatabase(db, options);
+  comparison.finish();
   if (check.clean(true)) return;
   for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
 }
@@ -146,22 +130,11 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   std::unique_ptr<PageSink> sink = createDestinationFile(destination);
   if (options.wrapSink) sink = options.wrapSink(std::move(sink));
   try {
-    CompactReport report = writeDestination(source, plan, *sink, options);
+    Written written;
+    CompactReport report = writeDestination(source, plan, *sink, options, written);
     sink->finish();
     if (options.verify) {
-      // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
-      // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(destination, options.cachePages); });
-      PageReader written(openFileSource(destination), options.cachePages);
-      if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
-        corrupt("the compacted database does not have the size it was written with");
-      }
-      PageHandle a = source.page(0);
-      PageHandle b = written.page(0);
-      if (*a != *b) corrupt("the compacted database's header page differs from the source's");
-      readCatalog(written);
-      verifyCompaction(source, written, plan);
-      check.finish();
+      verifyWritten(destination, source, plan, written, report.destinationPages, options.cachePages);
     }
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);

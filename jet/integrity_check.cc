@@ -355,6 +355,8 @@ class Checker {
       return;
     }
 
+    CheckObserver* observer = options_.observer;
+    if (observer != nullptr) observer->beginTable(name, def);
     std::vector<uint32_t> owned;
     std::vector<uint32_t> withSpace;
     // Rows on pages the file lacks cannot be counted, so index membership is only checked when every page is there.
@@ -380,6 +382,7 @@ class Checker {
     for (uint32_t k = 0; k < def.realIndexes.size(); ++k) {
       checkIndex(def, name, k, rows, ownedRead && ownedComplete);
     }
+    if (observer != nullptr) observer->endTable();
     for (const LogicalIndexDef& li : def.logicalIndexes) {
       if (li.realIndex >= def.realIndexes.size()) {
         add(Severity::Error, name, tdef, -1,
@@ -472,6 +475,7 @@ class Checker {
         if (le16(b.data() + f_.rowOffsetTable() + 2u * r) & kRowDeletedFlag) continue;
         uint8_t unreadable = 0;
         std::vector<uint8_t> keyBits(def.realIndexes.size(), 0);
+        if (options_.observer != nullptr) options_.observer->beginRow();
         try {
           RowSlot slot = dataPageRow(f_, b, r);
           PageHandle hold;
@@ -481,9 +485,10 @@ class Checker {
             const ColumnDef& col = def.columns[c];
             if (!isLongValueType(col.type) || !layout.fields[c].present) continue;
             auto lv = longValuePages.find(col.number);
-            checkLongValue(name, col, row.subspan(layout.fields[c].offset, layout.fields[c].length),
+            checkLongValue(name, c, col, row.subspan(layout.fields[c].offset, layout.fields[c].length),
                            lv == longValuePages.end() ? nullptr : &lv->second);
           }
+          if (options_.observer != nullptr) options_.observer->row({page, static_cast<uint8_t>(r)}, row, layout);
           for (size_t k = 0; k < keyColumns.size(); ++k) {
             size_t nulls = 0;
             for (int c : keyColumns[k]) {
@@ -555,8 +560,9 @@ class Checker {
     return dataPageRowBytes(p, slot);
   }
 
-  void checkLongValue(const std::string& name, const ColumnDef& column, Bytes field,
+  void checkLongValue(const std::string& name, size_t columnIndex, const ColumnDef& column, Bytes field,
                       const std::vector<uint32_t>* columnPages) {
+    CheckObserver* observer = options_.observer;
     LongValueRef ref = parseLongValueRef(field);
     ++report_.longValues;
     switch (ref.kind) {
@@ -572,6 +578,7 @@ class Checker {
           corrupt("the value of column " + column.name + " holds " + std::to_string(row.size()) + " of its " +
                   std::to_string(ref.length) + " bytes");
         }
+        if (observer != nullptr) observer->longValuePart(columnIndex, row.first(ref.length));
         return;
       }
       case LongValueRef::Kind::Chain: {
@@ -583,6 +590,10 @@ class Checker {
           PageHandle hold;
           Bytes row = longValueRow(name, at, hold, columnPages);
           if (row.size() < 4) corrupt("a row of the value of column " + column.name + " is too short for its link");
+          if (observer != nullptr) {
+            const uint64_t part = std::min<uint64_t>(row.size() - 4, ref.length - std::min<uint64_t>(total, ref.length));
+            observer->longValuePart(columnIndex, row.subspan(4, static_cast<size_t>(part)));
+          }
           total += row.size() - 4;
           at = RowPointer::fromRaw(le32(row.data()));
         }
@@ -638,6 +649,7 @@ class Checker {
     try {
       IndexWalkEntry e;
       while (walker.next(e)) {
+        if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
         pointed.push_back(e.row.raw());
         if (unique && !previousKey.empty() && std::equal(e.key.begin(), e.key.end(), previousKey.begin(),
                                                          previousKey.end())) {
@@ -656,6 +668,7 @@ class Checker {
       return;
     }
     report_.indexEntries += walker.entries();
+    if (options_.observer != nullptr) options_.observer->endIndex(k, walker.distinctKeys());
     if (walker.distinctKeys() != ix.keyCount) {
       add(Severity::Warning, name, def.page, -1,
           label + ": stored key count " + std::to_string(ix.keyCount) + ", found " +
