@@ -113,7 +113,9 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
       }
       resorted.push_back(makeLeafEntry(key, to->to));
     } else {
-      add(makeLeafEntry(e.key, to->to));
+      IndexEntry entry = tree.entryBuffer();
+      makeLeafEntry(e.key, to->to, entry);
+      add(std::move(entry));
     }
   }
   if (overIds) {
