@@ -1,11 +1,11 @@
-// The engine factory of the shipped utility: the project's own Jet engine (jet/compact.h). Names are resolved through
+// The engine factory of the shipped utility: the project's own Jet engine (jet/compact/compact.h). Names are resolved through
 // the utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
 // numbered errors reach the utility with their numbers unchanged.
 
 #include <exception>
 #include <new>
 
-#include "jet/compact.h"
+#include "jet/compact/compact.h"
 #include "platform/database_engine.h"
 #include "platform/error_numbers.h"
 #include "platform/file_system.h"

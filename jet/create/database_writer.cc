@@ -5,7 +5,7 @@
 #include "jet/create/index_keys.h"
 #include "jet/create/system_tables.h"
 #include "jet/errors.h"
-#include "jet/usage_map_builder.h"
+#include "jet/format/usage_map_builder.h"
 
 namespace jet::create {
 namespace {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "jet/compact_sink.h"
+#include "jet/os/page_sink.h"
 
 namespace jet::create {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "jet/put_bytes.h"
-#include "jet/format.h"
-#include "jet/header.h"
+#include "jet/format/put_bytes.h"
+#include "jet/format/format.h"
+#include "jet/pager/header.h"
 
 namespace jet::create {
 

@@ -2,8 +2,8 @@
 //
 // Pages are numbered as they are handed out and may be written in any order; a page handed out but never written
 // reads as zeros. Writes are collected in small batches and written in runs, so memory stays small whatever the size
-// of the database. The file, the numbering and the writing are the compactor's (jet/compact_sink.h,
-// jet/compact_output.h): the file must not exist yet, so nobody's data is overwritten, and a file that was not
+// of the database. The file, the numbering and the writing are the compactor's (jet/os/page_sink.h,
+// jet/pager/page_writer.h): the file must not exist yet, so nobody's data is overwritten, and a file that was not
 // finished is removed again, so that a failure leaves no half-written database behind.
 #pragma once
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/compact_output.h"
-#include "jet/compact_sink.h"
-#include "jet/format.h"
+#include "jet/pager/page_writer.h"
+#include "jet/os/page_sink.h"
+#include "jet/format/format.h"
 
 namespace jet::create {
 

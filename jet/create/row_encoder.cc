@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "jet/put_bytes.h"
+#include "jet/format/put_bytes.h"
 #include "jet/errors.h"
 
 namespace jet::create {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "jet/put_bytes.h"
+#include "jet/format/put_bytes.h"
 #include "jet/errors.h"
 
 namespace jet::create {

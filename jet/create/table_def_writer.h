@@ -24,9 +24,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/bytes.h"
+#include "jet/format/bytes.h"
 #include "jet/create/table_schema.h"
-#include "jet/format.h"
+#include "jet/format/format.h"
 
 namespace jet::create {
 

@@ -1,6 +1,6 @@
 #include "jet/create/table_schema.h"
 
-#include "jet/row_layout.h"
+#include "jet/format/row_layout.h"
 
 namespace jet::create {
 

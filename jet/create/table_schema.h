@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/table_def.h"
+#include "jet/format/table_def.h"
 
 namespace jet::create {
 

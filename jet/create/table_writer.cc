@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "jet/put_bytes.h"
+#include "jet/format/put_bytes.h"
 #include "jet/errors.h"
 
 namespace jet::create {

@@ -13,14 +13,14 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/bytes.h"
+#include "jet/format/bytes.h"
 #include "jet/create/page_file.h"
 #include "jet/create/row_encoder.h"
 #include "jet/create/table_def_writer.h"
 #include "jet/create/table_schema.h"
-#include "jet/data_page_builder.h"
-#include "jet/index_tree_writer.h"
-#include "jet/long_value_builder.h"
+#include "jet/format/data_page_builder.h"
+#include "jet/format/index_tree_writer.h"
+#include "jet/format/long_value_builder.h"
 
 namespace jet::create {
 

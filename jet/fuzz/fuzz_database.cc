@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "jet/csv_export.h"
-#include "jet/database.h"
+#include "tools/jetdb/csv_export.h"
+#include "jet/read/database.h"
 #include "jet/errors.h"
-#include "jet/integrity_check.h"
+#include "jet/check/integrity_check.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <span>
 
-#include "jet/header.h"
+#include "jet/pager/header.h"
 
 namespace jet::fuzzing {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/format.h"
+#include "jet/format/format.h"
 
 namespace jet::fuzzing {
 

@@ -4,7 +4,7 @@
 
 #include "jet/errors.h"
 #include "jet/fuzz/fuzz_file.h"
-#include "jet/index_page.h"
+#include "jet/format/index_page.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const jet::Format& f = jet::fuzzing::formatOf(data, size);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/table_scan.h"
+#include "jet/read/database.h"
+#include "jet/read/table_scan.h"
 
 namespace fs = std::filesystem;
 

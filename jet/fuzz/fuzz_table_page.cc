@@ -2,14 +2,14 @@
 // a data page, page 2 the table's definition and page 3 a long-value or usage-map page, all cut from the input.
 #include <cstdlib>
 
-#include "jet/data_page.h"
+#include "jet/format/data_page.h"
 #include "jet/errors.h"
 #include "jet/fuzz/fuzz_file.h"
-#include "jet/page_reader.h"
-#include "jet/row_layout.h"
-#include "jet/table_def.h"
-#include "jet/usage_map.h"
-#include "jet/value.h"
+#include "jet/pager/page_reader.h"
+#include "jet/format/row_layout.h"
+#include "jet/format/table_def.h"
+#include "jet/format/usage_map.h"
+#include "jet/format/value.h"
 
 namespace {
 

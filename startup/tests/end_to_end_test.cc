@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/read/database.h"
+#include "jet/check/integrity_check.h"
 #include "platform/testing/test_database_engine.h"
 #include "platform/testing/test_files.h"
 

@@ -1,0 +1,153 @@
+// The database check over files made by the generator: large enough for multi-page indexes and usage maps in their
+// reference form, so damage to those can be made and must be found.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "jet/create/generator.h"
+#include "jet/format/data_page.h"
+#include "jet/read/index_walk.h"
+#include "jet/check/integrity_check.h"
+#include "jet/testing/reader_test_support.h"
+
+namespace jet {
+namespace {
+
+using reader_testing::readFile;
+using reader_testing::TempDir;
+using reader_testing::writeFile;
+
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (size_t k = 0; k < 4; ++k) b[at + k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+class GeneratedCheck : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    std::string path = (dir_->path() / "generated.mdb").string();
+    create::GeneratorOptions options;
+    options.articles = 800;
+    options.seed = 3;
+    options.bloatPercent = 30;
+    create::generateDatabase(path, options);
+    original_ = new std::vector<uint8_t>(readFile(path));
+  }
+  static void TearDownTestSuite() {
+    delete original_;
+    delete dir_;
+  }
+
+  CheckReport check(const std::vector<uint8_t>& bytes) {
+    std::string path = (dir_->path() / "damaged.mdb").string();
+    writeFile(path, bytes);
+    auto db = Database::open(path);
+    CheckOptions options;
+    options.maxProblemsPerTable = 100000;
+    return checkDatabase(*db, options);
+  }
+
+  static std::string all(const CheckReport& r) {
+    std::string s;
+    for (const Problem& p : r.problems) s += describeProblem(p) + "\n";
+    return s;
+  }
+
+  static std::vector<Problem> find(const CheckReport& r, const std::string& words) {
+    std::vector<Problem> out;
+    for (const Problem& p : r.problems) {
+      if (p.message.find(words) != std::string::npos) out.push_back(p);
+    }
+    return out;
+  }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::vector<uint8_t>* original_ = nullptr;
+};
+
+TEST_F(GeneratedCheck, GeneratedFilesCheckStrictlyClean) {
+  CheckReport r = check(*original_);
+  EXPECT_TRUE(r.clean(true)) << all(r);
+  EXPECT_GT(r.indexEntries, 5000u);
+}
+
+TEST_F(GeneratedCheck, BitmapPagesListedTwiceOrByTwoMaps) {
+  Database db(std::make_unique<MemorySource>("g", *original_));
+  TableDef t = db.tableDef("Gibanja");
+  UsageMap map = readUsageMap(db.pages(), t.ownedPages.at);
+  ASSERT_EQ(map.kind, UsageMap::Kind::Reference) << "the table should need the reference form";
+  ASSERT_GE(map.bitmapPages.size(), 2u);
+  ASSERT_NE(map.bitmapPages[0], 0u);
+  const uint32_t pageSize = db.format().pageSize;
+  RowSlot slot = dataPageRow(db.format(), Bytes(original_->data() + size_t{t.ownedPages.at.page} * pageSize, pageSize),
+                             t.ownedPages.at.row);
+  size_t listAt = size_t{t.ownedPages.at.page} * pageSize + slot.start + 1;
+
+  std::vector<uint8_t> twice = *original_;
+  put32(twice, listAt + 4, map.bitmapPages[0]);
+  CheckReport r = check(twice);
+  std::vector<Problem> p = find(r, "lists this bitmap page twice");
+  ASSERT_EQ(p.size(), 1u) << all(r);
+  EXPECT_EQ(p[0].page, map.bitmapPages[0]);
+  EXPECT_EQ(p[0].table, "Gibanja");
+
+  // The free-space map of the same table taking over the owned map's bitmap page.
+  UsageMap freeMap = readUsageMap(db.pages(), t.freeSpacePages.at);
+  if (freeMap.kind == UsageMap::Kind::Reference && freeMap.bitmapPages[0] != 0) {
+    RowSlot freeSlot = dataPageRow(
+        db.format(), Bytes(original_->data() + size_t{t.freeSpacePages.at.page} * pageSize, pageSize),
+        t.freeSpacePages.at.row);
+    std::vector<uint8_t> shared = *original_;
+    put32(shared, size_t{t.freeSpacePages.at.page} * pageSize + freeSlot.start + 1, map.bitmapPages[0]);
+    CheckReport s = check(shared);
+    EXPECT_FALSE(find(s, "also for a usage-map bitmap").empty()) << all(s);
+  }
+}
+
+TEST_F(GeneratedCheck, LeavesOfMultiPageIndexes) {
+  Database db(std::make_unique<MemorySource>("g", *original_));
+  TableDef t = db.tableDef("Gibanja");
+  // The first index with more than one leaf.
+  uint32_t k = 0;
+  std::vector<uint32_t> leaves;
+  for (; k < t.realIndexes.size(); ++k) {
+    leaves.clear();
+    IndexWalker w(db.pages(), t.page, t.realIndexes[k].rootPage, {}, [&](uint32_t page, bool leaf) {
+      if (leaf) leaves.push_back(page);
+    });
+    IndexWalkEntry e;
+    while (w.next(e)) {
+    }
+    if (leaves.size() >= 3) break;
+  }
+  ASSERT_LT(k, t.realIndexes.size()) << "no index with three leaves";
+  const uint32_t pageSize = db.format().pageSize;
+
+  // The middle leaf emptied: every row it listed is now missing from the index, and the tree reports the empty page.
+  std::vector<uint8_t> emptied = *original_;
+  IndexPage middle = decodeIndexPage(db.format(), Bytes(original_->data() + size_t{leaves[1]} * pageSize, pageSize),
+                                     leaves[1]);
+  const size_t lost = middle.entries.size();
+  IndexPage empty = middle;
+  empty.entries.clear();
+  empty.prefixLength = 0;
+  std::vector<uint8_t> encoded = encodeIndexPage(db.format(), empty);
+  std::copy(encoded.begin(), encoded.end(), emptied.begin() + static_cast<std::ptrdiff_t>(size_t{leaves[1]} * pageSize));
+  CheckReport r = check(emptied);
+  EXPECT_EQ(find(r, "an empty leaf page").size(), 1u) << all(r);
+  EXPECT_EQ(find(r, "missing from").size(), lost) << all(r);
+  EXPECT_EQ(find(r, "holds no entries").size(), 1u) << all(r);
+  EXPECT_FALSE(r.clean());
+
+  // Two leaves swapped in the leaf chain only: the descent still finds every entry, the links disagree with it.
+  std::vector<uint8_t> relinked = *original_;
+  put32(relinked, size_t{leaves[0]} * pageSize + db.format().indexNextPage, leaves[2]);
+  CheckReport s = check(relinked);
+  std::vector<Problem> p = find(s, "links forward");
+  ASSERT_EQ(p.size(), 1u) << all(s);
+  EXPECT_EQ(p[0].page, leaves[0]);
+  EXPECT_TRUE(find(s, "missing from").empty()) << all(s);
+}
+
+}  // namespace
+}  // namespace jet

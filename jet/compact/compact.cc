@@ -1,0 +1,161 @@
+#include "jet/compact/compact.h"
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "jet/read/catalog.h"
+#include "jet/compact/indexes.h"
+#include "jet/compact/locale.h"
+#include "jet/os/source_lock.h"
+#include "jet/pager/page_writer.h"
+#include "jet/compact/plan.h"
+#include "jet/compact/rows.h"
+#include "jet/compact/table_defs.h"
+#include "jet/compact/verify.h"
+#include "jet/read/database.h"
+#include "jet/check/integrity_check.h"
+#include "jet/pager/page_reader.h"
+#include "jet/os/page_source.h"
+#include "jet/format/usage_map_builder.h"
+
+namespace jet {
+namespace {
+
+// The table's free-space map lists the pages new rows may go to: only the last page of each kind can have room.
+std::vector<uint32_t> lastOf(const std::vector<uint32_t>& pages) {
+  if (pages.empty()) return {};
+  return {pages.back()};
+}
+
+// What the read-back is compared with: the header page as written, and per table what the copy recorded.
+struct Written {
+  std::vector<uint8_t> header;
+  std::vector<TableRecord> tables;
+};
+
+CompactReport writeDestination(PageReader& source, const CompactPlan& plan, PageSink& sink,
+                               const CompactOptions& options, Written& written) {
+  const Format& f = source.format();
+  CompactReport report;
+  PageWriter writer(sink, f, source.header().encodingKey);
+  PageAllocator allocator(plan.firstDataPage);
+  UsageMapStore maps(f, allocator, writer);
+
+  PageHandle header = source.page(0);
+  written.header = *header;
+  writer.write(0, *header);
+
+  for (size_t i = 0; i < plan.tables.size(); ++i) {
+    const TablePlan& t = plan.tables[i];
+    if (options.progress) options.progress(t.name, i, plan.tables.size());
+    CopiedTable copied = copyTableRows(source, plan, t, allocator, writer);
+    TableRecord& record = written.tables.emplace_back();
+    DefinitionPatch patch;
+    patch.rowCount = static_cast<uint32_t>(copied.rows.size());
+    for (size_t k = 0; k < t.def.realIndexes.size(); ++k) {
+      RebuiltIndex ix = rebuildIndex(source, plan, t, copied, k, allocator, writer);
+      report.indexEntries += ix.entries;
+      record.indexes.push_back({ix.entries, ix.distinctKeys, ix.entryDigest});
+      DefinitionPatch::Index p;
+      p.rootPage = ix.rootPage;
+      p.keyCount = static_cast<uint32_t>(ix.distinctKeys);
+      if (!t.def.realIndexes[k].usageMap.at.isNull()) p.map = maps.add(ix.pages);
+      patch.indexes.push_back(p);
+    }
+    if (!t.def.ownedPages.at.isNull()) patch.ownedMap = maps.add(copied.dataPages);
+    if (!t.def.freeSpacePages.at.isNull()) patch.freeMap = maps.add(lastOf(copied.dataPages));
+    for (size_t k = 0; k < t.def.longValueMaps.size(); ++k) {
+      const LongValueMaps& m = t.def.longValueMaps[k];
+      DefinitionPatch::LongValue lv;
+      if (!m.owned.at.isNull()) lv.owned = maps.add(copied.longValuePages[k]);
+      if (!m.free.at.isNull()) lv.free = maps.add(lastOf(copied.longValuePages[k]));
+      patch.longValues.push_back(lv);
+    }
+    writeDefinition(f, t, patchDefinition(f, plan, t, patch), writer);
+    report.rows += copied.rows.size();
+    report.droppedRows += copied.dropped.size();
+    report.longValues += copied.longValues;
+    record.rowDigests = std::move(copied.rowDigests);
+    record.rowsDigest = copied.rowsDigest;
+  }
+  maps.finish();
+  writeFreePageMap(f, allocator, writer);
+  report.destinationPages = allocator.next();
+  report.tables = plan.tables.size();
+  return report;
+}
+
+// Reads the destination back once: the integrity check decodes every page, and the comparison with what the copy
+// recorded sees every row, long value and index entry as the check decodes it. The destination must pass the check
+// without even a warning (its counters are all fresh); the comparison's verdict comes first.
+void verifyWritten(const std::string& destination, const PageReader& source, const CompactPlan& plan,
+                   const Written& written, uint32_t pages, size_t cachePages) {
+  Database db(openFileSource(destination), cachePages);
+  PageReader& back = db.pages();
+  if (back.pageCount() != pages || back.hasPartialPage()) {
+    corrupt("the compacted database does not have the size it was written with");
+  }
+  if (back.format().version != source.format().version) corrupt("the compacted database has another version");
+  PageHandle header = back.page(0);
+  if (*header != written.header) corrupt("the compacted database's header page differs from the source's");
+  CompactionComparison comparison(source.format(), plan, written.tables);
+  CheckOptions options;
+  options.observer = &comparison;
+  CheckReport check = checkDatabase(db, options);
+  comparison.finish();
+  if (check.clean(true)) return;
+  for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
+}
+
+}  // namespace
+
+CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
+                              const CompactOptions& options) {
+  CompactLocale requested = parseCompactLocale(locale);
+  std::unique_ptr<SourceLock> lock = SourceLock::acquire(sourcePath);
+  PageReader source(openFileSource(sourcePath), options.cachePages);
+  if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
+  CompactPlan plan;
+  try {
+    Catalog catalog = readCatalog(source);
+    plan = planCompaction(source, catalog);
+  } catch (const Error& e) {
+    fail(e.code(), sourcePath + ": " + e.what());
+  }
+
+  std::unique_ptr<PageSink> sink = createDestinationFile(destination);
+  if (options.wrapSink) sink = options.wrapSink(std::move(sink));
+  try {
+    Written written;
+    CompactReport report = writeDestination(source, plan, *sink, options, written);
+    sink->finish();
+    if (options.verify) {
+      verifyWritten(destination, source, plan, written, report.destinationPages, options.cachePages);
+    }
+    report.sourcePages = source.pageCount();
+    report.requestedSortOrder = requested.langId.value_or(0);
+    report.sortOrder = source.header().sortOrder;
+    return report;
+  } catch (const Error& e) {
+    sink->discard();
+    // The builders refuse what cannot be laid out (a row or key larger than a page): once the arguments have been
+    // checked, only a damaged source leads there.
+    if (e.code() == ErrorCode::InvalidArgument) fail(ErrorCode::Corrupt, sourcePath + ": " + e.what());
+    if (e.code() == ErrorCode::Corrupt || e.code() == ErrorCode::DiskIoRead) {
+      fail(e.code(), sourcePath + ": " + e.what());
+    }
+    throw;
+  } catch (const std::bad_alloc&) {
+    sink->discard();
+    fail(ErrorCode::OutOfMemory, sourcePath + ": out of memory");
+  } catch (...) {
+    sink->discard();
+    throw;
+  }
+}
+
+}  // namespace jet

@@ -1,0 +1,58 @@
+// Compaction: writes a fresh copy of a database that holds only what is reachable from its catalog, packed.
+//
+// The source is opened read-only and held with a shared lock; it is never written. The destination must not exist.
+// Once the destination has been created, any failure removes it again (only the file this call created), so a
+// failed run leaves no partial file behind. After writing, the destination is read back and compared with the source;
+// any difference is reported as damage (3049) and the destination removed.
+//
+// What the destination keeps from the source: version, page size, header page (password, encoding key, sort order,
+// code page), every table with its rows in the same order, long values, index keys, and all definition bytes whose
+// meaning is unknown. What it changes: page numbers (tables are renumbered densely, table Ids with them), row and key
+// counts (counted afresh), usage maps and the free-page map (rebuilt), and the per-page encryption (each page is
+// encrypted for its new number when the database has an encoding key).
+//
+// Collating order: the requested locale is parsed and checked, but the destination keeps the source's sort order
+// and code page. Text index keys for another order cannot be computed from public knowledge of the format, and keys
+// that Jet would compute differently would make lookups silently wrong.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jet/os/page_sink.h"
+#include "jet/errors.h"
+
+namespace jet {
+
+struct CompactOptions {
+  // Called before each table is copied (name, position from 0, number of tables).
+  std::function<void(const std::string& table, size_t position, size_t count)> progress;
+  // Wraps the destination's sink; tests use it to inject write failures.
+  std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
+  // Read the destination back and compare it with the source (always on outside tests of the comparison itself).
+  bool verify = true;
+  size_t cachePages = 256;
+};
+
+struct CompactReport {
+  uint32_t sourcePages = 0;
+  uint32_t destinationPages = 0;
+  size_t tables = 0;
+  uint64_t rows = 0;
+  uint64_t longValues = 0;
+  uint64_t indexEntries = 0;
+  uint64_t droppedRows = 0;  // rows of permission or navigation tables naming tables that no longer exist
+  uint16_t requestedSortOrder = 0;  // 0 when the locale named none
+  uint16_t sortOrder = 0;           // the one the destination has (the source's)
+};
+
+// Compacts source into destination. Throws jet::Error: 3001 (malformed locale), 3024 (no source), 3051, 3040,
+// 3343 (not a Jet 3/4 database), 3049 (damaged source, or a destination that does not read back the same),
+// 3196 / 3356 (source in use), 3204 (destination exists), 3044 (destination folder missing), 3026 (disk full),
+// 3043 (write error).
+CompactReport compactDatabase(const std::string& source, const std::string& destination, const std::string& locale,
+                              const CompactOptions& options = {});
+
+}  // namespace jet

@@ -1,0 +1,136 @@
+#include "jet/compact/indexes.h"
+
+#include <algorithm>
+
+#include "jet/compact/verify.h"
+#include "jet/compact/digest.h"
+#include "jet/errors.h"
+#include "jet/read/index_walk.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kIgnoreNulls = 0x02;
+constexpr uint8_t kDescending = 0x02;
+
+// Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed.
+size_t fixedKeyLength(ColumnType type) {
+  switch (type) {
+    case ColumnType::Byte: return 1;
+    case ColumnType::Integer: return 2;
+    case ColumnType::Long: return 4;
+    case ColumnType::Single: return 4;
+    case ColumnType::Currency:
+    case ColumnType::Double:
+    case ColumnType::DateTime: return 8;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
+                const std::vector<size_t>& idColumns, const TableIdMap& ids, std::vector<uint8_t>& key) {
+  size_t idLeft = 0;
+  for (const RealIndexDef::KeyColumn& kc : columns) {
+    for (size_t k : idColumns) idLeft += def.columns[k].number == kc.column ? size_t{1} : size_t{0};
+  }
+  size_t pos = 0;
+  for (const RealIndexDef::KeyColumn& kc : columns) {
+    if (idLeft == 0) return true;
+    const ColumnDef* col = nullptr;
+    bool isId = false;
+    for (size_t k = 0; k < def.columns.size(); ++k) {
+      if (def.columns[k].number != kc.column) continue;
+      col = &def.columns[k];
+      isId = std::find(idColumns.begin(), idColumns.end(), k) != idColumns.end();
+    }
+    if (col == nullptr || pos >= key.size()) return false;
+    const bool descending = kc.order == kDescending;
+    const uint8_t nullFlag = descending ? 0xFF : 0x00;
+    if (isId) --idLeft;
+    if (key[pos] == nullFlag) {
+      ++pos;
+      continue;
+    }
+    size_t length = fixedKeyLength(col->type);
+    if (length == 0 || pos + 1 + length > key.size()) return false;
+    if (isId) {
+      uint8_t* p = key.data() + pos + 1;
+      uint32_t be = 0;
+      for (size_t i = 0; i < 4; ++i) be = (be << 8) | static_cast<uint8_t>(descending ? ~p[i] : p[i]);
+      int32_t id = static_cast<int32_t>(be ^ 0x80000000u);
+      if (TableIdMap::looksLikeTableId(id)) {
+        std::optional<uint32_t> to = ids.find(static_cast<uint32_t>(id));
+        if (to) {
+          uint32_t enc = *to ^ 0x80000000u;
+          for (size_t i = 0; i < 4; ++i) {
+            uint8_t b = static_cast<uint8_t>(enc >> (24 - 8 * i));
+            p[i] = descending ? static_cast<uint8_t>(~b) : b;
+          }
+        }
+      }
+    }
+    pos += 1 + length;
+  }
+  return true;
+}
+
+RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const TablePlan& table,
+                          const CopiedTable& copied, size_t indexNumber, PageAllocator& allocator, PageWriter& writer) {
+  const RealIndexDef& ix = table.def.realIndexes[indexNumber];
+  const std::string where = "index " + std::to_string(indexNumber) + " of table " + table.name;
+  bool overIds = false;
+  for (const RealIndexDef::KeyColumn& kc : ix.columns) {
+    for (size_t k : table.idColumns) overIds = overIds || table.def.columns[k].number == kc.column;
+  }
+
+  std::vector<bool> seen(static_cast<size_t>(copied.rows.size()), false);
+  std::vector<IndexEntry> resorted;
+  IndexTreeWriter tree(source.format(), table.newPage, indexPageOutput(allocator, writer));
+  IndexWalker walker(source, table.def.page, ix.rootPage);
+  Digest entries;
+  auto add = [&](IndexEntry entry) {
+    addIndexEntryDigest(entries, entry);
+    tree.add(std::move(entry));
+  };
+  IndexWalkEntry e;
+  while (walker.next(e)) {
+    std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
+    if (!to) {
+      if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e.row.raw())) continue;
+      corrupt(where + " points at row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
+              ", which holds no row of the table");
+    }
+    if (seen[static_cast<size_t>(to->ordinal)]) {
+      corrupt(where + " lists row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) + " twice");
+    }
+    seen[static_cast<size_t>(to->ordinal)] = true;
+    if (overIds) {
+      std::vector<uint8_t> key(e.key.begin(), e.key.end());
+      if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, key)) {
+        corrupt(where + " has a key whose table Id cannot be located");
+      }
+      resorted.push_back(makeLeafEntry(key, to->to));
+    } else {
+      IndexEntry entry = tree.entryBuffer();
+      makeLeafEntry(e.key, to->to, entry);
+      add(std::move(entry));
+    }
+  }
+  if (overIds) {
+    std::sort(resorted.begin(), resorted.end(), indexEntryLess);
+    for (IndexEntry& entry : resorted) add(std::move(entry));
+    resorted.clear();
+  }
+  RebuiltIndex r;
+  static_cast<WrittenIndexTree&>(r) = tree.finish();
+  r.entryDigest = entries.value();
+  if ((ix.flags & kIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
+    corrupt(where + " has " + std::to_string(r.entries) + " entries for " + std::to_string(copied.rows.size()) +
+            " rows");
+  }
+  return r;
+}
+
+}  // namespace jet

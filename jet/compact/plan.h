@@ -1,0 +1,56 @@
+// Planning a compaction: which tables the destination holds, where their definitions go, and how table Ids change.
+//
+// A local table's Id in the catalog is the page number of its definition. The destination packs definitions densely
+// from page 2 in the order of their old pages, so MSysObjects stays at page 2 and the map from old to new Ids keeps
+// its order (which keeps index entries on Id columns in order as well). Every column known to hold table Ids is
+// rewritten through that map.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "jet/read/catalog.h"
+#include "jet/pager/page_reader.h"
+#include "jet/format/table_def.h"
+
+namespace jet {
+
+// Old table Id (definition page) -> new one.
+class TableIdMap {
+ public:
+  void add(uint32_t oldPage, uint32_t newPage) { pairs_.emplace_back(oldPage, newPage); }
+  std::optional<uint32_t> find(uint32_t oldPage) const;
+  // Ids of table objects are page numbers (the top byte clear); other objects have Ids with high bits set.
+  static bool looksLikeTableId(int32_t id) { return id >= 2 && id < 0x01000000; }
+
+ private:
+  std::vector<std::pair<uint32_t, uint32_t>> pairs_;  // ascending in both
+};
+
+struct TablePlan {
+  std::string name;
+  bool system = false;
+  uint32_t newPage = 0;
+  uint32_t definitionPages = 0;     // pages the definition takes in the destination
+  uint32_t definitionLength = 0;    // bytes of the definition, header included
+  TableDef def;                     // as read from the source
+  std::vector<size_t> idColumns;    // indexes into def.columns of columns holding table Ids
+};
+
+struct CompactPlan {
+  std::vector<TablePlan> tables;  // in order of their old definition pages; tables[0] is MSysObjects
+  TableIdMap ids;
+  uint32_t firstDataPage = 0;     // first page after the definitions
+};
+
+// Pages a definition of `length` bytes takes (its first page holds the header, every further page 8 bytes less).
+uint32_t definitionPageCount(const Format& format, uint32_t length);
+
+// Reads every table definition the catalog names. Throws Corrupt (3049) when the catalog names the same definition
+// twice, a definition cannot be read, or a definition claims more bytes than its pages hold.
+CompactPlan planCompaction(PageReader& pages, const Catalog& catalog);
+
+}  // namespace jet

@@ -1,0 +1,167 @@
+#include "jet/compact/rows.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "jet/read/catalog.h"
+#include "jet/compact/digest.h"
+#include "jet/compact/verify.h"
+#include "jet/errors.h"
+#include "jet/format/long_value.h"
+#include "jet/format/long_value_builder.h"
+#include "jet/format/row_layout.h"
+#include "jet/read/table_scan.h"
+
+namespace jet {
+
+void RowPointerMap::add(RowPointer from, RowPointer to) {
+  if (!from_.empty() && from_.back() >= from.raw()) {
+    corrupt("row " + std::to_string(from.row) + " of page " + std::to_string(from.page) +
+            " is met out of order (is a page listed twice?)");
+  }
+  const uint64_t ordinal = from_.size();
+  if (pages_.empty() || pages_.back() != to.page) {
+    if (to.row != 0) fail(ErrorCode::InvalidArgument, "a new page's rows must be added from row 0");
+    pages_.push_back(to.page);
+    pageStarts_.push_back(static_cast<uint32_t>(ordinal));
+  } else if (to.row != ordinal - pageStarts_.back()) {
+    fail(ErrorCode::InvalidArgument, "a page's rows must be added in order");
+  }
+  if (oldPages_.empty()) firstOldPage_ = from.page;
+  // Old pages ascend with the pointers: the pages skipped since the last row added hold none.
+  const auto first = static_cast<uint32_t>(ordinal);
+  const auto newPage = static_cast<uint32_t>(pages_.size() - 1);
+  while (firstOldPage_ + oldPages_.size() <= from.page) oldPages_.push_back({first, newPage});
+  from_.push_back(from.raw());
+}
+
+std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
+  if (from.page < firstOldPage_ || from.page - firstOldPage_ >= oldPages_.size()) return std::nullopt;
+  const size_t k = from.page - firstOldPage_;
+  const auto begin = from_.begin() + oldPages_[k].first;
+  const auto end = k + 1 < oldPages_.size() ? from_.begin() + oldPages_[k + 1].first : from_.end();
+  auto it = std::lower_bound(begin, end, from.raw());
+  if (it == end || *it != from.raw()) return std::nullopt;
+  const auto ordinal = static_cast<uint32_t>(it - from_.begin());
+  // The page's rows start on its first row's new page and may run over the next few.
+  size_t page = oldPages_[k].newPage;
+  while (page + 1 < pageStarts_.size() && pageStarts_[page + 1] <= ordinal) ++page;
+  return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
+}
+
+namespace {
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::string rowName(const TablePlan& t, RowPointer at) {
+  return "table " + t.name + ", row " + std::to_string(at.row) + " of page " + std::to_string(at.page);
+}
+
+}  // namespace
+
+CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table,
+                          PageAllocator& allocator, PageWriter& writer) {
+  const Format& f = source.format();
+  const TableDef& def = table.def;
+  CopiedTable out;
+
+  // One writer per MEMO/OLE column, so that each column's pages can be listed in its own usage map.
+  std::vector<std::unique_ptr<LongValueWriter>> lvWriters(def.columns.size());
+  std::vector<size_t> lvColumns;
+  for (size_t k = 0; k < def.columns.size(); ++k) {
+    if (!isLongValueType(def.columns[k].type)) continue;
+    lvColumns.push_back(k);
+    lvWriters[k] = std::make_unique<LongValueWriter>(f, [&allocator] { return allocator.allocate(); });
+  }
+  auto flushLongValues = [&](bool all) {
+    for (size_t k : lvColumns) {
+      auto pages = all ? lvWriters[k]->takePages() : lvWriters[k]->takeFinishedPages();
+      for (auto& [number, bytes] : pages) writer.write(number, std::move(bytes));
+    }
+  };
+
+  DataPageBuilder builder(f, table.newPage);
+  size_t dataWritten = 0;
+  auto flushData = [&](std::vector<std::vector<uint8_t>> pages) {
+    for (std::vector<uint8_t>& p : pages) writer.write(out.dataPages[dataWritten++], std::move(p));
+  };
+
+  TableScan scan(source, def);
+  // Rows live only on the table's own pages, at most 255 a page: that bounds a stored count a damaged file may inflate.
+  const auto expectedRows = static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255));
+  out.rows.reserve(expectedRows);
+  out.rowDigests.reserve(expectedRows);
+  Digest places;
+  RowRecord rec;
+  RowLayout layout;
+  std::vector<uint8_t> row;
+  std::vector<uint8_t> value;
+  while (scan.next(rec)) {
+    const RowPointer home{rec.home.page, static_cast<uint8_t>(rec.home.row)};
+    row.assign(rec.bytes.begin(), rec.bytes.end());
+    crackRow(f, def, row, layout);
+
+    bool keep = true;
+    for (size_t k : table.idColumns) {
+      const FieldLocation& field = layout.fields[k];
+      if (!field.present || field.length != 4) continue;
+      int32_t id = static_cast<int32_t>(le32(row.data() + field.offset));
+      if (!TableIdMap::looksLikeTableId(id)) continue;
+      std::optional<uint32_t> to = plan.ids.find(static_cast<uint32_t>(id));
+      if (to) {
+        put32(row.data() + field.offset, *to);
+      } else if (def.page == kCatalogPage) {
+        corrupt("the catalog entry in " + rowName(table, home) + " names table Id " + std::to_string(id) +
+                ", which has no definition");
+      } else {
+        keep = false;
+      }
+    }
+    if (!keep) {
+      out.dropped.push_back(home.raw());
+      continue;
+    }
+
+    Digest values;
+    for (size_t k : lvColumns) {
+      const FieldLocation& field = layout.fields[k];
+      if (!field.present || field.length < kLongValueDefinitionSize) continue;
+      LongValueRef ref = parseLongValueRef(Bytes(row).subspan(field.offset, field.length));
+      if (ref.kind == LongValueRef::Kind::Inline) continue;
+      value.clear();
+      readLongValue(source, ref, value);
+      addLongValueDigest(values, k, value);
+      std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
+      std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + field.offset);
+      ++out.longValues;
+    }
+
+    RowPlacement at = builder.add(row);
+    while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
+    const RowPointer to{out.dataPages[at.pageIndex], at.row};
+    out.rows.add(home, to);
+    const uint64_t digest = rowDigest(def, row, layout, values.value());
+    out.rowDigests.push_back(static_cast<uint32_t>(digest));
+    places.addNumber(digest);
+    places.addNumber(to.raw());
+    flushData(builder.takeFinishedPages());
+    flushLongValues(false);
+  }
+  flushData(builder.takePages());
+  flushLongValues(true);
+
+  for (const LongValueMaps& m : def.longValueMaps) {
+    std::vector<uint32_t> pages;
+    for (size_t k : lvColumns) {
+      if (def.columns[k].number == m.column) pages = lvWriters[k]->pageNumbers();
+    }
+    out.longValuePages.push_back(std::move(pages));
+  }
+  std::sort(out.dropped.begin(), out.dropped.end());
+  out.rowsDigest = places.value();
+  return out;
+}
+
+}  // namespace jet

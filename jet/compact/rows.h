@@ -1,0 +1,67 @@
+// Copying a table's rows into the destination: live rows only, packed into full pages in the order they are read,
+// overflow rows brought home, long values rewritten onto fresh long-value pages, table Ids renumbered.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "jet/format/bytes.h"
+#include "jet/pager/page_writer.h"
+#include "jet/compact/plan.h"
+#include "jet/pager/page_reader.h"
+
+namespace jet {
+
+// Where each row of a table went: old home slot -> new slot. Rows are copied in the order of their old slots and
+// fill the new pages in that same order, row 0 upwards, so both sides ascend: the old pointers are kept in a sorted
+// array, and a new pointer follows from a row's position in it and the first position of each new page (about
+// 4 bytes a row, no hash table). Index entries look rows up in key order, that is all over the table, so each old
+// page from the first to the last also notes where its rows start and on which new page (8 bytes an old page): a
+// lookup searches only the rows of one old page.
+class RowPointerMap {
+ public:
+  // Appends a row. Old pointers must ascend (Corrupt otherwise: a table that lists a page twice), and each new row
+  // must be the next row of the current new page or row 0 of a new one (InvalidArgument otherwise).
+  void add(RowPointer from, RowPointer to);
+  // The new pointer and the row's ordinal (0-based position in copy order), or nothing when the row was not copied.
+  struct Found {
+    RowPointer to;
+    uint64_t ordinal = 0;
+  };
+  std::optional<Found> find(RowPointer from) const;
+  uint64_t size() const { return from_.size(); }
+  void reserve(size_t rows) { from_.reserve(rows); }
+
+ private:
+  struct OldPage {
+    uint32_t first;    // ordinal of the page's first row (= the next page's when it has none)
+    uint32_t newPage;  // index in pages_ of the new page that row went to
+  };
+  std::vector<uint32_t> from_;        // raw old pointers, ascending
+  std::vector<uint32_t> pages_;       // new pages in order
+  std::vector<uint32_t> pageStarts_;  // ordinal of each new page's row 0
+  std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
+  uint32_t firstOldPage_ = 0;
+};
+
+struct CopiedTable {
+  RowPointerMap rows;
+  std::vector<uint32_t> dropped;            // raw old pointers of rows left out (sorted)
+  std::vector<uint32_t> dataPages;          // new data pages, in order
+  std::vector<std::vector<uint32_t>> longValuePages;  // per entry of def.longValueMaps: the column's new pages
+  uint64_t longValues = 0;                  // values moved to long-value pages
+  // What the read-back compares with, so that it need not read the source again: each row's digest (low half), and
+  // one digest over every row's full digest and new place, in copy order (see rowDigest in compact_verify.h).
+  std::vector<uint32_t> rowDigests;
+  uint64_t rowsDigest = 0;
+};
+
+
+// Copies the rows of one table. Pages are numbered by `allocator` as they are started and written as they fill.
+// Rows whose Id columns name no live table are left out (their permissions and navigation entries would otherwise
+// attach themselves to whatever table gets that number), except in the catalog itself, where that is damage (3049).
+CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table,
+                          PageAllocator& allocator, PageWriter& writer);
+
+}  // namespace jet

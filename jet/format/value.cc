@@ -1,0 +1,158 @@
+#include "jet/format/value.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "jet/format/long_value.h"
+#include "jet/format/text.h"
+
+namespace jet {
+
+void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLocation& fl, Value& v) {
+  v.type = c.type;
+  v.text.clear();
+  v.bytes.clear();
+  if (c.type == ColumnType::Boolean) {
+    v.null = false;
+    v.boolean = fl.present;
+    return;
+  }
+  v.null = !fl.present;
+  if (v.null) return;
+  Bytes data = slice(row, fl.offset, fl.length, "a column value");
+  const bool jet3 = pages.format().version == Version::Jet3;
+  auto need = [&](size_t n) {
+    if (data.size() < n) corrupt("a value of column " + c.name + " is too short");
+  };
+  switch (c.type) {
+    case ColumnType::Boolean: break;
+    case ColumnType::Byte: need(1); v.integer = data[0]; break;
+    case ColumnType::Integer: need(2); v.integer = static_cast<int16_t>(le16(data.data())); break;
+    case ColumnType::Long: need(4); v.integer = static_cast<int32_t>(le32(data.data())); break;
+    case ColumnType::Currency: need(8); v.integer = static_cast<int64_t>(le64(data.data())); break;
+    case ColumnType::Single: need(4); v.real = f32(data, 0); break;
+    case ColumnType::Double:
+    case ColumnType::DateTime: need(8); v.real = f64(data, 0); break;
+    case ColumnType::Guid: need(16); v.bytes.assign(data.begin(), data.begin() + 16); break;
+    case ColumnType::Numeric:
+      need(17);
+      v.negative = (data[0] & 0x80) != 0;
+      v.scale = c.scale;
+      v.bytes.assign(data.begin() + 1, data.begin() + 17);
+      break;
+    case ColumnType::Binary: v.bytes.assign(data.begin(), data.end()); break;
+    case ColumnType::Text:
+      if (jet3) {
+        v.text = decodeCodePage(data, c.codePage != 0 ? c.codePage : pages.header().codePage);
+      } else {
+        appendJet4Text(v.text, data);
+      }
+      break;
+    case ColumnType::Memo:
+    case ColumnType::Ole: {
+      LongValueRef ref = parseLongValueRef(data);
+      readLongValue(pages, ref, v.bytes);
+      if (c.type == ColumnType::Memo) {
+        v.text = jet3 ? decodeCodePage(v.bytes, c.codePage != 0 ? c.codePage : pages.header().codePage)
+                      : decodeJet4Text(v.bytes);
+        v.bytes.clear();
+      }
+      break;
+    }
+    default:
+      // Types this engine does not know are kept as their bytes.
+      v.bytes.assign(data.begin(), data.end());
+      break;
+  }
+}
+
+std::string formatCurrency(int64_t v) {
+  bool neg = v < 0;
+  uint64_t mag = neg ? (~static_cast<uint64_t>(v) + 1) : static_cast<uint64_t>(v);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "", static_cast<unsigned long long>(mag / 10000),
+                static_cast<unsigned long long>(mag % 10000));
+  return buf;
+}
+
+std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
+  // The magnitude is four little-endian 32-bit words, most significant word first.
+  uint32_t words[4];
+  for (int k = 0; k < 4; ++k) words[k] = le32(m + 4 * k);
+  std::string digits;
+  bool zero = false;
+  while (!zero) {
+    uint64_t rem = 0;
+    zero = true;
+    for (uint32_t& w : words) {
+      uint64_t cur = (rem << 32) | w;
+      w = static_cast<uint32_t>(cur / 10);
+      rem = cur % 10;
+      if (w != 0) zero = false;
+    }
+    digits.push_back(static_cast<char>('0' + rem));
+  }
+  while (digits.size() <= scale) digits.push_back('0');
+  std::string out = negative ? "-" : "";
+  for (size_t k = digits.size(); k > 0; --k) {
+    if (k == scale) out.push_back('.');
+    out.push_back(digits[k - 1]);
+  }
+  return out;
+}
+
+std::string formatGuid(const uint8_t* g) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  return buf;
+}
+
+CivilDateTime toCivil(double days) {
+  CivilDateTime t;
+  if (!std::isfinite(days) || std::fabs(days) > 3e6) return t;
+  double whole = std::trunc(days);
+  double frac = std::fabs(days - whole);
+  auto seconds = static_cast<int64_t>(frac * 86400.0 + 0.5);
+  auto d = static_cast<int64_t>(whole);
+  if (seconds >= 86400) {  // rounding reached midnight of the next day
+    seconds -= 86400;
+    d += days < 0 ? -1 : 1;
+  }
+  t.hour = static_cast<int>(seconds / 3600);
+  t.minute = static_cast<int>(seconds / 60 % 60);
+  t.second = static_cast<int>(seconds % 60);
+  // Day 0 is 1899-12-30; shift to days since 0000-03-01 and split into 400-year eras.
+  int64_t z = d + 693899;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  t.year = yoe + era * 400 + (t.month <= 2 ? 1 : 0);
+  return t;
+}
+
+std::string formatDateTime(double days) {
+  CivilDateTime t = toCivil(days);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d:%02d", t.month, t.day,
+                static_cast<int>(((t.year % 100) + 100) % 100), t.hour, t.minute, t.second);
+  return buf;
+}
+
+std::string formatSingle(float value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.8g", static_cast<double>(value));
+  return buf;
+}
+
+std::string formatDouble(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.16g", value);
+  return buf;
+}
+
+}  // namespace jet

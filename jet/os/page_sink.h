@@ -1,0 +1,38 @@
+// Where a compaction writes: the destination file, created by the compactor itself.
+//
+// The destination must not exist beforehand (a file already there is somebody's data, or the leftover of an earlier
+// run that the caller has to look at), so it is created exclusively. On failure the compactor removes it again, but
+// only if the path still names the file it created: a file that somebody put there meanwhile is left alone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "jet/format/bytes.h"
+#include "jet/errors.h"
+
+namespace jet {
+
+class PageSink {
+ public:
+  virtual ~PageSink() = default;
+  virtual const std::string& name() const = 0;
+  // Writes bytes at offset. Throws DiskFull (3026) when the disk is full, DiskIoWrite (3043) for other failures.
+  // Writes may be collected first: a failure can be reported by a later write or by finish.
+  virtual void write(uint64_t offset, Bytes data) = 0;
+  // Writes what is still collected, flushes the file and its folder entry to the disk and closes the file; same
+  // errors as write.
+  virtual void finish() = 0;
+  // Removes the file this sink created, if it is still the one at the path. Never throws.
+  virtual void discard() noexcept = 0;
+};
+
+// Creates the destination exclusively. Throws DatabaseExists (3204) when something is already at the path,
+// InvalidPath (3044) when its folder does not exist, CannotOpen (3051) when it may not be created there.
+std::unique_ptr<PageSink> createDestinationFile(const std::string& path);
+
+// The error a failed write or flush reports for errno `err`.
+ErrorCode writeErrorFor(int err);
+
+}  // namespace jet

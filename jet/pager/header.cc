@@ -1,0 +1,69 @@
+#include "jet/pager/header.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "jet/format/bytes.h"
+#include "jet/pager/rc4.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr char kEngineName[] = "Standard Jet DB";
+constexpr uint32_t kEngineNameOffset = 4;
+constexpr uint32_t kVersionOffset = 0x14;
+
+[[noreturn]] void unrecognized(const std::string& why) {
+  fail(ErrorCode::UnrecognizedFormat, "unrecognized database format (" + why + ")");
+}
+
+}  // namespace
+
+void unmaskHeader(std::span<uint8_t> page0, const Format& format) {
+  Rc4 rc4(kHeaderMaskKey);
+  rc4.apply(page0.subspan(format.maskedAreaOffset, format.maskedAreaLength));
+}
+
+DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
+  if (page0.size() < kHeaderProbeSize) unrecognized("the file is too short to hold a header page");
+  // A header page starts 00 01 00 00 and names the engine; .accdb files say "Standard ACE DB".
+  if (page0[0] != 0 || page0[1] != 1 || page0[2] != 0 || page0[3] != 0 ||
+      std::memcmp(page0.data() + kEngineNameOffset, kEngineName, sizeof kEngineName - 1) != 0) {
+    unrecognized("no Jet database header");
+  }
+  const Format* format = nullptr;
+  switch (page0[kVersionOffset]) {
+    case 0: format = &kJet3Format; break;
+    case 1: format = &kJet4Format; break;
+    default: unrecognized("version " + std::to_string(page0[kVersionOffset]) + " is neither Jet 3 nor Jet 4");
+  }
+  if (page0.size() < format->pageSize || fileSize < format->pageSize) corrupt("the header page is incomplete");
+  // Pages 0 (header), 1 (global usage map) and 2 (the catalog's definition) always exist.
+  if (fileSize < 3ull * format->pageSize) corrupt("the file is too short to hold the catalog");
+
+  DatabaseHeader h;
+  h.format = format;
+  h.unmasked.assign(page0.begin(), page0.begin() + format->pageSize);
+  unmaskHeader(h.unmasked, *format);
+  Bytes p(h.unmasked);
+  h.codePage = u16(p, format->codePageOffset);
+  h.encodingKey = u32(p, format->encodingKeyOffset);
+  h.sortOrder = u16(p, format->sortOrderOffset);
+  if (format->version == Version::Jet4) {
+    h.sortVersion = u8(p, format->sortVersionOffset);
+    h.creationDate = f64(p, format->creationDateOffset);
+  }
+  // Jet 4 XORs the stored password with the whole days of the creation date; Jet 3 stores it as it is.
+  uint8_t mask[4] = {0, 0, 0, 0};
+  if (format->version == Version::Jet4 && std::isfinite(h.creationDate) && std::fabs(h.creationDate) < 2e9) {
+    auto days = static_cast<uint32_t>(static_cast<int32_t>(std::floor(h.creationDate)));
+    for (int k = 0; k < 4; ++k) mask[k] = static_cast<uint8_t>(days >> (8 * k));
+  }
+  for (uint32_t k = 0; k < format->passwordLength; ++k) {
+    if ((p[format->passwordOffset + k] ^ mask[k % 4]) != 0) h.hasPassword = true;
+  }
+  return h;
+}
+
+}  // namespace jet

@@ -1,0 +1,187 @@
+// Reading pages through the bounded cache (runs read ahead, buffers reused) and writing them through the destination
+// file's batches (pieces collected, written sorted by a second thread): whatever the order, every byte arrives where it
+// belongs, and a failure behind the caller's back still reaches the caller.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <numeric>
+#include <random>
+
+#include "jet/os/page_sink.h"
+#include "jet/errors.h"
+#include "jet/pager/page_reader.h"
+#include "jet/os/page_source.h"
+#include "jet/testing/reader_test_support.h"
+
+namespace jet {
+namespace {
+
+using reader_testing::readFile;
+using reader_testing::samplesDir;
+using reader_testing::TempDir;
+
+// Counts the calls that reach the bytes, and fails every call that touches one page.
+class CountingSource : public PageSource {
+ public:
+  CountingSource(std::vector<uint8_t> bytes, uint32_t pageSize)
+      : inner_("counted.mdb", std::move(bytes)), pageSize_(pageSize) {}
+  const std::string& name() const override { return inner_.name(); }
+  uint64_t size() const override { return inner_.size(); }
+  void read(uint64_t offset, std::span<uint8_t> out) override {
+    if (!scattering_) ++calls;
+    const uint64_t bad = uint64_t{badPage} * pageSize_;
+    if (badPage != 0 && offset <= bad && bad < offset + out.size()) {
+      fail(ErrorCode::DiskIoRead, "counted.mdb: disk I/O error during read");
+    }
+    inner_.read(offset, out);
+  }
+  // One call however many pages it fills, as a file's preadv.
+  void readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts) override {
+    ++calls;
+    scattering_ = true;
+    try {
+      PageSource::readScattered(offset, parts);
+    } catch (...) {
+      scattering_ = false;
+      throw;
+    }
+    scattering_ = false;
+  }
+  uint64_t calls = 0;
+  uint32_t badPage = 0;
+
+ private:
+  MemorySource inner_;
+  uint32_t pageSize_;
+  bool scattering_ = false;
+};
+
+std::vector<uint8_t> sampleBytes(uint32_t& pageSize) {
+  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet4/testV2003.mdb");
+  pageSize = 4096;
+  return bytes;
+}
+
+bool samePage(const PageHandle& page, const std::vector<uint8_t>& file, uint32_t n, uint32_t pageSize) {
+  return page->size() == pageSize && std::equal(page->begin(), page->end(), file.begin() + size_t{n} * pageSize);
+}
+
+TEST(PageReaderCache, EveryAccessOrderReadsTheFilesBytes) {
+  JET_REQUIRE_SAMPLES();
+  uint32_t ps = 0;
+  const std::vector<uint8_t> file = sampleBytes(ps);
+  auto source = std::make_unique<CountingSource>(file, ps);
+  CountingSource* counted = source.get();
+  PageReader reader(std::move(source), 16);
+  const uint32_t pages = reader.pageCount();
+  ASSERT_GT(pages, 200u);
+
+  // A forward scan reads runs: far fewer calls than pages.
+  uint64_t before = counted->calls;
+  for (uint32_t n = 0; n < pages; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  EXPECT_LT(counted->calls - before, pages / 2);
+
+  // Handles held across many evictions keep their bytes; buffers given back are reused for other pages.
+  std::vector<std::pair<uint32_t, PageHandle>> held;
+  for (uint32_t n : {3u, 50u, 51u, 199u}) held.emplace_back(n, reader.page(n));
+  // Two interleaved forward runs, a backward scan and random pages.
+  for (uint32_t n = 0; n < pages / 2; ++n) {
+    ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+    ASSERT_TRUE(samePage(reader.page(pages / 2 + n), file, pages / 2 + n, ps)) << n;
+  }
+  for (uint32_t n = pages; n-- > 0;) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  std::mt19937 random(7);
+  std::uniform_int_distribution<uint32_t> any(0, pages - 1);
+  for (int i = 0; i < 3000; ++i) {
+    uint32_t n = any(random);
+    ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  }
+  for (const auto& [n, page] : held) EXPECT_TRUE(samePage(page, file, n, ps)) << n;
+  EXPECT_THROW(reader.page(pages), Error);
+}
+
+// A bad page further along a run does not fail the pages before it; the bad page itself still fails with 3040.
+TEST(PageReaderCache, AReadErrorAheadOfTheRunConcernsOnlyItsPage) {
+  JET_REQUIRE_SAMPLES();
+  uint32_t ps = 0;
+  const std::vector<uint8_t> file = sampleBytes(ps);
+  auto source = std::make_unique<CountingSource>(file, ps);
+  source->badPage = 100;
+  PageReader reader(std::move(source), 64);
+  for (uint32_t n = 60; n < 100; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      reader.page(100);
+      FAIL() << "page 100 read";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 3040);
+    }
+  }
+  for (uint32_t n = 101; n < 140; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  for (uint32_t n = 60; n < 100; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+}
+
+// The destination collects writes and writes them sorted: pieces out of order, written twice (the last one counts),
+// overlapping and larger than the buffer all end up as written.
+TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
+  TempDir tmp;
+  const std::filesystem::path out = tmp.path() / "out.bin";
+  constexpr size_t kPage = 4096;
+  constexpr uint32_t kPages = 900;  // more than the buffer holds
+  std::vector<uint8_t> expected(kPages * kPage, 0);
+  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  std::mt19937 random(11);
+  auto put = [&](uint64_t offset, size_t length, uint8_t seed) {
+    std::vector<uint8_t> bytes(length);
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31);
+    sink->write(offset, bytes);
+    std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(offset));
+  };
+  std::vector<uint32_t> order(kPages);
+  std::iota(order.begin(), order.end(), 0u);
+  // Mostly ascending with pages held back a little, as the compactor writes them.
+  for (size_t i = 0; i + 3 < order.size(); i += 4) std::swap(order[i], order[i + 3]);
+  std::shuffle(order.begin() + 700, order.end(), random);
+  for (uint32_t n : order) {
+    put(uint64_t{n} * kPage, kPage, static_cast<uint8_t>(n));
+    if (n % 97 == 0) put(uint64_t{n} * kPage, kPage, static_cast<uint8_t>(n + 1));  // rewritten
+  }
+  put(10 * kPage + 100, 50, 0xA5);                  // inside a page written before
+  put(20 * kPage, 3 * kPage + 7, 0x5A);             // across pages, unaligned end
+  put(100 * kPage, 300 * kPage, 0x33);              // larger than the buffer
+  put(150 * kPage, kPage, 0x44);                    // inside the large write, after it
+  sink->finish();
+  EXPECT_EQ(readFile(out), expected);
+}
+
+// A disk that fills up (here: a file-size limit) while batches are written behind the caller's back: the failure
+// keeps its number, whichever call reports it, and discarding removes the file.
+TEST(DestinationFile, AFullDiskIsReportedAndDiscardRemovesTheFile) {
+  TempDir tmp;
+  const std::filesystem::path out = tmp.path() / "full.bin";
+  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 256 * 1024;
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  int number = 0;
+  try {
+    const std::vector<uint8_t> page(4096, 0x5A);
+    for (uint64_t n = 0; n < 2048; ++n) sink->write(n * page.size(), page);
+    sink->finish();
+  } catch (const Error& e) {
+    number = e.number();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(number, 3026);
+  sink->discard();
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace
+}  // namespace jet

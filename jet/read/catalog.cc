@@ -1,0 +1,72 @@
+#include "jet/read/catalog.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "jet/format/row_layout.h"
+#include "jet/format/value.h"
+
+namespace jet {
+
+std::vector<const CatalogEntry*> Catalog::tables(bool includeSystem) const {
+  std::vector<const CatalogEntry*> out;
+  for (const CatalogEntry& e : entries) {
+    if (e.isTable() && (includeSystem || !e.isSystem())) out.push_back(&e);
+  }
+  return out;
+}
+
+const CatalogEntry* Catalog::findTable(const std::string& name) const {
+  for (const CatalogEntry& e : entries) {
+    if (e.isTable() && e.name == name) return &e;
+  }
+  auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+  };
+  std::string wanted = lower(name);
+  for (const CatalogEntry& e : entries) {
+    if (e.isTable() && lower(e.name) == wanted) return &e;
+  }
+  return nullptr;
+}
+
+Catalog readCatalog(PageReader& pages) {
+  Catalog cat;
+  cat.definition = readTableDef(pages, kCatalogPage);
+  const TableDef& t = cat.definition;
+  auto columnIndex = [&](const char* name) -> int {
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+      if (t.columns[k].name == name) return static_cast<int>(k);
+    }
+    corrupt(std::string("the catalog has no column ") + name);
+  };
+  const int idCol = columnIndex("Id");
+  const int parentCol = columnIndex("ParentId");
+  const int nameCol = columnIndex("Name");
+  const int typeCol = columnIndex("Type");
+  const int flagsCol = columnIndex("Flags");
+
+  TableScan scan(pages, t);
+  RowRecord rec;
+  RowLayout layout;
+  Value v;
+  while (scan.next(rec)) {
+    crackRow(pages.format(), t, rec.bytes, layout);
+    CatalogEntry e;
+    e.location = rec.home;
+    auto column = [&](int k) -> Value& {
+      decodeValue(pages, t.columns[static_cast<size_t>(k)], rec.bytes, layout.fields[static_cast<size_t>(k)], v);
+      return v;
+    };
+    e.id = static_cast<int32_t>(column(idCol).integer);
+    e.parentId = static_cast<int32_t>(column(parentCol).null ? 0 : v.integer);
+    e.name = column(nameCol).text;
+    e.type = static_cast<int16_t>(column(typeCol).null ? 0 : v.integer);
+    e.flags = static_cast<uint32_t>(column(flagsCol).null ? 0 : v.integer);
+    cat.entries.push_back(std::move(e));
+  }
+  return cat;
+}
+
+}  // namespace jet

@@ -1,0 +1,46 @@
+// The catalog: the rows of MSysObjects, whose definition is always on page 2.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/pager/page_reader.h"
+#include "jet/format/table_def.h"
+#include "jet/read/table_scan.h"
+
+namespace jet {
+
+inline constexpr uint32_t kCatalogPage = 2;
+inline constexpr int16_t kObjectTypeTable = 1;
+// Flags of system objects (MSys* tables and hidden ones).
+inline constexpr uint32_t kObjectFlagsSystem = 0x80000002u;
+
+struct CatalogEntry {
+  int32_t id = 0;
+  int32_t parentId = 0;
+  std::string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  RowLocation location;  // the entry's row in MSysObjects
+
+  bool isTable() const { return (type & 0x7F) == kObjectTypeTable; }
+  bool isSystem() const { return (flags & kObjectFlagsSystem) != 0; }
+  // For local tables the Id is the page of the table's definition.
+  uint32_t tablePage() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
+};
+
+struct Catalog {
+  TableDef definition;  // of MSysObjects itself
+  std::vector<CatalogEntry> entries;
+
+  // Local tables in catalog order; system tables only when asked for.
+  std::vector<const CatalogEntry*> tables(bool includeSystem) const;
+  // The local table of that name (exact match first, then ignoring ASCII case, as Jet names are case-insensitive).
+  const CatalogEntry* findTable(const std::string& name) const;
+};
+
+// Reads MSysObjects. Throws 3049 when it is missing or damaged.
+Catalog readCatalog(PageReader& pages);
+
+}  // namespace jet

@@ -1,0 +1,158 @@
+#include "jet/read/index_walk.h"
+
+#include <algorithm>
+
+#include "jet/errors.h"
+
+namespace jet {
+
+IndexWalker::IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, IssueHandler onIssue,
+                         PageVisitor onPage)
+    : pages_(pages),
+      owner_(owner),
+      root_(rootPage),
+      onIssue_(std::move(onIssue)),
+      onPage_(std::move(onPage)),
+      visited_(pages.pageCount(), false) {}
+
+void IndexWalker::fatal(uint32_t page, const std::string& message) const {
+  fail(ErrorCode::Corrupt, "index rooted at page " + std::to_string(root_) + ", page " + std::to_string(page) + ": " +
+                               message);
+}
+
+void IndexWalker::issue(uint32_t page, const std::string& message) {
+  if (!onIssue_) fatal(page, message);
+  onIssue_({page, message});
+}
+
+bool IndexWalker::enter(uint32_t page) {
+  if (page == 0 || page >= pages_.pageCount()) fatal(page, "the page lies outside the file");
+  if (visited_[page]) fatal(page, "the tree reaches this page a second time (the index loops)");
+  visited_[page] = true;
+  if (stack_.size() >= kMaxDepth) fatal(page, "the tree is deeper than " + std::to_string(kMaxDepth) + " levels");
+  PageHandle handle = pages_.page(page);
+  // Decoded into the buffers of the leaf walked before this one.
+  decodeIndexPage(pages_.format(), Bytes(*handle), page, spare_);
+  IndexPage& decoded = spare_;
+  if (decoded.owner != owner_) {
+    fatal(page, "the page belongs to table " + std::to_string(decoded.owner) + ", not " + std::to_string(owner_));
+  }
+  maxDepth_ = std::max(maxDepth_, static_cast<uint32_t>(stack_.size() + 1));
+  if (onPage_) onPage_(page, decoded.leaf);
+  if (!decoded.leaf) {
+    ++nodePages_;
+    if (decoded.entries.empty() && decoded.tailPage == 0) issue(page, "a node page with no entries and no tail");
+    Frame frame;
+    frame.page = page;
+    frame.node = std::move(decoded);
+    decoded = IndexPage{};
+    stack_.push_back(std::move(frame));
+    return false;
+  }
+  ++leafPages_;
+  if (decoded.tailPage != 0) issue(page, "a leaf page has a tail pointer (" + std::to_string(decoded.tailPage) + ")");
+  // The leaf chain must list the leaves in the order the descent meets them.
+  if (prevLeaf_ == 0) {
+    if (decoded.prevPage != 0) {
+      issue(page, "the first leaf links back to page " + std::to_string(decoded.prevPage));
+    }
+  } else {
+    if (prevLeafNext_ != page) {
+      issue(prevLeaf_, "the leaf links forward to page " + std::to_string(prevLeafNext_) + " but the next leaf is " +
+                           std::to_string(page));
+    }
+    if (decoded.prevPage != prevLeaf_) {
+      issue(page, "the leaf links back to page " + std::to_string(decoded.prevPage) + " but the leaf before it is " +
+                      std::to_string(prevLeaf_));
+    }
+  }
+  if (decoded.entries.empty() && page != root_) issue(page, "an empty leaf page inside the tree");
+  prevLeaf_ = page;
+  prevLeafNext_ = decoded.nextPage;
+  std::swap(leaf_, decoded);
+  leafNumber_ = page;
+  leafPos_ = 0;
+  leafLoaded_ = true;
+  return true;
+}
+
+void IndexWalker::finishChild(Frame& frame) {
+  // A node entry repeats the last leaf entry below its child; the tail child has no entry of its own.
+  if (frame.nextChild == 0 || frame.nextChild > frame.node.entries.size()) return;
+  const IndexEntry& nodeEntry = frame.node.entries[frame.nextChild - 1];
+  IndexEntryParts parts = splitNodeEntry(nodeEntry);
+  if (emitted_ == frame.emittedAtChild) {
+    issue(frame.page, "the child page " + std::to_string(parts.childPage) + " holds no entries");
+    return;
+  }
+  Bytes expected = Bytes(nodeEntry).first(nodeEntry.size() - 4);
+  if (!std::equal(expected.begin(), expected.end(), last_.begin(), last_.end())) {
+    issue(frame.page, "node entry " + std::to_string(frame.nextChild - 1) + " does not match the last entry of its " +
+                          "child page " + std::to_string(parts.childPage));
+  }
+}
+
+void IndexWalker::finishWalk() {
+  done_ = true;
+  if (prevLeaf_ != 0 && prevLeafNext_ != 0) {
+    issue(prevLeaf_, "the last leaf links forward to page " + std::to_string(prevLeafNext_));
+  }
+}
+
+bool IndexWalker::advanceToNextLeaf() {
+  if (!started_) {
+    started_ = true;
+    if (enter(root_)) return true;
+  }
+  while (!stack_.empty()) {
+    Frame& frame = stack_.back();
+    finishChild(frame);
+    uint32_t child = 0;
+    if (frame.nextChild < frame.node.entries.size()) {
+      child = splitNodeEntry(frame.node.entries[frame.nextChild]).childPage;
+    } else if (frame.nextChild == frame.node.entries.size() && frame.node.tailPage != 0) {
+      child = frame.node.tailPage;
+    } else {
+      stack_.pop_back();
+      continue;
+    }
+    ++frame.nextChild;
+    frame.emittedAtChild = emitted_;
+    // `frame` may move when enter() pushes a node; it is not used after this call.
+    if (enter(child)) return true;
+  }
+  finishWalk();
+  return false;
+}
+
+bool IndexWalker::next(IndexWalkEntry& out) {
+  while (!done_) {
+    if (leafLoaded_ && leafPos_ < leaf_.entries.size()) {
+      const IndexEntry& e = leaf_.entries[leafPos_++];
+      IndexEntryParts parts = splitLeafEntry(e);
+      if (emitted_ > 0) {
+        if (!indexEntryLess(last_, e)) {
+          issue(leafNumber_, std::string("entry ") + std::to_string(leafPos_ - 1) +
+                                 (last_ == e ? " repeats the entry before it" : " sorts before the entry before it"));
+        }
+        Bytes lastKey = splitLeafEntry(last_).key;
+        if (!std::equal(lastKey.begin(), lastKey.end(), parts.key.begin(), parts.key.end())) ++distinct_;
+      } else {
+        ++distinct_;
+      }
+      last_.assign(e.begin(), e.end());
+      ++emitted_;
+      out.entry = Bytes(e);
+      out.key = parts.key;
+      out.row = parts.row;
+      out.leafPage = leafNumber_;
+      return true;
+    }
+    // The leaf's entries stay as buffers for the next page.
+    leafLoaded_ = false;
+    advanceToNextLeaf();
+  }
+  return false;
+}
+
+}  // namespace jet

@@ -1,0 +1,295 @@
+// Decoding of text, numbers and dates; RC4 and databases with an encoding key; what the samples exercise.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+
+#include "tools/jetdb/csv_export.h"
+#include "jet/read/database.h"
+#include "jet/format/long_value.h"
+#include "jet/format/page_info.h"
+#include "jet/pager/rc4.h"
+#include "jet/format/row_layout.h"
+#include "jet/format/row_long_values.h"
+#include "jet/read/table_scan.h"
+#include "jet/testing/reader_test_support.h"
+#include "jet/format/data_page.h"
+#include "jet/format/usage_map.h"
+#include "jet/format/text.h"
+#include "jet/format/value.h"
+
+namespace jet {
+namespace {
+
+using reader_testing::encodeWithKey;
+using reader_testing::exportCsvText;
+using reader_testing::readFile;
+using reader_testing::samplesDir;
+
+std::vector<uint8_t> bytesOf(std::initializer_list<int> v) {
+  std::vector<uint8_t> out;
+  for (int b : v) out.push_back(static_cast<uint8_t>(b));
+  return out;
+}
+
+TEST(ReaderValues, Rc4KnownVector) {
+  std::string key = "Key";
+  std::vector<uint8_t> data{'P', 'l', 'a', 'i', 'n', 't', 'e', 'x', 't'};
+  Rc4 rc4(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(key.data()), key.size()));
+  rc4.apply(data);
+  EXPECT_EQ(data, bytesOf({0xBB, 0xF3, 0x16, 0xE8, 0xD9, 0x40, 0xAF, 0x0A, 0xD3}));
+}
+
+TEST(ReaderValues, Jet4Text) {
+  // Plain UCS-2, with a surrogate pair.
+  EXPECT_EQ(decodeJet4Text(bytesOf({'A', 0, 0x01, 0x04, 0x3D, 0xD8, 0x00, 0xDE})), "A\xD0\x81\xF0\x9F\x98\x80");
+  // Compressed: one byte a character, 0x00 switching to two-byte characters and back.
+  EXPECT_EQ(decodeJet4Text(bytesOf({0xFF, 0xFE, 'a', 'b', 0x00, 0x01, 0x04, 0x00, 'c'})), "ab\xD0\x81" "c");
+  // An odd trailing byte of an uncompressed run is dropped, not read past.
+  EXPECT_EQ(decodeJet4Text(bytesOf({0xFF, 0xFE, 'a', 0x00, 0x01})), "a");
+  EXPECT_EQ(decodeJet4Text(bytesOf({'x', 0, 'y'})), "x");
+  // A lone surrogate becomes U+FFFD.
+  EXPECT_EQ(decodeJet4Text(bytesOf({0x00, 0xD8, 'z', 0})), "\xEF\xBF\xBDz");
+}
+
+TEST(ReaderValues, Jet3CodePages) {
+  std::vector<uint8_t> slovene = bytesOf({0x8A, 0x9A, 0xC8, 0xE8, 0x8E, 0x9E});
+  EXPECT_EQ(decodeCodePage(slovene, 1250), "\xC5\xA0\xC5\xA1\xC4\x8C\xC4\x8D\xC5\xBD\xC5\xBE");  // ŠšČčŽž
+  EXPECT_EQ(decodeCodePage(bytesOf({0x80, 0xE9, 'a'}), 1252), "\xE2\x82\xAC\xC3\xA9" "a");     // €éa
+  EXPECT_EQ(decodeCodePage(bytesOf({0xE8}), 1252), "\xC3\xA8");                                // è
+  EXPECT_EQ(decodeCodePage(bytesOf({0x81}), 1252), "\xC2\x81");  // undefined: passed through as U+0081
+  EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 437), "\xC3\xA9");   // unknown code pages read as 1252
+}
+
+TEST(ReaderValues, NumbersAndDates) {
+  EXPECT_EQ(formatCurrency(35000), "3.5000");
+  EXPECT_EQ(formatCurrency(-1), "-0.0001");
+  EXPECT_EQ(formatCurrency(INT64_MIN), "-922337203685477.5808");
+  std::vector<uint8_t> m(16, 0);
+  m[12] = 0x39;  // 12345 in the least significant word (the last four bytes)
+  m[13] = 0x30;
+  EXPECT_EQ(formatNumeric(false, m.data(), 2), "123.45");
+  EXPECT_EQ(formatNumeric(true, m.data(), 0), "-12345");
+  EXPECT_EQ(formatNumeric(false, m.data(), 7), "0.0012345");
+  std::vector<uint8_t> big(16, 0);
+  big[0] = 0x01;  // 2^96: the lowest byte of the most significant word
+  EXPECT_EQ(formatNumeric(false, big.data(), 0), "79228162514264337593543950336");
+  EXPECT_EQ(formatDouble(444.555), "444.555");
+  EXPECT_EQ(formatSingle(3.5f), "3.5");
+  EXPECT_EQ(formatSingle(0.1f), "0.1");
+  uint8_t g[16] = {0xE6, 0x13, 0x05, 0x5E, 0xE9, 0x96, 0xA9, 0x43, 0xA4, 0x2F, 0x58, 0xB4, 0x95, 0x0C, 0xC0, 0x5C};
+  EXPECT_EQ(formatGuid(g), "{5E0513E6-96E9-43A9-A42F-58B4950CC05C}");
+
+  EXPECT_EQ(formatDateTime(0), "12/30/99 00:00:00");
+  EXPECT_EQ(formatDateTime(36526.5), "01/01/00 12:00:00");
+  EXPECT_EQ(formatDateTime(27293.0), "09/21/74 00:00:00");
+  CivilDateTime before = toCivil(-1.25);  // a day back, then a quarter day forward
+  EXPECT_EQ(before.year, 1899);
+  EXPECT_EQ(before.month, 12);
+  EXPECT_EQ(before.day, 29);
+  EXPECT_EQ(before.hour, 6);
+  CivilDateTime rounded = toCivil(1.0 - 1e-9);  // rounds up to midnight of the next day
+  EXPECT_EQ(rounded.day, 31);
+  EXPECT_EQ(rounded.hour, 0);
+  CivilDateTime leap = toCivil(36585.0);
+  EXPECT_EQ(leap.month, 2);
+  EXPECT_EQ(leap.day, 29);
+  EXPECT_EQ(leap.year, 2000);
+}
+
+// A Jet 3 table of three variable-length text columns.
+TableDef jet3TextTable() {
+  TableDef t;
+  t.varColumnCount = 3;
+  for (uint16_t k = 0; k < 3; ++k) {
+    ColumnDef c;
+    c.name = "c" + std::to_string(k);
+    c.type = ColumnType::Text;
+    c.number = k;
+    c.varIndex = k;
+    c.flags = kColumnNullable;
+    t.columns.push_back(c);
+  }
+  return t;
+}
+
+// Builds a Jet 3 row of three variable columns of the given lengths with the trailing tables laid out by hand:
+// eod, offsets (last column first), jump table (given), column count, null mask.
+std::vector<uint8_t> jet3Row(const std::vector<uint32_t>& lengths, const std::vector<uint8_t>& jumps) {
+  std::vector<uint8_t> row{3};
+  std::vector<uint32_t> offsets;
+  for (size_t k = 0; k < lengths.size(); ++k) {
+    offsets.push_back(static_cast<uint32_t>(row.size()));
+    row.insert(row.end(), lengths[k], static_cast<uint8_t>('a' + k));
+  }
+  uint32_t eod = static_cast<uint32_t>(row.size());
+  row.push_back(static_cast<uint8_t>(eod));
+  for (size_t k = offsets.size(); k > 0; --k) row.push_back(static_cast<uint8_t>(offsets[k - 1]));
+  for (size_t k = jumps.size(); k > 0; --k) row.push_back(jumps[k - 1]);  // first jump nearest the count
+  row.push_back(3);     // variable columns
+  row.push_back(0x07);  // null mask: all three present
+  return row;
+}
+
+// Rows of 256 bytes or more keep one-byte offsets and a jump table saying where each 256-byte segment starts.
+TEST(ReaderValues, Jet3JumpTables) {
+  TableDef t = jet3TextTable();
+  RowLayout layout;
+  // 358 bytes: one jump, at column 2 (offset 301).
+  std::vector<uint8_t> row = jet3Row({200, 100, 50}, {2});
+  ASSERT_EQ(row.size(), 358u);
+  crackRow(kJet3Format, t, row, layout);
+  EXPECT_EQ(layout.fields[0].offset, 1u);
+  EXPECT_EQ(layout.fields[0].length, 200u);
+  EXPECT_EQ(layout.fields[1].offset, 201u);
+  EXPECT_EQ(layout.fields[1].length, 100u);
+  EXPECT_EQ(layout.fields[2].offset, 301u);
+  EXPECT_EQ(layout.fields[2].length, 50u);
+  // 514 bytes: the size asks for two jump entries but the data ends before 512, so the second is an unused 0xFF.
+  row = jet3Row({200, 100, 205}, {2, 0xFF});
+  ASSERT_EQ(row.size(), 514u);
+  crackRow(kJet3Format, t, row, layout);
+  EXPECT_EQ(layout.fields[2].offset, 301u);
+  EXPECT_EQ(layout.fields[2].length, 205u);
+  // A jump table claiming a segment that would put an offset past the data is refused.
+  row = jet3Row({200, 100, 50}, {0});
+  EXPECT_THROW(crackRow(kJet3Format, t, row, layout), Error);
+}
+
+std::string dumpAll(Database& db) {
+  std::string out;
+  for (const CatalogEntry* e : db.catalog().tables(true)) out += exportCsvText(db, db.tableDefAt(e->tablePage()));
+  return out;
+}
+
+// Jet 3 text columns carry their code page: switching the column to 1250 changes how its upper-half bytes read.
+TEST(ReaderValues, Jet3TextFollowsTheColumnCodePage) {
+  JET_REQUIRE_SAMPLES();
+  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet3/testIndexCodesV1997.mdb");
+  auto rowValue = [](Database& db, const std::string& key) {
+    TableDef def = db.tableDef("Table1");
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    RowLayout layout;
+    Value name, data;
+    while (scan.next(rec)) {
+      crackRow(db.format(), def, rec.bytes, layout);
+      decodeValue(db.pages(), def.columns[0], rec.bytes, layout.fields[0], name);
+      decodeValue(db.pages(), def.columns[1], rec.bytes, layout.fields[1], data);
+      if (name.text == key) return data.text;
+    }
+    return std::string("(missing)");
+  };
+  Database western(std::make_unique<MemorySource>("1252", bytes));
+  EXPECT_EQ(rowValue(western, "row232"), "AA\xC3\xA8" "AA");  // 0xE8 in 1252: è
+  TableDef def = western.tableDef("Table1");
+  ASSERT_EQ(def.pages.size(), 1u);
+  const size_t block = size_t{def.page} * kJet3Format.pageSize + def.columns[1].blockOffset + kJet3Format.colCodePage;
+  ASSERT_EQ(bytes[block] | (bytes[block + 1] << 8), 1252);
+  bytes[block] = 1250 & 0xFF;
+  bytes[block + 1] = 1250 >> 8;
+  Database central(std::make_unique<MemorySource>("1250", bytes));
+  EXPECT_EQ(rowValue(central, "row232"), "AA\xC4\x8D" "AA");  // 0xE8 in 1250: č
+}
+
+// A database with an encoding key has every page but the header RC4-encrypted with (key XOR page number).
+TEST(ReaderValues, EncodedDatabasesReadLikePlainOnes) {
+  JET_REQUIRE_SAMPLES();
+  for (const char* name : {"jet3/testV1997.mdb", "jet4/testV2003.mdb"}) {
+    std::vector<uint8_t> plain = readFile(samplesDir() / name);
+    std::vector<uint8_t> coded = plain;
+    const uint32_t key = 0x5A3C9617;
+    encodeWithKey(coded, key);
+    Database plainDb(std::make_unique<MemorySource>(name, plain));
+    Database codedDb(std::make_unique<MemorySource>(name, coded));
+    EXPECT_EQ(codedDb.header().encodingKey, key);
+    EXPECT_EQ(dumpAll(codedDb), dumpAll(plainDb)) << name;
+  }
+}
+
+// A table's owned-pages map rewritten from the inline form to the reference form (a list of usage-map pages) still
+// leads to the same rows; a reference to a page that is not a usage-map page is damage.
+TEST(ReaderValues, ReferenceUsageMaps) {
+  JET_REQUIRE_SAMPLES();
+  const Format& f = kJet4Format;
+  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet4/testV2003.mdb");
+  Database plain(std::make_unique<MemorySource>("plain", bytes));
+  TableDef def = plain.tableDef("Table1");
+  UsageMap inlineMap = readUsageMap(plain.pages(), def.ownedPages.at);
+  ASSERT_EQ(inlineMap.kind, UsageMap::Kind::Inline);
+  std::vector<uint32_t> owned = mappedPages(plain.pages(), inlineMap);
+
+  const uint32_t bitmapPage = static_cast<uint32_t>(bytes.size() / f.pageSize);
+  std::vector<uint8_t> bitmap(f.pageSize, 0);
+  bitmap[0] = static_cast<uint8_t>(PageType::UsageMap);
+  bitmap[1] = 0x01;
+  for (uint32_t p : owned) bitmap[4 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+  bytes.insert(bytes.end(), bitmap.begin(), bitmap.end());
+  const size_t mapPage = size_t{def.ownedPages.at.page} * f.pageSize;
+  RowSlot slot = dataPageRow(f, Bytes(bytes.data() + mapPage, f.pageSize), def.ownedPages.at.row);
+  std::fill(bytes.begin() + static_cast<ptrdiff_t>(mapPage + slot.start),
+            bytes.begin() + static_cast<ptrdiff_t>(mapPage + slot.end), uint8_t{0});
+  bytes[mapPage + slot.start] = 0x01;
+  for (size_t k = 0; k < 4; ++k) {
+    bytes[mapPage + slot.start + 1 + k] = static_cast<uint8_t>(bitmapPage >> (8 * k));
+  }
+
+  Database referenced(std::make_unique<MemorySource>("referenced", bytes));
+  UsageMap map = readUsageMap(referenced.pages(), def.ownedPages.at);
+  EXPECT_EQ(map.kind, UsageMap::Kind::Reference);
+  EXPECT_EQ(mappedPages(referenced.pages(), map), owned);
+  EXPECT_EQ(countRows(referenced.pages(), referenced.tableDef("Table1")), countRows(plain.pages(), def));
+
+  bytes[size_t{bitmapPage} * f.pageSize] = static_cast<uint8_t>(PageType::Data);
+  Database damaged(std::make_unique<MemorySource>("damaged", bytes));
+  EXPECT_THROW(countRows(damaged.pages(), damaged.tableDef("Table1")), Error);
+}
+
+// The samples exercise every way a value can be stored; the comparison with mdb-export then covers them.
+TEST(ReaderValues, SamplesCoverStorageForms) {
+  JET_REQUIRE_SAMPLES();
+  std::map<std::string, int> seen;
+  for (const auto& file : reader_testing::allSamples()) {
+    Database db(std::make_unique<MemorySource>(file.string(), readFile(file)));
+    const bool jet3 = db.format().version == Version::Jet3;
+    for (const CatalogEntry* e : db.catalog().tables(true)) {
+      TableDef def = db.tableDefAt(e->tablePage());
+      TableScan scan(db.pages(), def);
+      RowRecord rec;
+      RowLayout layout;
+      Value v;
+      while (scan.next(rec)) {
+        crackRow(db.format(), def, rec.bytes, layout);
+        if (layout.columnCount < def.columns.size()) ++seen["row older than a column"];
+        for (size_t k = 0; k < def.columns.size(); ++k) {
+          const ColumnDef& c = def.columns[k];
+          decodeValue(db.pages(), c, rec.bytes, layout.fields[k], v);
+          if (!v.null) ++seen[columnTypeName(c.type)];
+          if (c.type == ColumnType::Text && !jet3 && rec.bytes[layout.fields[k].offset] == 0xFF) ++seen["compressed"];
+        }
+        for (const RowLongValue& lv : longValuesOf(def, rec.bytes, layout)) {
+          std::vector<uint8_t> data;
+          std::vector<LongValuePiece> pieces;
+          readLongValue(db.pages(), lv.ref, data, SIZE_MAX, &pieces);
+          EXPECT_EQ(data.size(), lv.ref.length) << file << " " << e->name << " " << def.columns[lv.column].name;
+          for (const LongValuePiece& piece : pieces) {
+            EXPECT_TRUE(describePage(db.pages(), piece.at.page).isLongValuePage());
+          }
+          ++seen[lv.ref.kind == LongValueRef::Kind::Inline      ? "lv inline"
+                 : lv.ref.kind == LongValueRef::Kind::SingleRow ? "lv single row"
+                                                                : "lv chain"];
+        }
+        EXPECT_EQ(describePage(db.pages(), rec.stored.page).owner, def.page);
+      }
+      if (scan.overflowRows() > 0) ++seen["overflow"];
+    }
+  }
+  for (const char* form : {"row older than a column", "compressed", "lv inline", "lv single row",
+                           "lv chain", "overflow", "Boolean", "Byte", "Integer", "Long Integer", "Currency", "Single",
+                           "Double", "DateTime", "Binary", "Text", "OLE", "Memo", "Replication ID", "Numeric"}) {
+    EXPECT_GT(seen[form], 0) << form;
+  }
+}
+
+}  // namespace
+}  // namespace jet
