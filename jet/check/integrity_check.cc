@@ -370,10 +370,12 @@ class Checker {
       }
     }
     std::map<uint16_t, std::vector<uint32_t>> longValuePages;
-    checkLongValueMaps(def, name, longValuePages);
+    std::vector<std::pair<uint32_t, std::string>> listedLongValuePages;
+    checkLongValueMaps(def, name, longValuePages, listedLongValuePages);
 
     LiveRows rows;
     scanRows(def, name, owned, longValuePages, rows);
+    checkListedLongValuePages(name, listedLongValuePages);
     report_.rows += rows.home.size();
     if (ownedRead && ownedComplete && rows.home.size() != def.rowCount) {
       add(Severity::Warning, name, tdef, -1,
@@ -397,23 +399,17 @@ class Checker {
     }
   }
 
+  // The pages are looked at after the table's rows: most of them are read anyway by the values that live there, and a
+  // page read twice at these sizes would no longer be in the cache the second time.
   void checkLongValueMaps(const TableDef& def, const std::string& name,
-                          std::map<uint16_t, std::vector<uint32_t>>& pagesByColumn) {
+                          std::map<uint16_t, std::vector<uint32_t>>& pagesByColumn,
+                          std::vector<std::pair<uint32_t, std::string>>& listed) {
     for (const LongValueMaps& m : def.longValueMaps) {
       std::vector<uint32_t> pages;
       if (m.owned.at.isNull()) continue;
       std::string what = "map of the long-value pages of column " + std::to_string(m.column);
       if (!readMap(m.owned, name, def.page, what, pages)) continue;
-      for (uint32_t p : pages) {
-        PageHandle h = pages_.page(p);
-        Bytes b(*h);
-        if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
-          add(Severity::Error, name, p, -1,
-              "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
-          continue;
-        }
-        claim(p, Use::LongValue, 0, name);
-      }
+      for (uint32_t p : pages) listed.emplace_back(p, what);
       std::vector<uint32_t> withSpace;
       std::string freeWhat = "map of the long-value pages with free space of column " + std::to_string(m.column);
       if (!m.free.at.isNull() && readMap(m.free, name, def.page, freeWhat, withSpace)) {
@@ -424,6 +420,23 @@ class Checker {
         }
       }
       pagesByColumn[m.column] = std::move(pages);
+    }
+  }
+
+  // Each page a long-value map lists must be a long-value page. A value read during the scan has already shown that of
+  // its page (longValueRow); the others are read now.
+  void checkListedLongValuePages(const std::string& name, const std::vector<std::pair<uint32_t, std::string>>& listed) {
+    for (const auto& [p, what] : listed) {
+      if (longValueRowsUsed_.count(p) == 0) {
+        PageHandle h = pages_.page(p);
+        Bytes b(*h);
+        if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
+          add(Severity::Error, name, p, -1,
+              "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
+          continue;
+        }
+      }
+      claim(p, Use::LongValue, 0, name);
     }
   }
 
