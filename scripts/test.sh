@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project with sanitizers and runs every test: all of them under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
-# thread, the check that runs beside the comparison) again under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then those of the engine's threaded part (the destination's writer
+# thread) again under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
