@@ -370,7 +370,7 @@ class Checker {
       }
     }
     std::map<uint16_t, std::vector<uint32_t>> longValuePages;
-    std::vector<std::pair<uint32_t, std::string>> listedLongValuePages;
+    std::vector<std::pair<uint32_t, uint16_t>> listedLongValuePages;  // page, column
     checkLongValueMaps(def, name, longValuePages, listedLongValuePages);
 
     LiveRows rows;
@@ -403,13 +403,13 @@ class Checker {
   // page read twice at these sizes would no longer be in the cache the second time.
   void checkLongValueMaps(const TableDef& def, const std::string& name,
                           std::map<uint16_t, std::vector<uint32_t>>& pagesByColumn,
-                          std::vector<std::pair<uint32_t, std::string>>& listed) {
+                          std::vector<std::pair<uint32_t, uint16_t>>& listed) {
     for (const LongValueMaps& m : def.longValueMaps) {
       std::vector<uint32_t> pages;
       if (m.owned.at.isNull()) continue;
       std::string what = "map of the long-value pages of column " + std::to_string(m.column);
       if (!readMap(m.owned, name, def.page, what, pages)) continue;
-      for (uint32_t p : pages) listed.emplace_back(p, what);
+      for (uint32_t p : pages) listed.emplace_back(p, m.column);
       std::vector<uint32_t> withSpace;
       std::string freeWhat = "map of the long-value pages with free space of column " + std::to_string(m.column);
       if (!m.free.at.isNull() && readMap(m.free, name, def.page, freeWhat, withSpace)) {
@@ -425,14 +425,15 @@ class Checker {
 
   // Each page a long-value map lists must be a long-value page. A value read during the scan has already shown that of
   // its page (longValueRow); the others are read now.
-  void checkListedLongValuePages(const std::string& name, const std::vector<std::pair<uint32_t, std::string>>& listed) {
-    for (const auto& [p, what] : listed) {
+  void checkListedLongValuePages(const std::string& name, const std::vector<std::pair<uint32_t, uint16_t>>& listed) {
+    for (const auto& [p, column] : listed) {
       if (longValueRowsUsed_.count(p) == 0) {
         PageHandle h = pages_.page(p);
         Bytes b(*h);
         if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
           add(Severity::Error, name, p, -1,
-              "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
+              "the map of the long-value pages of column " + std::to_string(column) + " lists " +
+                  pageTypeName(b[0]) + " that holds no long values");
           continue;
         }
       }

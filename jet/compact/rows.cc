@@ -143,7 +143,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
     const RowPointer to{out.dataPages[at.pageIndex], at.row};
     out.rows.add(home, to);
     const uint64_t digest = rowDigest(def, row, layout, values.value());
-    out.rowDigests.push_back(static_cast<uint32_t>(digest));
+    out.rowDigests.push_back(static_cast<uint16_t>(digest));
     places.addNumber(digest);
     places.addNumber(to.raw());
     flushData(builder.takeFinishedPages());

@@ -198,7 +198,7 @@ void CompactionComparison::row(RowPointer home, Bytes bytes, const RowLayout& la
     if (n == s.record->rowDigests.size()) s.differ("the copy has more rows than the source");
     return;
   }
-  if (static_cast<uint32_t>(digest) != s.record->rowDigests[n]) {
+  if (static_cast<uint16_t>(digest) != s.record->rowDigests[n]) {
     s.differ(rowText(n) + " has different bytes or long values");
   }
   s.places.addNumber(digest);
@@ -233,7 +233,7 @@ void CompactionComparison::endTable() {
   const uint64_t want = s.record->rowDigests.size();
   if (s.rows < want) s.differ(rowText(s.rows) + " is missing");
   if (s.rows == want && s.places.value() != s.record->rowsDigest) {
-    s.differ("its rows are not where the copy put them");
+    s.differ("its rows differ from the source's, or are not where the copy put them");
   }
   if (s.storedRows != want) {
     s.differ("its definition counts " + std::to_string(s.storedRows) + " rows, not " + std::to_string(want));

@@ -35,8 +35,10 @@ void addIndexEntryDigest(Digest& entries, Bytes entry);
 
 // What the copy wrote for one table.
 struct TableRecord {
-  std::vector<uint32_t> rowDigests;  // low half of each row's digest, in copy order
-  uint64_t rowsDigest = 0;           // every row's full digest and new place, in copy order
+  // The low 16 bits of each row's digest, in copy order: they name the row that differs (2 bytes a row, so that a
+  // table of millions of rows stays small); the full digests are all in rowsDigest.
+  std::vector<uint16_t> rowDigests;
+  uint64_t rowsDigest = 0;  // every row's full digest and new place, in copy order
   struct Index {
     uint64_t entries = 0;
     uint64_t distinctKeys = 0;
