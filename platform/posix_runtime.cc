@@ -1,14 +1,19 @@
 #include "platform/posix_runtime.h"
 
 #include "platform/console_user_interface.h"
-#include "platform/qt_user_interface.h"
 #include "platform/text.h"
+#if JETCOMPACT_HAVE_QT
+#include "platform/qt_user_interface.h"
+#endif
 
 namespace platform {
 namespace {
 
+// A build without Qt has only the error stream, display or not.
 std::unique_ptr<UserInterface> sessionUserInterface() {
+#if JETCOMPACT_HAVE_QT
   if (displayAvailable()) return std::make_unique<QtUserInterface>();
+#endif
   return std::make_unique<ConsoleUserInterface>();
 }
 

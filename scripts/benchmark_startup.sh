@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/release
 runs=${1:-200}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target jetcompact -j2 >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target jetcompact -j2 >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$build/startup/jetcompact" "$work/"

@@ -16,9 +16,8 @@ targets=("$@")
 samples=${JET_SAMPLES:-$(pwd)/../shared/jet-samples}
 build=build/fuzz
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-  -DJETCOMPACT_FUZZ=ON -DJETCOMPACT_SANITIZE=ON >/dev/null
-cmake --build "$build" -j2 --target jet_fuzz_seeds $(printf 'jet_fuzz_%s ' "${targets[@]}")
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2 --target jet_fuzz_seeds $(printf 'jet_fuzz_%s ' "${targets[@]}")
 
 seeds=$(mktemp -d)
 trap 'rm -rf "$seeds"' EXIT

@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
-# Builds the project with sanitizers and runs every test: all of them under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then those of the engine's threaded part (the destination's writer
+# Installs what is missing, builds the project with sanitizers and runs every test: all of them under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded part (the destination's writer
 # thread) again under ThreadSanitizer.
+#
+#   scripts/test.sh [--ci]
+#
+# --ci (what .ci/run uses): warnings are errors, Qt must be found, and the release configuration is built and tested
+# too, since optimisation brings warnings of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ci=0
+case "${1:-}" in
+  --ci) ci=1 ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--ci]" >&2; exit 2 ;;
+esac
+bash scripts/install-deps.sh test
 
-build=build/test
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJETCOMPACT_SANITIZE=ON
-cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure -j2
+strict=(-DJETCOMPACT_WERROR=OFF -DJETCOMPACT_QT=AUTO)
+[ "$ci" = 1 ] && strict=(-DJETCOMPACT_WERROR=ON -DJETCOMPACT_QT=ON)
 
-threads=build/test-threads
+cmake --preset sanitize "${strict[@]}"
+cmake --build --preset sanitize
+ctest --preset sanitize
+
 threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test)
-cmake -S . -B "$threads" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJETCOMPACT_SANITIZE_THREADS=ON
-cmake --build "$threads" --target "${threaded_tests[@]}"
-ctest --test-dir "$threads" --output-on-failure -j2 \
-  -R '^(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples))\.'
+cmake --preset tsan "${strict[@]}"
+cmake --build --preset tsan --target "${threaded_tests[@]}"
+ctest --preset tsan -R '^(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples))\.'
+
+if [ "$ci" = 1 ]; then
+  cmake --preset release "${strict[@]}"
+  cmake --build --preset release
+  ctest --preset release
+fi

@@ -19,6 +19,7 @@
 
 #include "jet/read/database.h"
 #include "jet/check/integrity_check.h"
+#include "jet/create/generator.h"
 #include "platform/testing/test_database_engine.h"
 #include "platform/testing/test_files.h"
 
@@ -197,19 +198,20 @@ TEST_F(EndToEnd, ADatabaseLockedByAnotherProcessIsReportedInUseAndKept) {
   EXPECT_TRUE(fs::exists(app_ / "DATA.MDN"));  // the compacted file stays under the temporary name
 }
 
-// The shipped executable with the real engine, on a copy of a real database.
-fs::path sampleDatabase(const char* name) {
-  const char* folder = std::getenv("JET_SAMPLES");
-  if (folder == nullptr || !fs::exists(fs::path(folder) / name)) return {};
-  return fs::path(folder) / name;
+// The shipped executable with the real engine, on a real database: a generated one with rows deleted and tables
+// dropped, as applications leave them.
+void generateDatabase(const fs::path& path) {
+  jet::create::GeneratorOptions options;
+  options.articles = 60;
+  options.bloatPercent = 30;
+  jet::create::generateDatabase(path.string(), options);
 }
 
 TEST_F(EndToEnd, TheShippedExecutableCompactsARealDatabaseInPlace) {
-  const fs::path sample = sampleDatabase("jet4/testV2003.mdb");
-  if (sample.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or lacks jet4/testV2003.mdb";
-  const std::string before = readFile(sample);
-  fs::copy_file(sample, app_ / "data.mdb");
-  fs::permissions(app_ / "data.mdb", fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+  const fs::path source = root_ / "source.mdb";
+  generateDatabase(source);
+  const std::string before = readFile(source);
+  fs::copy_file(source, app_ / "data.mdb");
 
   const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
   EXPECT_EQ(result.status, 0);
@@ -219,8 +221,8 @@ TEST_F(EndToEnd, TheShippedExecutableCompactsARealDatabaseInPlace) {
   EXPECT_LT(fs::file_size(app_ / "DATA.MDB"), before.size());
   auto compacted = jet::Database::open((app_ / "DATA.MDB").string());
   EXPECT_TRUE(jet::checkDatabase(*compacted).clean(true));
-  auto source = jet::Database::open(sample.string());
-  EXPECT_EQ(compacted->catalog().tables(false).size(), source->catalog().tables(false).size());
+  auto uncompacted = jet::Database::open(source.string());
+  EXPECT_EQ(compacted->catalog().tables(false).size(), uncompacted->catalog().tables(false).size());
 }
 
 TEST_F(EndToEnd, TheRealEngineReportsInUseAndForeignFilesAndKeepsEverything) {
@@ -232,11 +234,8 @@ TEST_F(EndToEnd, TheRealEngineReportsInUseAndForeignFilesAndKeepsEverything) {
   EXPECT_EQ(readFile(app_ / "DATA.MDB"), original);
   EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
 
-  const fs::path sample = sampleDatabase("jet3/testV1997.mdb");
-  if (sample.empty()) GTEST_SKIP() << "JET_SAMPLES is not set or lacks jet3/testV1997.mdb";
   fs::remove(app_ / "DATA.MDB");
-  fs::copy_file(sample, app_ / "DATA.MDB");
-  fs::permissions(app_ / "DATA.MDB", fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+  generateDatabase(app_ / "DATA.MDB");
   const std::string before = readFile(app_ / "DATA.MDB");
   // Another program has it open (Jet, also under Wine, holds record locks far past the data).
   std::optional<HeldByteLock> holder;

@@ -13,6 +13,7 @@
 #include "jet/os/source_lock.h"
 #include "jet/read/table_scan.h"
 #include "jet/testing/reader_test_support.h"
+#include "jet/testing/generated_database.h"
 
 namespace jet {
 namespace {
@@ -32,26 +33,26 @@ int32_t errorOf(const fs::path& source, const fs::path& destination, const std::
 }
 
 fs::path sample(const char* name) { return samplesDir() / name; }
+// A sound database, where any one will do.
+const fs::path& someDatabase() { return generatedDatabasePath(); }
 
 TEST(CompactFailures, ExistingDestinationIsLeftAsItWas) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "DATA.MDN";
   writeFile(out, {'k', 'e', 'e', 'p'});
-  const std::string before = fileDigest(sample("jet4/testV2003.mdb"));
-  EXPECT_EQ(errorOf(sample("jet4/testV2003.mdb"), out), 3204);
+  const std::string before = fileDigest(someDatabase());
+  EXPECT_EQ(errorOf(someDatabase(), out), 3204);
   EXPECT_EQ(readFile(out), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-  EXPECT_EQ(fileDigest(sample("jet4/testV2003.mdb")), before);
+  EXPECT_EQ(fileDigest(someDatabase()), before);
   // Compacting a file onto itself is the same case.
   const fs::path self = tmp.path() / "self.mdb";
-  writeFile(self, readFile(sample("jet3/testV1997.mdb")));
+  writeFile(self, generatedDatabase());
   const std::string selfBefore = fileDigest(self);
   EXPECT_EQ(errorOf(self, self), 3204);
   EXPECT_EQ(fileDigest(self), selfBefore);
 }
 
 TEST(CompactFailures, UnusableSourcesFailWithTheirNumbersAndLeaveNoDestination) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "out.mdb";
   EXPECT_EQ(errorOf(tmp.path() / "missing.mdb", out), 3024);
@@ -61,34 +62,32 @@ TEST(CompactFailures, UnusableSourcesFailWithTheirNumbersAndLeaveNoDestination) 
   const fs::path empty = tmp.path() / "empty.mdb";
   writeFile(empty, {});
   EXPECT_EQ(errorOf(empty, out), 3343);
-  std::vector<uint8_t> bytes = readFile(sample("jet4/testV2003.mdb"));
+  const std::vector<uint8_t>& bytes = generatedDatabase();
   const fs::path truncated = tmp.path() / "truncated.mdb";
   writeFile(truncated, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10 * 4096));
   EXPECT_EQ(errorOf(truncated, out), 3049);
   writeFile(truncated, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20 * 4096 + 100));
   EXPECT_EQ(errorOf(truncated, out), 3049);
-  EXPECT_EQ(errorOf(sample("jet4/testV2003.mdb"), tmp.path() / "no-such-folder" / "out.mdb"), 3044);
+  EXPECT_EQ(errorOf(someDatabase(), tmp.path() / "no-such-folder" / "out.mdb"), 3044);
   EXPECT_FALSE(fs::exists(out));
 }
 
 TEST(CompactFailures, MalformedLocalesAreRejectedBeforeAnythingIsWritten) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "out.mdb";
   for (const char* bad : {"LANGID=0x0424", ";LANGID=0x0424;;CP=1250", ";LANGID=0xZZ", ";LANGID=0x0424;LANGID=0x0409",
                           ";PWD=secret", ";CP=", ";COUNTRY=70000", ";LANGID"}) {
-    EXPECT_EQ(errorOf(sample("jet3/testV1997.mdb"), out, bad), 3001) << bad;
+    EXPECT_EQ(errorOf(someDatabase(), out, bad), 3001) << bad;
   }
   EXPECT_FALSE(fs::exists(out));
   for (const char* good : {"", ";LANGID=0x0424;CP=1250;COUNTRY=0", ";country=0;cp=1250;langid=1060;"}) {
-    EXPECT_EQ(errorOf(sample("jet3/testV1997.mdb"), out, good), 0) << good;
+    EXPECT_EQ(errorOf(someDatabase(), out, good), 0) << good;
     fs::remove(out);
   }
 }
 
 // Write failures at every stage of writing: the error keeps its number and the partial destination is removed.
 TEST(CompactFailures, WriteFailuresRemoveThePartialDestination) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "out.mdb";
   for (uint64_t after : {0u, 1u, 5u, 20u, 44u}) {
@@ -97,7 +96,7 @@ TEST(CompactFailures, WriteFailuresRemoveThePartialDestination) {
       options.wrapSink = [&](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
         return std::make_unique<FailingSink>(std::move(inner), after, code);
       };
-      EXPECT_EQ(errorOf(sample("jet4/testV2003.mdb"), out, "", options), static_cast<int32_t>(code)) << after;
+      EXPECT_EQ(errorOf(someDatabase(), out, "", options), static_cast<int32_t>(code)) << after;
       EXPECT_FALSE(fs::exists(out)) << after;
     }
   }
@@ -117,20 +116,21 @@ TEST(CompactFailures, DiscardLeavesAFileThatReplacedTheDestination) {
   EXPECT_TRUE(fs::exists(out));
 }
 
-// Damaged sources: random bytes overwritten in a sample. Each run either compacts to a file that passes the self-check
-// or fails with a numbered error and leaves nothing behind; nothing crashes (the tests run under the sanitizers).
+// Damaged sources: random bytes overwritten in a generated database and, where the samples are, in a Jet 3 one. Each
+// run either compacts to a file that passes the self-check or fails with a numbered error and leaves nothing behind;
+// nothing crashes (the tests run under the sanitizers).
 TEST(CompactFailures, RandomDamageFailsCleanly) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path in = tmp.path() / "damaged.mdb";
   const fs::path out = tmp.path() / "out.mdb";
   std::mt19937 random(20261208);
   int failures = 0;
-  for (const char* name : {"jet3/testV1997.mdb", "jet4/queryTestV2003.mdb"}) {
-    const std::vector<uint8_t> original = readFile(sample(name));
+  std::vector<std::vector<uint8_t>> originals{generatedDatabase()};
+  if (!samplesDir().empty()) originals.push_back(readFile(sample("jet3/testV1997.mdb")));
+  for (const std::vector<uint8_t>& original : originals) {
     for (int round = 0; round < 60; ++round) {
       std::vector<uint8_t> bytes = original;
-      const size_t pageSize = name[3] == '3' ? 2048 : 4096;
+      const size_t pageSize = original[0x14] == 0 ? 2048 : 4096;
       // Hit the pages that matter (definitions, maps, indexes, rows of the first tables) more often than the rest.
       std::uniform_int_distribution<size_t> page(1, std::min<size_t>(bytes.size() / pageSize - 1, 40));
       std::uniform_int_distribution<size_t> at(0, pageSize - 1);
@@ -154,13 +154,12 @@ TEST(CompactFailures, RandomDamageFailsCleanly) {
 // A row deleted behind its indexes' back: the indexes still point at it. Copying such an index would carry the damage
 // over (or, repaired by guessing, lose the entry), so the compaction refuses with 3049 naming the table.
 TEST(CompactFailures, IndexesThatDisagreeWithTheRowsAreDamage) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
-  std::vector<uint8_t> bytes = readFile(sample("jet4/testV2003.mdb"));
+  std::vector<uint8_t> bytes = generatedDatabase();
   RowLocation home;
   {
     Database db(std::make_unique<MemorySource>("copy", bytes));
-    TableDef def = db.tableDef("Table1");
+    TableDef def = db.tableDef("Artikli");
     TableScan scan(db.pages(), def);
     RowRecord rec;
     ASSERT_TRUE(scan.next(rec));
@@ -176,7 +175,7 @@ TEST(CompactFailures, IndexesThatDisagreeWithTheRowsAreDamage) {
     ADD_FAILURE() << "compacted a database whose index points at a deleted row";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3049);
-    EXPECT_NE(std::string(e.what()).find("Table1"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("Artikli"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(fs::exists(out));
 }
@@ -228,11 +227,10 @@ class LockHolder {
 };
 
 TEST(CompactFailures, DatabasesInUseAreRefusedBeforeAnythingIsWritten) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path db = tmp.path() / "DATA.MDB";
   const fs::path out = tmp.path() / "DATA.MDN";
-  writeFile(db, readFile(sample("jet4/testV2003.mdb")));
+  writeFile(db, generatedDatabase());
   EXPECT_EQ(lockFileName(db, false), (tmp.path() / "DATA.ldb").string());
   {
     // An exclusive session: Jet's locks on the database itself, at the high offsets it uses, and no lock file.

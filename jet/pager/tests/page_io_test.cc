@@ -10,6 +10,7 @@
 #include <random>
 
 #include "jet/os/page_sink.h"
+#include "jet/create/generator.h"
 #include "jet/errors.h"
 #include "jet/pager/page_reader.h"
 #include "jet/os/page_source.h"
@@ -19,7 +20,6 @@ namespace jet {
 namespace {
 
 using reader_testing::readFile;
-using reader_testing::samplesDir;
 using reader_testing::TempDir;
 
 // Counts the calls that reach the bytes, and fails every call that touches one page.
@@ -58,10 +58,15 @@ class CountingSource : public PageSource {
   bool scattering_ = false;
 };
 
-std::vector<uint8_t> sampleBytes(uint32_t& pageSize) {
-  std::vector<uint8_t> bytes = readFile(samplesDir() / "jet4/testV2003.mdb");
+// A generated database of a few hundred pages, enough for many evictions from the cache.
+std::vector<uint8_t> databaseBytes(uint32_t& pageSize) {
+  TempDir dir;
+  const std::string path = (dir.path() / "pages.mdb").string();
+  create::GeneratorOptions options;
+  options.articles = 200;
+  create::generateDatabase(path, options);
   pageSize = 4096;
-  return bytes;
+  return readFile(path);
 }
 
 bool samePage(const PageHandle& page, const std::vector<uint8_t>& file, uint32_t n, uint32_t pageSize) {
@@ -69,9 +74,8 @@ bool samePage(const PageHandle& page, const std::vector<uint8_t>& file, uint32_t
 }
 
 TEST(PageReaderCache, EveryAccessOrderReadsTheFilesBytes) {
-  JET_REQUIRE_SAMPLES();
   uint32_t ps = 0;
-  const std::vector<uint8_t> file = sampleBytes(ps);
+  const std::vector<uint8_t> file = databaseBytes(ps);
   auto source = std::make_unique<CountingSource>(file, ps);
   CountingSource* counted = source.get();
   PageReader reader(std::move(source), 16);
@@ -104,9 +108,8 @@ TEST(PageReaderCache, EveryAccessOrderReadsTheFilesBytes) {
 
 // A bad page further along a run does not fail the pages before it; the bad page itself still fails with 3040.
 TEST(PageReaderCache, AReadErrorAheadOfTheRunConcernsOnlyItsPage) {
-  JET_REQUIRE_SAMPLES();
   uint32_t ps = 0;
-  const std::vector<uint8_t> file = sampleBytes(ps);
+  const std::vector<uint8_t> file = databaseBytes(ps);
   auto source = std::make_unique<CountingSource>(file, ps);
   source->badPage = 100;
   PageReader reader(std::move(source), 64);
