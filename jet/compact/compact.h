@@ -2,8 +2,9 @@
 //
 // The source is opened read-only and held with a shared lock; it is never written. The destination must not exist.
 // Once the destination has been created, any failure removes it again (only the file this call created), so a
-// failed run leaves no partial file behind. After writing, the destination is read back and compared with the source;
-// any difference is reported as damage (3049) and the destination removed.
+// failed run leaves no partial file behind. The source is read once; after writing, the destination is read back once,
+// checked and compared with what the copy recorded of the source (see jet/compact/verify.h); any difference is
+// reported as damage (3049) and the destination removed.
 //
 // What the destination keeps from the source: version, page size, header page (password, encoding key, sort order,
 // code page), every table with its rows in the same order, long values, index keys, and all definition bytes whose
@@ -29,7 +30,7 @@ namespace jet {
 struct CompactOptions {
   // Called before each table is copied (name, position from 0, number of tables).
   std::function<void(const std::string& table, size_t position, size_t count)> progress;
-  // Wraps the destination's sink; tests use it to inject write failures.
+  // Wraps the destination's sink; tests use it to inject write failures, or to change the file once it is written.
   std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
   // Read the destination back and compare it with the source (always on outside tests of the comparison itself).
   bool verify = true;
