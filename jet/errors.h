@@ -30,12 +30,17 @@ enum class ErrorCode : int32_t {
 // Thrown by every engine operation that fails. what() names the file and what was wrong.
 class Error : public std::runtime_error {
  public:
-  Error(ErrorCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  Error(ErrorCode code, const std::string& message, int systemError = 0)
+      : std::runtime_error(message), code_(code), systemError_(systemError) {}
   ErrorCode code() const { return code_; }
   int32_t number() const { return static_cast<int32_t>(code_); }
+  // The operating system's own number for the failure behind the error (errno on POSIX systems), 0 when there is
+  // none: for callers outside the engine that report system failures in their own terms.
+  int systemError() const { return systemError_; }
 
  private:
   ErrorCode code_;
+  int systemError_;
 };
 
 [[noreturn]] inline void fail(ErrorCode code, const std::string& message) { throw Error(code, message); }

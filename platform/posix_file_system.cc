@@ -1,6 +1,5 @@
 #include "platform/posix_file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "jet/errors.h"
+#include "jet/os/env.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -46,17 +47,9 @@ std::string join(const std::string& folder, const std::string& leaf) {
 // The entry of `folder` whose name equals `wanted` apart from case; the first in byte order
 // when several do, so that the choice does not depend on the order of the directory.
 std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& wanted) {
-  DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (directory == nullptr) return std::nullopt;
-  const std::u16string wantedUpper = upperCase(fromUtf8(wanted));
-  std::optional<std::string> found;
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (upperCase(fromUtf8(name)) == wantedUpper && (!found || name < *found)) found = name;
-  }
-  ::closedir(directory);
-  return found;
+  std::vector<std::string> found = jet::Env::system().findIgnoringCase(folder, wanted);
+  if (found.empty()) return std::nullopt;
+  return found.front();
 }
 
 ResolvedName resolve(const std::u16string& name) {
@@ -151,10 +144,11 @@ class Descriptor {
 };
 
 void flushFolder(const ResolvedName& name) {
-  Descriptor folder(::open(name.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0) fail(errno, name);
-  // Some file systems cannot flush a folder; their entries are then as safe as they get.
-  if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, name);
+  try {
+    jet::Env::system().flushFolder(name.folder);
+  } catch (const jet::Error& e) {
+    fail(e.systemError(), name);
+  }
 }
 
 void flushFile(const ResolvedName& name) {
@@ -191,20 +185,7 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 }  // namespace
 
 bool fileIsLockedByOthers(const std::filesystem::path& file) {
-  Descriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (descriptor.get() < 0) return false;
-  struct flock probe {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;  // to the end of every possible offset: engines lock far past the data
-  if (::fcntl(descriptor.get(), F_OFD_GETLK, &probe) != 0) {
-    probe = {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(descriptor.get(), F_GETLK, &probe) != 0) return false;
-  }
-  return probe.l_type != F_UNLCK;
+  return jet::Env::system().lockedByOthers(file.string(), jet::LockProbe::any);
 }
 
 std::u16string PosixFileSystem::executableFolder() {

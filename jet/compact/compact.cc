@@ -1,16 +1,11 @@
 #include "jet/compact/compact.h"
 
 #include <algorithm>
-#include <exception>
-#include <functional>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
 #include "jet/compact/locale.h"
-#include "jet/os/source_lock.h"
 #include "jet/pager/page_writer.h"
 #include "jet/compact/plan.h"
 #include "jet/compact/rows.h"
@@ -92,9 +87,9 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
 // Reads the destination back once: the integrity check decodes every page, and the comparison with what the copy
 // recorded sees every row, long value and index entry as the check decodes it. The destination must pass the check
 // without even a warning (its counters are all fresh); the comparison's verdict comes first.
-void verifyWritten(const std::string& destination, const PageReader& source, const CompactPlan& plan,
+void verifyWritten(Env& env, const std::string& destination, const PageReader& source, const CompactPlan& plan,
                    const Written& written, uint32_t pages, size_t cachePages) {
-  Database db(openFileSource(destination), cachePages);
+  Database db(env.openSource(destination), cachePages);
   PageReader& back = db.pages();
   if (back.pageCount() != pages || back.hasPartialPage()) {
     corrupt("the compacted database does not have the size it was written with");
@@ -116,8 +111,9 @@ void verifyWritten(const std::string& destination, const PageReader& source, con
 CompactReport compactDatabase(const std::string& sourcePath, const std::string& destination, const std::string& locale,
                               const CompactOptions& options) {
   CompactLocale requested = parseCompactLocale(locale);
-  std::unique_ptr<SourceLock> lock = SourceLock::acquire(sourcePath);
-  PageReader source(openFileSource(sourcePath), options.cachePages);
+  Env& env = options.env != nullptr ? *options.env : Env::system();
+  std::unique_ptr<FileLock> lock = env.lockSource(sourcePath);
+  PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
   CompactPlan plan;
   try {
@@ -127,14 +123,13 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     fail(e.code(), sourcePath + ": " + e.what());
   }
 
-  std::unique_ptr<PageSink> sink = createDestinationFile(destination);
-  if (options.wrapSink) sink = options.wrapSink(std::move(sink));
+  std::unique_ptr<PageSink> sink = env.createDestination(destination);
   try {
     Written written;
     CompactReport report = writeDestination(source, plan, *sink, options, written);
     sink->finish();
     if (options.verify) {
-      verifyWritten(destination, source, plan, written, report.destinationPages, options.cachePages);
+      verifyWritten(env, destination, source, plan, written, report.destinationPages, options.cachePages);
     }
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);

@@ -22,16 +22,17 @@
 #include <memory>
 #include <string>
 
-#include "jet/os/page_sink.h"
 #include "jet/errors.h"
+#include "jet/os/env.h"
 
 namespace jet {
 
 struct CompactOptions {
   // Called before each table is copied (name, position from 0, number of tables).
   std::function<void(const std::string& table, size_t position, size_t count)> progress;
-  // Wraps the destination's sink; tests use it to inject write failures, or to change the file once it is written.
-  std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
+  // The door to the operating system: reads, locks and writes go through it (tests hand in one that fails on
+  // demand). Env::system() when null.
+  Env* env = nullptr;
   // Read the destination back and compare it with the source (always on outside tests of the comparison itself).
   bool verify = true;
   size_t cachePages = 256;

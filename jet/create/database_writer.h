@@ -19,7 +19,7 @@ namespace jet::create {
 
 class DatabaseWriter {
  public:
-  // Writes into the destination file `sink` (see createDestinationFile), which is removed again unless finish()
+  // Writes into the destination file `sink` (see Env::createDestination), which is removed again unless finish()
   // completes.
   DatabaseWriter(std::unique_ptr<PageSink> sink, const HeaderSettings& header);
 

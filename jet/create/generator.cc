@@ -280,8 +280,8 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   // Created on a day between 2018 and 2022, at a whole second (Jet dates count days since 1899-12-30).
   HeaderSettings header;
   header.creationDate = 43101.0 + static_cast<double>(r.below(5 * 365)) + static_cast<double>(r.below(86400)) / 86400.0;
-  std::unique_ptr<PageSink> sink = createDestinationFile(path);
-  if (o.wrapSink) sink = o.wrapSink(std::move(sink));
+  Env& env = o.env != nullptr ? *o.env : Env::system();
+  std::unique_ptr<PageSink> sink = env.createDestination(path);
   DatabaseWriter db(std::move(sink), header);
 
   // Articles. Deleted rows are decided as they are written; the indexes take the live ones.

@@ -10,11 +10,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "jet/os/page_sink.h"
+#include "jet/os/env.h"
 
 namespace jet::create {
 
@@ -22,8 +21,9 @@ struct GeneratorOptions {
   uint64_t articles = 1000;  // rows of Artikli; Gibanja gets three times as many
   uint64_t seed = 1;
   uint32_t bloatPercent = 0;  // 0-90
-  // Wraps the destination file before anything is written (tests use it to make writes fail).
-  std::function<std::unique_ptr<PageSink>(std::unique_ptr<PageSink>)> wrapSink;
+  // The door to the operating system the file is written through (tests hand in one that fails on demand);
+  // Env::system() when null.
+  Env* env = nullptr;
 };
 
 struct GeneratorSummary {

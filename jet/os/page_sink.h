@@ -1,4 +1,4 @@
-// Where a compaction writes: the destination file, created by the compactor itself.
+// Where a compaction or the generator writes: the destination file, created by Env::createDestination.
 //
 // The destination must not exist beforehand (a file already there is somebody's data, or the leftover of an earlier
 // run that the caller has to look at), so it is created exclusively. On failure the compactor removes it again, but
@@ -27,12 +27,5 @@ class PageSink {
   // Removes the file this sink created, if it is still the one at the path. Never throws.
   virtual void discard() noexcept = 0;
 };
-
-// Creates the destination exclusively. Throws DatabaseExists (3204) when something is already at the path,
-// InvalidPath (3044) when its folder does not exist, CannotOpen (3051) when it may not be created there.
-std::unique_ptr<PageSink> createDestinationFile(const std::string& path);
-
-// The error a failed write or flush reports for errno `err`.
-ErrorCode writeErrorFor(int err);
 
 }  // namespace jet

@@ -1,7 +1,7 @@
 // Where the bytes of a database come from.
 //
-// The engine reads through this small interface so that tests can inject I/O failures and so that a platform
-// backend (POSIX here, Windows elsewhere) can slot in. Sources are opened read-only: reading never changes the file.
+// The engine reads through this small interface so that tests can inject I/O failures and so that each system's Env
+// (jet/os/env.h), which opens files, can slot in. Sources are opened read-only: reading never changes the file.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +24,6 @@ class PageSource {
   // several buffers with one call (a file) do so: scans read runs of pages this way.
   virtual void readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts);
 };
-
-// Opens a file read-only. Throws 3024 when it does not exist, 3051 when it cannot be opened (permissions, a folder).
-std::unique_ptr<PageSource> openFileSource(const std::string& path);
 
 // A source over bytes in memory, for tests and for building databases in memory.
 class MemorySource : public PageSource {

@@ -8,13 +8,6 @@
 
 namespace jet {
 
-void PageSource::readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts) {
-  for (std::span<uint8_t> part : parts) {
-    read(offset, part);
-    offset += part.size();
-  }
-}
-
 namespace {
 uint32_t hashSlot(uint32_t page, uint32_t mask) { return (page * 2654435761u >> 7) & mask; }
 }  // namespace

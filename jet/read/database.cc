@@ -1,9 +1,11 @@
 #include "jet/read/database.h"
 
+#include "jet/os/env.h"
+
 namespace jet {
 
 std::unique_ptr<Database> Database::open(const std::string& path, size_t cachePages) {
-  return std::make_unique<Database>(openFileSource(path), cachePages);
+  return std::make_unique<Database>(Env::system().openSource(path), cachePages);
 }
 
 Database::Database(std::unique_ptr<PageSource> source, size_t cachePages) {

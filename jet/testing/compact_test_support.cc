@@ -46,10 +46,4 @@ std::string runCommand(const std::string& command) {
   return readAll(p.get());
 }
 
-void FailingSink::write(uint64_t offset, Bytes data) {
-  if (left_ == 0) fail(code_, name() + ": injected write failure");
-  --left_;
-  inner_->write(offset, data);
-}
-
 }  // namespace jet::compact_testing

@@ -1,4 +1,4 @@
-// Helpers of the compaction tests: table dumps, file hashes, and a destination that fails on demand.
+// Helpers of the compaction tests: table dumps, file hashes and the output of commands.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "jet/os/page_sink.h"
 #include "tools/jetdb/csv_export.h"
 #include "jet/read/database.h"
 
@@ -19,20 +18,5 @@ std::string dumpTable(Database& db, const std::string& table, const CsvStyle& st
 std::string fileDigest(const std::filesystem::path& path);
 std::string runCommand(const std::string& command);  // its standard output
 
-// Passes writes through until `failAfter` writes have been made, then fails every write with `code`.
-class FailingSink : public PageSink {
- public:
-  FailingSink(std::unique_ptr<PageSink> inner, uint64_t failAfter, ErrorCode code)
-      : inner_(std::move(inner)), left_(failAfter), code_(code) {}
-  const std::string& name() const override { return inner_->name(); }
-  void write(uint64_t offset, Bytes data) override;
-  void finish() override { inner_->finish(); }
-  void discard() noexcept override { inner_->discard(); }
-
- private:
-  std::unique_ptr<PageSink> inner_;
-  uint64_t left_;
-  ErrorCode code_;
-};
 
 }  // namespace jet::compact_testing

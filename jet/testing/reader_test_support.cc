@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -99,17 +98,6 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-TempDir::TempDir() {
-  std::random_device rd;
-  path_ = fs::temp_directory_path() / ("jet-reader-test-" + std::to_string(rd()) + std::to_string(rd()));
-  fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
 }
 
 }  // namespace jet::reader_testing

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/testing/temp_folder.h"
 #include "tools/jetdb/csv_export.h"
 #include "jet/read/database.h"
 #include "jet/format/long_value.h"
@@ -34,16 +35,9 @@ bool findChainedLongValue(const std::vector<uint8_t>& bytes, std::vector<LongVal
                           std::string* table = nullptr, RowLocation* home = nullptr);
 
 // A fresh temporary folder, removed when the object goes away.
-class TempDir {
+class TempDir : public test_support::TempFolder {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  TempDir() : TempFolder("jet-test") {}
 };
 
 }  // namespace jet::reader_testing

@@ -16,19 +16,6 @@ namespace platform::testing {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot make a temporary folder " + pattern + ": " + std::strerror(errno));
-  }
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 std::string readFile(const fs::path& file) {
   std::ifstream input(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};

@@ -6,22 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "jet/testing/temp_folder.h"
+
 namespace platform::testing {
 
-// A fresh folder under the system's temporary folder, named `prefix` plus a unique suffix, removed with everything
-// in it when the object goes. Throws std::runtime_error when it cannot be made.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& prefix);
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// A fresh folder under the system's temporary folder, removed with everything in it when the object goes.
+using TempFolder = jet::test_support::TempFolder;
 
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::string& contents);

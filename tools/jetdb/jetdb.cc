@@ -30,8 +30,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "jet/compact/compact.h"
 #include "tools/jetdb/gen_command.h"
 #include "tools/jetdb/csv_export.h"

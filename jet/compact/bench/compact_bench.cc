@@ -19,7 +19,7 @@
 #include "jet/compact/digest.h"
 #include "jet/format/index_page.h"
 #include "jet/pager/page_reader.h"
-#include "jet/os/page_source.h"
+#include "jet/os/env.h"
 #include "jet/format/row_layout.h"
 #include "jet/read/table_scan.h"
 
@@ -75,7 +75,7 @@ struct Opened {
   jet::CompactPlan plan;
   const jet::TablePlan* table = nullptr;
 
-  Opened() : pages(jet::openFileSource(Sample::get().path())) {
+  Opened() : pages(jet::Env::system().openSource(Sample::get().path())) {
     plan = jet::planCompaction(pages, jet::readCatalog(pages));
     for (const jet::TablePlan& t : plan.tables) {
       if (t.name == "Gibanja") table = &t;

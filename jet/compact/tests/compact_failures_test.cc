@@ -10,7 +10,9 @@
 
 #include "jet/testing/compact_test_support.h"
 #include "jet/compact/compact.h"
-#include "jet/os/source_lock.h"
+#include "jet/os/env.h"
+#include "jet/os/posix/posix_env.h"
+#include "jet/os/testing/fault_env.h"
 #include "jet/read/table_scan.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/testing/generated_database.h"
@@ -92,24 +94,59 @@ TEST(CompactFailures, WriteFailuresRemoveThePartialDestination) {
   const fs::path out = tmp.path() / "out.mdb";
   for (uint64_t after : {0u, 1u, 5u, 20u, 44u}) {
     for (ErrorCode code : {ErrorCode::DiskFull, ErrorCode::DiskIoWrite}) {
+      os_testing::FaultEnv env;
+      env.failWritesAfter(after, code);
       CompactOptions options;
-      options.wrapSink = [&](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
-        return std::make_unique<FailingSink>(std::move(inner), after, code);
-      };
+      options.env = &env;
       EXPECT_EQ(errorOf(someDatabase(), out, "", options), static_cast<int32_t>(code)) << after;
       EXPECT_FALSE(fs::exists(out)) << after;
     }
   }
-  EXPECT_EQ(writeErrorFor(ENOSPC), ErrorCode::DiskFull);
-  EXPECT_EQ(writeErrorFor(EDQUOT), ErrorCode::DiskFull);
-  EXPECT_EQ(writeErrorFor(EIO), ErrorCode::DiskIoWrite);
+  EXPECT_EQ(posix::writeErrorFor(ENOSPC), ErrorCode::DiskFull);
+  EXPECT_EQ(posix::writeErrorFor(EDQUOT), ErrorCode::DiskFull);
+  EXPECT_EQ(posix::writeErrorFor(EIO), ErrorCode::DiskIoWrite);
+}
+
+// Failures of the system below the reads, the lock and the creation of the destination: each keeps its number, and
+// nothing is left behind. Reads fail at every stage: the header, the catalog, the copy, the read-back.
+TEST(CompactFailures, SystemFailuresKeepTheirNumbersAndLeaveNothingBehind) {
+  JET_REQUIRE_SAMPLES();
+  TempDir tmp;
+  const fs::path out = tmp.path() / "out.mdb";
+  const fs::path source = sample("jet4/testV2003.mdb");
+  os_testing::FaultEnv counting;
+  CompactOptions options;
+  options.env = &counting;
+  ASSERT_EQ(errorOf(source, out, "", options), 0);
+  const uint64_t reads = counting.reads();
+  ASSERT_GT(reads, 4u);
+  fs::remove(out);
+  for (uint64_t after : {uint64_t{0}, uint64_t{1}, reads / 3, reads / 2, reads - 1}) {
+    os_testing::FaultEnv env;
+    env.failReadsAfter(after);
+    options.env = &env;
+    EXPECT_EQ(errorOf(source, out, "", options), 3040) << after;
+    EXPECT_FALSE(fs::exists(out)) << after;
+  }
+  for (ErrorCode code : {ErrorCode::InUse, ErrorCode::OpenedExclusively}) {
+    os_testing::FaultEnv env;
+    env.failLock(code);
+    options.env = &env;
+    EXPECT_EQ(errorOf(source, out, "", options), static_cast<int32_t>(code));
+    EXPECT_TRUE(env.created().empty());
+  }
+  os_testing::FaultEnv full;
+  full.failCreate(ErrorCode::DiskFull);
+  options.env = &full;
+  EXPECT_EQ(errorOf(source, out, "", options), 3026);
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // The destination removes only the file it created: one put in its place meanwhile stays.
 TEST(CompactFailures, DiscardLeavesAFileThatReplacedTheDestination) {
   TempDir tmp;
   const fs::path out = tmp.path() / "out.mdb";
-  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  std::unique_ptr<PageSink> sink = Env::system().createDestination(out);
   fs::remove(out);
   writeFile(out, {'n', 'e', 'w'});
   sink->discard();
@@ -251,7 +288,7 @@ TEST(CompactFailures, DatabasesInUseAreRefusedBeforeAnythingIsWritten) {
   // A lock file that nobody holds is what a session that ended abruptly leaves behind; it does not stop compaction.
   EXPECT_EQ(errorOf(db, out), 0);
   // While a compaction holds its lock, a writer cannot lock the database, but another compaction may read it.
-  auto lock = SourceLock::acquire(db);
+  auto lock = Env::system().lockSource(db);
   LockHolder writer(db, 0, 0);
   EXPECT_FALSE(writer.locked());
   EXPECT_EQ(errorOf(db, tmp.path() / "second.mdb"), 0);

@@ -14,6 +14,7 @@
 #include "jet/read/index_walk.h"
 #include "jet/format/long_value.h"
 #include "jet/format/row_layout.h"
+#include "jet/os/testing/fault_env.h"
 #include "jet/read/table_scan.h"
 #include "jet/testing/reader_test_support.h"
 
@@ -58,6 +59,18 @@ class TamperingSink : public PageSink {
 
  private:
   std::unique_ptr<PageSink> inner_;
+  Tamper tamper_;
+};
+
+// The system's Env, with destinations that are changed once written.
+class TamperingEnv : public os_testing::FaultEnv {
+ public:
+  explicit TamperingEnv(Tamper tamper) : tamper_(std::move(tamper)) {}
+  std::unique_ptr<PageSink> createDestination(const std::string& path) override {
+    return std::make_unique<TamperingSink>(FaultEnv::createDestination(path), tamper_);
+  }
+
+ private:
   Tamper tamper_;
 };
 
@@ -113,10 +126,9 @@ class CompactVerification : public ::testing::Test {
   // Compacts with the change made after writing; the message of the failure, or "" when the compaction succeeded.
   static std::string compactWith(Tamper tamper) {
     const fs::path out = dir_->path() / "out.mdb";
+    TamperingEnv env(std::move(tamper));
     CompactOptions options;
-    options.wrapSink = [&](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
-      return std::make_unique<TamperingSink>(std::move(inner), tamper);
-    };
+    options.env = &env;
     std::string message;
     try {
       compactDatabase(source(), out, "", options);

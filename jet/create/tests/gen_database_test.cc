@@ -13,6 +13,7 @@
 #include "jet/format/long_value.h"
 #include "jet/format/row_layout.h"
 #include "jet/read/table_scan.h"
+#include "jet/os/testing/fault_env.h"
 #include "jet/testing/compact_test_support.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/format/value.h"
@@ -89,11 +90,11 @@ TEST(GeneratedDatabase, NeverOverwritesAFileAndLeavesNothingOnFailure) {
 
   // A write that fails half way (the disk filling up) is reported, and the half-written file is removed.
   for (uint64_t writes : {0u, 40u}) {
+    os_testing::FaultEnv env;
+    env.failWritesAfter(writes, ErrorCode::DiskFull);
     GeneratorOptions failing;
     failing.articles = 100;
-    failing.wrapSink = [writes](std::unique_ptr<PageSink> inner) -> std::unique_ptr<PageSink> {
-      return std::make_unique<compact_testing::FailingSink>(std::move(inner), writes, ErrorCode::DiskFull);
-    };
+    failing.env = &env;
     try {
       generateDatabase((dir.path() / "full.mdb").string(), failing);
       ADD_FAILURE() << "a failed write went unreported";

@@ -16,7 +16,7 @@
 #include "jet/format/index_tree_writer.h"
 #include "jet/read/index_walk.h"
 #include "jet/format/long_value.h"
-#include "jet/os/page_source.h"
+#include "jet/os/env.h"
 #include "jet/format/row_layout.h"
 #include "jet/read/table_scan.h"
 #include "jet/testing/reader_test_support.h"
@@ -215,7 +215,7 @@ TEST(IndexTreeWriter, DeepTreesWalkInOrder) {
   }
   EXPECT_EQ(written.entries, 12000u);
   EXPECT_EQ(written.distinctKeys, 6000u);
-  PageReader pages(openFileSource(path));
+  PageReader pages(Env::system().openSource(path));
   IndexWalker walker(pages, 2, written.rootPage);
   IndexWalkEntry e;
   uint64_t n = 0;

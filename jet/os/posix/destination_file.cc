@@ -1,4 +1,4 @@
-#include "jet/os/page_sink.h"
+#include "jet/os/posix/posix_env.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace jet {
+namespace jet::posix {
 namespace {
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
@@ -256,22 +256,22 @@ class PosixDestination : public PageSink {
 #endif
   }
 
-  // The new name has to last as well as the bytes: the folder's entry is flushed too. File systems that cannot
-  // flush a folder (EINVAL) keep their entries by other means.
+  // The new name has to last as well as the bytes: the folder's entry is flushed too. A folder that cannot be opened
+  // any more leaves nothing to flush.
   void syncFolder() {
     std::string folder = ".";
     size_t slash = path_.find_last_of('/');
     if (slash != std::string::npos) folder = slash == 0 ? "/" : path_.substr(0, slash);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int rc = ::fsync(fd);
-    int err = errno;
-    ::close(fd);
-    if (rc != 0 && err != EINVAL && err != EROFS) failed("flush of the folder", err);
+    try {
+      flushFolder(folder);
+    } catch (const Error& e) {
+      if (e.code() == ErrorCode::FileNotFound) return;
+      throw Error(e.code(), path_ + ": " + e.what(), e.systemError());
+    }
   }
 
   [[noreturn]] void failed(const char* what, int err) {
-    fail(writeErrorFor(err), path_ + ": " + what + " failed (" + std::strerror(err) + ")");
+    throw Error(writeErrorFor(err), path_ + ": " + what + " failed (" + std::strerror(err) + ")", err);
   }
 
   std::string path_;
@@ -306,7 +306,7 @@ ErrorCode writeErrorFor(int err) {
   }
 }
 
-std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
+std::unique_ptr<PageSink> createDestination(const std::string& path) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -329,4 +329,4 @@ std::unique_ptr<PageSink> createDestinationFile(const std::string& path) {
   return std::make_unique<PosixDestination>(path, fd, st.st_dev, st.st_ino);
 }
 
-}  // namespace jet
+}  // namespace jet::posix

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "jet/errors.h"
-#include "jet/os/page_source.h"
+#include "jet/os/posix/posix_env.h"
 
-namespace jet {
+namespace jet::posix {
 namespace {
 
 class PosixFileSource : public PageSource {
@@ -83,7 +83,7 @@ class PosixFileSource : public PageSource {
 
 }  // namespace
 
-std::unique_ptr<PageSource> openFileSource(const std::string& path) {
+std::unique_ptr<PageSource> openSource(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
@@ -103,11 +103,4 @@ std::unique_ptr<PageSource> openFileSource(const std::string& path) {
   return std::make_unique<PosixFileSource>(path, fd, static_cast<uint64_t>(st.st_size));
 }
 
-void MemorySource::read(uint64_t offset, std::span<uint8_t> out) {
-  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) {
-    fail(ErrorCode::DiskIoRead, name_ + ": read past the end of the data at offset " + std::to_string(offset));
-  }
-  std::memcpy(out.data(), bytes_.data() + offset, out.size());
-}
-
-}  // namespace jet
+}  // namespace jet::posix

@@ -1,36 +1,26 @@
-#include "jet/os/source_lock.h"
-
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "jet/errors.h"
+#include "jet/os/posix/posix_env.h"
 
-namespace jet {
+namespace jet::posix {
 namespace {
 
-// True when another open file (another process, or another open of the file) holds an exclusive lock anywhere in
-// the file, as Jet's locks are (Win32 LockFile is exclusive). Shared locks, such as another compaction reading the
-// same file holds, do not count. Open-file-description locks see both those and classic process locks; kernels
-// without them fall back to the latter.
-bool lockedByOthers(int fd) {
-  struct flock probe {};
-  probe.l_type = F_RDLCK;  // conflicts with exclusive locks only
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;  // to the end of any possible file
-  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
-    probe = {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
-  }
-  return probe.l_type != F_UNLCK;
-}
+// Holds the source open with a shared lock on every byte.
+class PosixSourceLock : public FileLock {
+ public:
+  explicit PosixSourceLock(int fd) : fd_(fd) {}
+  ~PosixSourceLock() override { ::close(fd_); }
+  PosixSourceLock(const PosixSourceLock&) = delete;
+  PosixSourceLock& operator=(const PosixSourceLock&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 bool takeSharedLock(int fd) {
   struct flock lock {};
@@ -46,48 +36,44 @@ bool takeSharedLock(int fd) {
   return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 // The lock file may differ in case from the database's name (a program under Wine names it after the name it was
 // given), so every entry of the folder whose name matches ignoring case is looked at.
-bool lockFileInUse(const std::string& path) {
+bool lockFileInUse(Env& env, const std::string& path) {
   const std::string wanted = lockFileName(path, false);
   const size_t slash = wanted.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool used = false;
-  while (!used) {
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) break;
-    if (!sameIgnoringCase(entry->d_name, name)) continue;
-    const std::string candidate = slash == std::string::npos ? std::string(entry->d_name) : folder + entry->d_name;
-    int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;  // not ours to look at: a lock file nobody can read locks nobody out
-    used = lockedByOthers(fd);
-    ::close(fd);
+  for (const std::string& entry : env.findIgnoringCase(folder, name)) {
+    const std::string candidate = slash == std::string::npos ? entry : folder + entry;
+    if (env.lockedByOthers(candidate, LockProbe::exclusive)) return true;
   }
-  ::closedir(dir);
-  return used;
+  return false;
 }
 
 }  // namespace
 
-std::string lockFileName(const std::string& path, bool upperCase) {
-  size_t slash = path.find_last_of('/');
-  size_t dot = path.find_last_of('.');
-  std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
-  return base + (upperCase ? ".LDB" : ".ldb");
+// Open-file-description locks see both other processes' classic record locks and other open files' own; kernels
+// without them fall back to the former.
+bool lockedByOthers(int fd, LockProbe kind) {
+  // A read lock conflicts with exclusive locks only, a write lock with every lock.
+  const short type = kind == LockProbe::exclusive ? F_RDLCK : F_WRLCK;
+  struct flock probe {};
+  probe.l_type = type;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 0;  // to the end of every possible offset: engines lock far past the data
+  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) {
+    probe = {};
+    probe.l_type = type;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
+  }
+  return probe.l_type != F_UNLCK;
 }
 
-std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
+// Jet's own locks are exclusive (Win32 LockFile is), so only those count: shared locks, such as another compaction
+// reading the same file holds, do not.
+std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -95,17 +81,18 @@ std::unique_ptr<SourceLock> SourceLock::acquire(const std::string& path) {
   if (fd < 0) {
     int err = errno;
     std::string why = path + ": " + std::strerror(err);
-    if (err == ENOENT || err == ENOTDIR) fail(ErrorCode::FileNotFound, path + ": could not find file");
-    fail(ErrorCode::CannotOpen, why);
+    if (err == ENOENT || err == ENOTDIR) throw Error(ErrorCode::FileNotFound, path + ": could not find file", err);
+    throw Error(ErrorCode::CannotOpen, why, err);
   }
-  std::unique_ptr<SourceLock> lock(new SourceLock(fd));
-  bool shared = lockFileInUse(path);
-  if (shared) fail(ErrorCode::InUse, path + ": the database is in use by another user (its lock file is locked)");
-  if (lockedByOthers(fd)) fail(ErrorCode::OpenedExclusively, path + ": the database is opened exclusively by another user");
+  auto lock = std::make_unique<PosixSourceLock>(fd);
+  if (lockFileInUse(env, path)) {
+    fail(ErrorCode::InUse, path + ": the database is in use by another user (its lock file is locked)");
+  }
+  if (lockedByOthers(fd, LockProbe::exclusive)) {
+    fail(ErrorCode::OpenedExclusively, path + ": the database is opened exclusively by another user");
+  }
   if (!takeSharedLock(fd)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;
 }
 
-SourceLock::~SourceLock() { ::close(fd_); }
-
-}  // namespace jet
+}  // namespace jet::posix

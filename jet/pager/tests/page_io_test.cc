@@ -9,7 +9,7 @@
 #include <numeric>
 #include <random>
 
-#include "jet/os/page_sink.h"
+#include "jet/os/env.h"
 #include "jet/create/generator.h"
 #include "jet/errors.h"
 #include "jet/pager/page_reader.h"
@@ -134,7 +134,7 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
   constexpr size_t kPage = 4096;
   constexpr uint32_t kPages = 900;  // more than the buffer holds
   std::vector<uint8_t> expected(kPages * kPage, 0);
-  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  std::unique_ptr<PageSink> sink = Env::system().createDestination(out);
   std::mt19937 random(11);
   auto put = [&](uint64_t offset, size_t length, uint8_t seed) {
     std::vector<uint8_t> bytes(length);
@@ -164,7 +164,7 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
 TEST(DestinationFile, AFullDiskIsReportedAndDiscardRemovesTheFile) {
   TempDir tmp;
   const std::filesystem::path out = tmp.path() / "full.bin";
-  std::unique_ptr<PageSink> sink = createDestinationFile(out);
+  std::unique_ptr<PageSink> sink = Env::system().createDestination(out);
   rlimit before{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
   rlimit small = before;

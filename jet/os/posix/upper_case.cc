@@ -5,9 +5,9 @@
 #include <cwctype>
 #include <locale.h>
 
-#include "platform/text.h"
+#include "jet/os/unicode.h"
 
-namespace platform {
+namespace jet::unicode {
 namespace {
 
 locale_t unicodeLocale() {
@@ -52,4 +52,4 @@ std::u16string upperCase(std::u16string_view text) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace jet::unicode

@@ -1,0 +1,98 @@
+// The system's Env on the questions the utility's platform layer asks it too: names that differ only in case, other
+// users' locks of either kind, the flush of a folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "jet/os/env.h"
+#include "jet/testing/temp_folder.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+void touch(const fs::path& file) { std::ofstream(file, std::ios::binary) << "x"; }
+
+TEST(Env, FindsEveryNameThatDiffersOnlyInCaseInByteOrder) {
+  test_support::TempFolder dir("jet-env");
+  for (const char* name : {"Data.MDB", "DATA.mdb", "data.mdbx", "other.mdb", "\xC4\x8C" "a\xC5\xA1" "a.ldb"}) {
+    touch(dir.path() / name);
+  }
+  Env& env = Env::system();
+  EXPECT_EQ(env.findIgnoringCase(dir.path().string(), "data.mdb"), (std::vector<std::string>{"DATA.mdb", "Data.MDB"}));
+  // Letters beyond ASCII map as the system maps them (č to Č, š to Š).
+  EXPECT_EQ(env.findIgnoringCase(dir.path().string(), "\xC4\x8D" "A\xC5\xA0" "a.LDB"),
+            (std::vector<std::string>{"\xC4\x8C" "a\xC5\xA1" "a.ldb"}));
+  EXPECT_TRUE(env.findIgnoringCase(dir.path().string(), "missing").empty());
+  EXPECT_TRUE(env.findIgnoringCase((dir.path() / "no-folder").string(), "data.mdb").empty());
+}
+
+// Another open file's lock, as another program holding the file open would take it.
+class OtherLock {
+ public:
+  OtherLock(const fs::path& file, short type) : fd_(::open(file.c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x10000000;
+    lock.l_len = 1;
+    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+  }
+  ~OtherLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OtherLock(const OtherLock&) = delete;
+  OtherLock& operator=(const OtherLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+TEST(Env, TheLockProbeTellsExclusiveLocksFromSharedOnes) {
+  test_support::TempFolder dir("jet-env");
+  const fs::path file = dir.path() / "DATA.MDB";
+  touch(file);
+  Env& env = Env::system();
+  EXPECT_FALSE(env.lockedByOthers(file.string(), LockProbe::any));
+  {
+    OtherLock shared(file, F_RDLCK);
+    if (!shared.held()) GTEST_SKIP() << "no open-file-description locks on this system";
+    EXPECT_FALSE(env.lockedByOthers(file.string(), LockProbe::exclusive));
+    EXPECT_TRUE(env.lockedByOthers(file.string(), LockProbe::any));
+  }
+  {
+    OtherLock exclusive(file, F_WRLCK);
+    ASSERT_TRUE(exclusive.held());
+    EXPECT_TRUE(env.lockedByOthers(file.string(), LockProbe::exclusive));
+    EXPECT_TRUE(env.lockedByOthers(file.string(), LockProbe::any));
+  }
+  EXPECT_FALSE(env.lockedByOthers((dir.path() / "missing.mdb").string(), LockProbe::any));
+}
+
+TEST(Env, AFolderThatCannotBeOpenedIsNotFlushedAndSaysWhy) {
+  test_support::TempFolder dir("jet-env");
+  Env& env = Env::system();
+  EXPECT_NO_THROW(env.flushFolder(dir.path().string()));
+  try {
+    env.flushFolder((dir.path() / "missing").string());
+    ADD_FAILURE() << "a missing folder was flushed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
+    EXPECT_EQ(e.systemError(), ENOENT);
+  }
+}
+
+TEST(Env, LockFilesAreNamedAfterTheDatabase) {
+  EXPECT_EQ(lockFileName("/a/b/DATA.MDB", false), "/a/b/DATA.ldb");
+  EXPECT_EQ(lockFileName("/a.b/DATA", true), "/a.b/DATA.LDB");
+}
+
+}  // namespace
+}  // namespace jet
