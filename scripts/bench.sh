@@ -66,7 +66,7 @@ run_rounds() {
       eval "${setups[$name]}"
       read -r t m < <(eval "run_timed ${commands[$name]}")
       times[$name]+="$t "
-      [ "$m" -gt "${peaks[$name]}" ] && peaks[$name]=$m
+      if [ "$m" -gt "${peaks[$name]}" ]; then peaks[$name]=$m; fi
     done
   done
 }
