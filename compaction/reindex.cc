@@ -12,7 +12,7 @@ namespace compaction {
 Outcome reindex(platform::Runtime& runtime, std::u16string& dbname) {
   platform::FileSystem& files = runtime.fileSystem();
   platform::UserInterface& ui = runtime.userInterface();
-  const std::u16string folder(backupFolder);
+  const std::u16string folder(kBackupFolder);
 
   // Phase 1: the backup folder. It is usually there from an earlier run, so failing to
   // create it is no reason to stop; the copy below fails if it is really missing.
@@ -22,7 +22,7 @@ Outcome reindex(platform::Runtime& runtime, std::u16string& dbname) {
   const bool backedUp = platform::runTrapped(
       [&] {
         dbname = platform::upperCase(dbname);
-        if (!backupStaysInFolder(dbname)) throw platform::RuntimeError(platform::error::badFileName);
+        if (!backupStaysInFolder(dbname)) throw platform::RuntimeError(platform::error::kBadFileName);
         files.copyFile(dbname, folder + dbname);
       },
       [&](const platform::RuntimeError&) { ui.resetMousePointer(); });
@@ -32,13 +32,13 @@ Outcome reindex(platform::Runtime& runtime, std::u16string& dbname) {
   const bool compacted = platform::runTrapped(
       [&] {
         const std::u16string temporary = temporaryName(dbname);
-        runtime.databaseEngine().compactDatabase(dbname, temporary, std::u16string(slovenianLocale));
+        runtime.databaseEngine().compactDatabase(dbname, temporary, std::u16string(kSlovenianLocale));
         files.replaceFile(temporary, dbname);
       },
       [&](const platform::RuntimeError& failure) {
         ui.resetMousePointer();
         if (const auto message = failureMessage(failure.number())) {
-          ui.showMessage(*message, std::u16string(reportTitle));
+          ui.showMessage(*message, std::u16string(kReportTitle));
         }
         ui.resetMousePointer();
       });

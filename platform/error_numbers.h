@@ -5,19 +5,19 @@
 
 namespace platform::error {
 
-inline constexpr std::int32_t overflow = 6;
-inline constexpr std::int32_t outOfMemory = 7;
-inline constexpr std::int32_t internalError = 51;
-inline constexpr std::int32_t badFileName = 52;
-inline constexpr std::int32_t fileNotFound = 53;
-inline constexpr std::int32_t deviceIoError = 57;
-inline constexpr std::int32_t fileAlreadyExists = 58;
-inline constexpr std::int32_t diskFull = 61;
-inline constexpr std::int32_t permissionDenied = 70;
-inline constexpr std::int32_t pathFileAccessError = 75;
-inline constexpr std::int32_t pathNotFound = 76;
-inline constexpr std::int32_t cannotCreateObject = 429;
+inline constexpr std::int32_t kOverflow = 6;
+inline constexpr std::int32_t kOutOfMemory = 7;
+inline constexpr std::int32_t kInternalError = 51;
+inline constexpr std::int32_t kBadFileName = 52;
+inline constexpr std::int32_t kFileNotFound = 53;
+inline constexpr std::int32_t kDeviceIoError = 57;
+inline constexpr std::int32_t kFileAlreadyExists = 58;
+inline constexpr std::int32_t kDiskFull = 61;
+inline constexpr std::int32_t kPermissionDenied = 70;
+inline constexpr std::int32_t kPathFileAccessError = 75;
+inline constexpr std::int32_t kPathNotFound = 76;
+inline constexpr std::int32_t kCannotCreateObject = 429;
 // The number a common dialog raises when its user cancels.
-inline constexpr std::int32_t cancelledByUser = 32755;
+inline constexpr std::int32_t kCancelledByUser = 32755;
 
 }  // namespace platform::error

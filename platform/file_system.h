@@ -26,7 +26,10 @@ class FileSystem {
   // Puts `replacement` in the place of `original`, under the name `original` as written
   // (its case included), so that at no moment no file holds that name. `replacement` is on
   // disk before `original` is replaced. Fails, leaving both files as they were, when either
-  // file is missing or another process holds a lock on `original`.
+  // file is missing (53, or 76 when its folder is) or another process holds a lock on
+  // `original` (75, which databaseInUse in database_engine.h counts as in use); a failure of
+  // the system raises its run-time number (52 bad name, 57 device error, 61 disk full,
+  // 70 permission denied, 75 otherwise).
   virtual void replaceFile(const std::u16string& replacement, const std::u16string& original) = 0;
   // Where the system keeps the file or folder that the name stands for (it need not exist):
   // for code that must open the file itself, such as the database engine.

@@ -15,6 +15,10 @@
 namespace platform {
 namespace {
 
+// The engine's numbers reach the utility unchanged, so the utility's names for them must be the engine's.
+static_assert(kDatabaseOpenedExclusively == static_cast<std::int32_t>(jet::ErrorCode::OpenedExclusively));
+static_assert(kDatabaseInUse == static_cast<std::int32_t>(jet::ErrorCode::InUse));
+
 class JetDatabaseEngine final : public DatabaseEngine {
  public:
   explicit JetDatabaseEngine(FileSystem& files) : files_(files) {}
@@ -28,10 +32,10 @@ class JetDatabaseEngine final : public DatabaseEngine {
     } catch (const jet::Error& e) {
       throw RuntimeError(e.number(), e.what());
     } catch (const std::bad_alloc&) {
-      throw RuntimeError(error::outOfMemory);
+      throw RuntimeError(error::kOutOfMemory);
     } catch (const std::exception& e) {
       // Anything else would be a fault of the engine itself: still a numbered failure, never an abort of the run.
-      throw RuntimeError(error::internalError, e.what());
+      throw RuntimeError(error::kInternalError, e.what());
     }
   }
 

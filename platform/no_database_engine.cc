@@ -8,7 +8,7 @@
 namespace platform {
 
 std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem&) {
-  throw RuntimeError(error::cannotCreateObject);
+  throw RuntimeError(error::kCannotCreateObject);
 }
 
 }  // namespace platform

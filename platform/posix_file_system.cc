@@ -54,7 +54,7 @@ std::optional<std::string> findIgnoringCase(const std::string& folder, const std
 
 ResolvedName resolve(const std::u16string& name) {
   std::string text = toUtf8(name);
-  if (text.empty() || text.find('\0') != std::string::npos) throw RuntimeError(error::badFileName);
+  if (text.empty() || text.find('\0') != std::string::npos) throw RuntimeError(error::kBadFileName);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
@@ -99,18 +99,18 @@ ResolvedName resolve(const std::u16string& name) {
 // The run-time's number for a system error on the named entry.
 std::int32_t errorNumber(int systemError, const ResolvedName& name) {
   switch (systemError) {
-    case ENOENT: return name.folderExists ? error::fileNotFound : error::pathNotFound;
-    case ENOTDIR: return error::pathNotFound;
+    case ENOENT: return name.folderExists ? error::kFileNotFound : error::kPathNotFound;
+    case ENOTDIR: return error::kPathNotFound;
     case EACCES:
-    case EPERM: return error::permissionDenied;
+    case EPERM: return error::kPermissionDenied;
     case EEXIST:
-    case ENOTEMPTY: return error::fileAlreadyExists;
+    case ENOTEMPTY: return error::kFileAlreadyExists;
     case ENOSPC:
-    case EDQUOT: return error::diskFull;
-    case EIO: return error::deviceIoError;
-    case ENAMETOOLONG: return error::badFileName;
-    case ENOMEM: return error::outOfMemory;
-    default: return error::pathFileAccessError;
+    case EDQUOT: return error::kDiskFull;
+    case EIO: return error::kDeviceIoError;
+    case ENAMETOOLONG: return error::kBadFileName;
+    case ENOMEM: return error::kOutOfMemory;
+    default: return error::kPathFileAccessError;
   }
 }
 
@@ -119,7 +119,7 @@ std::int32_t errorNumber(int systemError, const ResolvedName& name) {
 }
 
 void requireExisting(const ResolvedName& name) {
-  if (!name.exists) throw RuntimeError(name.folderExists ? error::fileNotFound : error::pathNotFound);
+  if (!name.exists) throw RuntimeError(name.folderExists ? error::kFileNotFound : error::kPathNotFound);
 }
 
 // Closes on every path out of a scope.
@@ -191,22 +191,22 @@ bool fileIsLockedByOthers(const std::filesystem::path& file) {
 std::u16string PosixFileSystem::executableFolder() {
   std::error_code failure;
   const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", failure);
-  if (failure) throw RuntimeError(error::pathFileAccessError);
+  if (failure) throw RuntimeError(error::kPathFileAccessError);
   return fromUtf8(executable.parent_path().native());
 }
 
 void PosixFileSystem::changeCurrentFolder(const std::u16string& folder) {
   const ResolvedName name = resolve(folder);
   if (::chdir(name.path.c_str()) != 0) {
-    throw RuntimeError(errno == ENOENT ? error::pathNotFound : errorNumber(errno, name));
+    throw RuntimeError(errno == ENOENT ? error::kPathNotFound : errorNumber(errno, name));
   }
 }
 
 void PosixFileSystem::createFolder(const std::u16string& folder) {
   const ResolvedName name = resolve(folder);
-  if (name.exists) throw RuntimeError(error::pathFileAccessError);
+  if (name.exists) throw RuntimeError(error::kPathFileAccessError);
   if (::mkdir(name.path.c_str(), 0777) != 0) {
-    throw RuntimeError(errno == EEXIST ? error::pathFileAccessError : errorNumber(errno, name));
+    throw RuntimeError(errno == EEXIST ? error::kPathFileAccessError : errorNumber(errno, name));
   }
   flushFolder(name);  // the new folder's entry, so that copies made into it survive a power cut
 }
@@ -219,8 +219,8 @@ void PosixFileSystem::copyFile(const std::u16string& source, const std::u16strin
   if (input.get() < 0) fail(errno, from);
   struct stat info {};
   if (::fstat(input.get(), &info) != 0) fail(errno, from);
-  if (!S_ISREG(info.st_mode)) throw RuntimeError(error::pathFileAccessError);
-  if (!to.folderExists) throw RuntimeError(error::pathNotFound);
+  if (!S_ISREG(info.st_mode)) throw RuntimeError(error::kPathFileAccessError);
+  if (!to.folderExists) throw RuntimeError(error::kPathNotFound);
 
   // The copy is written beside the destination and renamed over it once complete, so a
   // failed copy never leaves a half-written file where an older good copy was.
@@ -250,7 +250,7 @@ void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::
   requireExisting(older);
   // A process that takes its lock after this check is not seen; the engine's own locking is
   // what guards the database while it is open. This check keeps an open database in place.
-  if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::pathFileAccessError);
+  if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::kPathFileAccessError);
   flushFile(newer);
 
   if (older.leaf == older.leafWanted) {

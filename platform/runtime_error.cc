@@ -11,18 +11,18 @@ RuntimeError::RuntimeError(std::int32_t number) : RuntimeError(number, standardD
 
 std::string standardDescription(std::int32_t number) {
   switch (number) {
-    case error::overflow: return "Overflow";
-    case error::outOfMemory: return "Out of memory";
-    case error::internalError: return "Internal error";
-    case error::badFileName: return "Bad file name or number";
-    case error::fileNotFound: return "File not found";
-    case error::deviceIoError: return "Device I/O error";
-    case error::fileAlreadyExists: return "File already exists";
-    case error::diskFull: return "Disk full";
-    case error::permissionDenied: return "Permission denied";
-    case error::pathFileAccessError: return "Path/File access error";
-    case error::pathNotFound: return "Path not found";
-    case error::cannotCreateObject: return "ActiveX component can't create object";
+    case error::kOverflow: return "Overflow";
+    case error::kOutOfMemory: return "Out of memory";
+    case error::kInternalError: return "Internal error";
+    case error::kBadFileName: return "Bad file name or number";
+    case error::kFileNotFound: return "File not found";
+    case error::kDeviceIoError: return "Device I/O error";
+    case error::kFileAlreadyExists: return "File already exists";
+    case error::kDiskFull: return "Disk full";
+    case error::kPermissionDenied: return "Permission denied";
+    case error::kPathFileAccessError: return "Path/File access error";
+    case error::kPathNotFound: return "Path not found";
+    case error::kCannotCreateObject: return "ActiveX component can't create object";
     default: return "Application-defined or object-defined error";
   }
 }

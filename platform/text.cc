@@ -5,18 +5,18 @@
 namespace platform {
 namespace {
 
-constexpr char16_t space = u' ';
+constexpr char16_t kSpace = u' ';
 }  // namespace
 
 std::u16string trimSpaces(std::u16string_view text) {
-  const auto first = text.find_first_not_of(space);
+  const auto first = text.find_first_not_of(kSpace);
   if (first == std::u16string_view::npos) return {};
-  const auto last = text.find_last_not_of(space);
+  const auto last = text.find_last_not_of(kSpace);
   return std::u16string(text.substr(first, last - first + 1));
 }
 
 std::u16string leftTrimSpaces(std::u16string_view text) {
-  const auto first = text.find_first_not_of(space);
+  const auto first = text.find_first_not_of(kSpace);
   if (first == std::u16string_view::npos) return {};
   return std::u16string(text.substr(first));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The three ways a procedure can trap a failure of the statements it runs:
+// The two ways a procedure can trap a failure of the statements it runs:
 //   resumeNext(statement)            - a failing statement is skipped, execution goes on;
 //   runTrapped(phase, handler)       - a failure ends the phase and the handler runs instead:
 //                                      the handler decides whether to abandon silently or report.

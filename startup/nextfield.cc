@@ -14,7 +14,7 @@ namespace {
 // overflow is part of its behaviour on long lists, not an accident of this code.
 void advance(std::int16_t& position) {
   if (position == std::numeric_limits<std::int16_t>::max()) {
-    throw platform::RuntimeError(platform::error::overflow);
+    throw platform::RuntimeError(platform::error::kOverflow);
   }
   ++position;
 }

@@ -36,9 +36,9 @@ int run(platform::Runtime& runtime) {
   } catch (const platform::RuntimeError& failure) {
     untrapped = failure;
   } catch (const std::bad_alloc&) {
-    untrapped = platform::RuntimeError(platform::error::outOfMemory);
+    untrapped = platform::RuntimeError(platform::error::kOutOfMemory);
   } catch (const std::exception& failure) {
-    untrapped = platform::RuntimeError(platform::error::internalError, failure.what());
+    untrapped = platform::RuntimeError(platform::error::kInternalError, failure.what());
   }
   if (untrapped) {
     reportUntrapped(runtime, *untrapped);

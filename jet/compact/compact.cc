@@ -16,6 +16,7 @@
 #include "jet/pager/page_reader.h"
 #include "jet/os/page_source.h"
 #include "jet/format/usage_map_builder.h"
+#include "jet/compact/lost_rows.h"
 
 namespace jet {
 namespace {
@@ -116,17 +117,46 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
   CompactPlan plan;
+  std::unique_ptr<LostRowsCheck> lost;
   try {
     Catalog catalog = readCatalog(source);
     plan = planCompaction(source, catalog);
+    lost = std::make_unique<LostRowsCheck>(source, plan);
   } catch (const Error& e) {
     fail(e.code(), sourcePath + ": " + e.what());
   }
+  // The copy reaches rows through the tables' page maps only, so every page of the source is looked at for rows it
+  // would not carry. The copy reads most pages anyway: the check sees them as they are loaded, and the pages the copy
+  // does not need (free pages, dropped tables, what the plan read before) are read once the copy is done. Its verdict
+  // comes before any other, even before an error of the copy that lost rows may have caused.
+  std::vector<bool> judged(source.pageCount(), false);
+  source.observeLoads([&](uint32_t n, Bytes bytes) {
+    if (n == 0 || judged[n]) return;
+    judged[n] = true;
+    lost->page(n, bytes);
+  });
+  auto judgeSource = [&] {
+    for (uint32_t p = 1; p < source.pageCount(); ++p) {
+      if (judged[p]) continue;
+      judged[p] = true;
+      PageHandle h = source.page(p);
+      lost->page(p, *h);
+    }
+    source.observeLoads({});
+    lost->finish();
+  };
 
   std::unique_ptr<PageSink> sink = env.createDestination(destination);
   try {
     Written written;
-    CompactReport report = writeDestination(source, plan, *sink, options, written);
+    CompactReport report;
+    try {
+      report = writeDestination(source, plan, *sink, options, written);
+    } catch (const Error&) {
+      judgeSource();
+      throw;
+    }
+    judgeSource();
     sink->finish();
     if (options.verify) {
       verifyWritten(env, destination, source, plan, written, report.destinationPages, options.cachePages);

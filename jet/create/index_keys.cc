@@ -113,11 +113,6 @@ void appendLongKey(int32_t value, std::vector<uint8_t>& out) {
   appendBigEndian(static_cast<uint32_t>(value) ^ 0x80000000u, 4, out);
 }
 
-void appendCurrencyKey(int64_t tenThousandths, std::vector<uint8_t>& out) {
-  out.push_back(kKeyValueFlag);
-  appendBigEndian(static_cast<uint64_t>(tenThousandths) ^ 0x8000000000000000ull, 8, out);
-}
-
 void appendDoubleKey(double value, std::vector<uint8_t>& out) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);

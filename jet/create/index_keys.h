@@ -29,7 +29,6 @@ bool appendGeneralLegacyTextKey(std::u16string_view text, std::vector<uint8_t>& 
 void appendByteKey(uint8_t value, std::vector<uint8_t>& out);
 void appendIntegerKey(int16_t value, std::vector<uint8_t>& out);
 void appendLongKey(int32_t value, std::vector<uint8_t>& out);
-void appendCurrencyKey(int64_t tenThousandths, std::vector<uint8_t>& out);
 void appendDoubleKey(double value, std::vector<uint8_t>& out);  // also DateTime (days since 1899-12-30)
 inline void appendNullKey(std::vector<uint8_t>& out) { out.push_back(kKeyNullFlag); }
 

@@ -16,12 +16,6 @@ PageFile::~PageFile() {
   if (!finished_) sink_->discard();
 }
 
-uint32_t PageFile::allocateRun(uint32_t count) {
-  const uint32_t first = numbers_.next();
-  for (uint32_t i = 0; i < count; ++i) numbers_.allocate();
-  return first;
-}
-
 void PageFile::write(uint32_t page, std::vector<uint8_t> bytes) {
   if (page >= numbers_.next()) {
     fail(ErrorCode::InvalidArgument, sink_->name() + ": page " + std::to_string(page) + " was not handed out");

@@ -31,8 +31,6 @@ class PageFile {
 
   // Throws DiskFull (3026) past the largest page number the format's 3-byte pointers can hold.
   uint32_t allocate() { return numbers_.allocate(); }
-  // Hands out `count` consecutive pages; returns the first.
-  uint32_t allocateRun(uint32_t count);
   uint32_t pageCount() const { return numbers_.next(); }
   // Throws DiskIoWrite (3043) or DiskFull (3026).
   void write(uint32_t page, std::vector<uint8_t> bytes);

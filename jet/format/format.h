@@ -91,7 +91,6 @@ struct Format {
 
   uint32_t indexDefColumnSlots() const { return 10; }
   uint32_t maxRowsPerPage() const { return 255; }
-  uint32_t nameLengthSize() const { return version == Version::Jet3 ? 1 : 2; }
   // Bytes of page header before the row-offset table.
   uint32_t rowOffsetTable() const { return dataRowCountOffset + 2; }
 };

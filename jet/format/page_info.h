@@ -1,5 +1,5 @@
-// What a page is and whom it belongs to, as its own header says. Integrity checks compare this with the references
-// from the catalog and the usage maps.
+// What a page is and whom it belongs to, as its own header says: for tools and tests that look at single pages. The
+// integrity check reads the same headers on its own.
 #pragma once
 
 #include <cstdint>

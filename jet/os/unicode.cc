@@ -3,7 +3,7 @@
 namespace jet::unicode {
 namespace {
 
-constexpr char32_t replacementCharacter = 0xFFFD;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -95,7 +95,7 @@ std::string toUtf8(std::u16string_view text) {
     } else if (isEscapedByte(unit)) {
       out.push_back(static_cast<char>(static_cast<unsigned char>(unit - 0xDC00)));
     } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-      appendUtf8(out, replacementCharacter);
+      appendUtf8(out, kReplacementCharacter);
     } else {
       appendUtf8(out, unit);
     }

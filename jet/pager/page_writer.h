@@ -30,13 +30,11 @@ class PageWriter {
   // Writes page n. Page 0 is written as given; every other page is encrypted with the encoding key XOR n when the
   // database has one, since Jet derives each page's key from the page's number.
   void write(uint32_t n, std::vector<uint8_t> page);
-  uint64_t pagesWritten() const { return written_; }
 
  private:
   PageSink& sink_;
   const Format& format_;
   uint32_t encodingKey_;
-  uint64_t written_ = 0;
 };
 
 // Usage maps are rows on ordinary data pages (owner 0), several maps to a page. Each map's location is known as soon

@@ -52,22 +52,22 @@ void FakeRuntime::createFolder(const std::u16string& folder) {
   record("createFolder", {folder});
   std::u16string name = folder;
   while (!name.empty() && (name.back() == u'\\' || name.back() == u'/')) name.pop_back();
-  if (!folders.insert(name).second) throw RuntimeError(error::pathFileAccessError);
+  if (!folders.insert(name).second) throw RuntimeError(error::kPathFileAccessError);
 }
 
 void FakeRuntime::copyFile(const std::u16string& source, const std::u16string& destination) {
   record("copyFile", {source, destination});
   const auto found = files.find(source);
-  if (found == files.end()) throw RuntimeError(error::fileNotFound);
+  if (found == files.end()) throw RuntimeError(error::kFileNotFound);
   const std::u16string folder = folderOf(destination);
-  if (!folder.empty() && folders.count(folder) == 0) throw RuntimeError(error::pathNotFound);
+  if (!folder.empty() && folders.count(folder) == 0) throw RuntimeError(error::kPathNotFound);
   files[destination] = found->second;
 }
 
 void FakeRuntime::replaceFile(const std::u16string& replacement, const std::u16string& original) {
   record("replaceFile", {replacement, original});
   const auto newer = files.find(replacement);
-  if (newer == files.end() || files.count(original) == 0) throw RuntimeError(error::fileNotFound);
+  if (newer == files.end() || files.count(original) == 0) throw RuntimeError(error::kFileNotFound);
   const std::string contents = newer->second;
   files.erase(newer);
   files[original] = contents;

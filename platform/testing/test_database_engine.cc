@@ -34,7 +34,7 @@ class TestDatabaseEngine final : public DatabaseEngine {
     if (std::filesystem::exists(to)) throw RuntimeError(3204, "Database already exists.");
     const std::string contents{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
     std::ofstream output(to, std::ios::binary);
-    output << testing::testEngineMarker << toUtf8(locale) << '\n' << contents;
+    output << testing::kTestEngineMarker << toUtf8(locale) << '\n' << contents;
     if (!output.flush()) throw RuntimeError(3043, "Disk or network error.");
   }
 

@@ -6,6 +6,6 @@
 
 namespace platform::testing {
 
-inline constexpr std::string_view testEngineMarker = "test engine output;";
+inline constexpr std::string_view kTestEngineMarker = "test engine output;";
 
 }  // namespace platform::testing

@@ -108,7 +108,7 @@ TEST_F(EndToEnd, CompactsALowerCaseNameIntoTheUpperCaseNameWithAnIdenticalBackup
   EXPECT_EQ(entries(app_ / "VARKOP"), std::vector<std::string>{"DATA.MDB"});
   EXPECT_EQ(readFile(app_ / "VARKOP" / "DATA.MDB"), original);
   EXPECT_EQ(readFile(app_ / "DATA.MDB"),
-            std::string(platform::testing::testEngineMarker) + ";LANGID=0x0424;CP=1250;COUNTRY=0\n" + original);
+            std::string(platform::testing::kTestEngineMarker) + ";LANGID=0x0424;CP=1250;COUNTRY=0\n" + original);
 }
 
 TEST_F(EndToEnd, OnlyTheFirstFieldIsTakenAndAnEmptyOneDoesNothing) {

@@ -7,8 +7,9 @@
 //   jetdb dump [--like-mdb-export] FILE [TABLE]
 //                             rows as CSV in mdb-export's default form; without TABLE every user table in turn.
 //                             --like-mdb-export also reproduces where mdb-export 1.0 cuts or alters values (binary and
-//                             text end at a NUL, '?' for undefined code-page bytes, its GUID grouping) for byte-exact
-//                             comparison
+//                             text end at a NUL, '?' for undefined code-page bytes, its GUID grouping) and its row
+//                             order (a row Access moved after an update where its bytes sit, not at its home slot)
+//                             for byte-exact comparison
 //   jetdb check [--strict] FILE
 //                             checks page owners, usage maps, rows, long values and every index; prints each problem
 //                             with its table, page and row. Exit status 0 when there is no error (stale counters are
@@ -179,6 +180,7 @@ int main(int argc, char** argv) {
   jet::CsvStyle style;
   if (args.size() > 2 && std::strcmp(args[1], "dump") == 0 && std::strcmp(args[2], "--like-mdb-export") == 0) {
     style.mdbExportQuirks = true;
+    style.rowOrder = jet::ScanOrder::WhereStored;
     args.erase(args.begin() + 2);
   }
   bool strict = false;
