@@ -146,12 +146,16 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     lost->finish();
   };
 
-  std::unique_ptr<PageSink> sink = env.createDestination(destination);
+  // Written under a hidden name and given the destination's name only once complete, verified and flushed: an
+  // interrupted run leaves nothing under that name, and the next run removes what it left.
+  env.removeLeftovers(destination, sourcePath);
+  std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);
+  const std::string written = sink->name();
   try {
-    Written written;
+    Written recorded;
     CompactReport report;
     try {
-      report = writeDestination(source, plan, *sink, options, written);
+      report = writeDestination(source, plan, *sink, options, recorded);
     } catch (const Error&) {
       judgeSource();
       throw;
@@ -159,8 +163,9 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     judgeSource();
     sink->finish();
     if (options.verify) {
-      verifyWritten(env, destination, source, plan, written, report.destinationPages, options.cachePages);
+      verifyWritten(env, written, source, plan, recorded, report.destinationPages, options.cachePages);
     }
+    env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);
     report.sortOrder = source.header().sortOrder;

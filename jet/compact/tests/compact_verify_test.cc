@@ -69,6 +69,9 @@ class TamperingEnv : public os_testing::FaultEnv {
   std::unique_ptr<PageSink> createDestination(const std::string& path) override {
     return std::make_unique<TamperingSink>(FaultEnv::createDestination(path), tamper_);
   }
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return std::make_unique<TamperingSink>(FaultEnv::createHiddenDestination(path), tamper_);
+  }
 
  private:
   Tamper tamper_;
