@@ -8,7 +8,6 @@
 namespace jet {
 namespace {
 
-constexpr uint8_t kIgnoreNulls = 0x02;
 constexpr uint8_t kDescending = 0x02;
 
 // Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed.
@@ -115,7 +114,7 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
     resorted.clear();
   }
   WrittenIndexTree r = tree.finish();
-  if ((ix.flags & kIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
+  if ((ix.flags & kIndexIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
     corrupt(where + " has " + std::to_string(r.entries) + " entries for " + std::to_string(copied.rows.size()) +
             " rows");
   }
