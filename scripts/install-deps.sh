@@ -29,6 +29,7 @@ gui_packages=(qt6-base-dev libxcb1-dev)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   mdbtools time strace acl          # sample readers to compare with; measurements; interruption and permission tests
+  ca-certificates                   # npm fetches the mdb-reader modules over HTTPS
   xvfb xdotool x11-utils            # windows shown on a virtual display and clicked
   clang                             # the libFuzzer targets
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64   # the Windows builds and their tests
@@ -65,10 +66,12 @@ fi
 as_root=()
 if [ ${#missing[@]} -gt 0 ]; then
   command="apt-get install -y --no-install-recommends ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo "
   cannot() {
     echo "install-deps: missing packages: ${missing[*]}" >&2
     echo "install-deps: $1; install them with:" >&2
-    echo "    sudo apt-get update && sudo $command" >&2
+    echo "    ${sudo}apt-get update && ${sudo}$command" >&2
     exit 1
   }
   [ "$check_only" = 1 ] && cannot "installing is off"

@@ -112,6 +112,7 @@ class Checker {
       tables.insert(tables.begin(), {"MSysObjects", 2});
       tableNames_[2] = "MSysObjects";
     }
+    checkCatalogIds();
     for (const auto& [name, page] : tables) {
       try {
         checkTable(name, page);
@@ -128,6 +129,21 @@ class Checker {
   }
 
  private:
+  // A table's Id is the page of its definition; other objects have Ids with high bits set. An Id that reads as a
+  // page number but names no table would make the object look like a table's to whatever renumbers tables.
+  void checkCatalogIds() {
+    for (const CatalogEntry& e : db_.catalog().entries) {
+      const bool pageNumber = e.id >= 2 && e.id < 0x01000000;
+      if (e.isTable() && !pageNumber) {
+        add(Severity::Error, e.name, 0, -1,
+            "the catalog lists the table with Id " + std::to_string(e.id) + ", which is no page number");
+      } else if (!e.isTable() && pageNumber && tableNames_.count(static_cast<uint32_t>(e.id)) == 0) {
+        add(Severity::Error, "MSysObjects", e.location.page, e.location.row,
+            "the catalog entry " + e.name + " has Id " + std::to_string(e.id) + ", which names no table");
+      }
+    }
+  }
+
   // ---- problems -------------------------------------------------------------------------------------------------
 
   void add(Severity severity, const std::string& table, uint32_t page, int32_t row, const std::string& message) {
@@ -189,10 +205,28 @@ class Checker {
     try {
       UsageMap map = readUsageMap(pages_, RowPointer{1, 0});
       claimMapBitmaps(map, "");
-      forEachMappedPage(pages_, map, [&](uint32_t p) {
-        free_[p] = true;
-        return true;
-      });
+      // Some versions of Access write bitmap page numbers past the end of the file (even 0xFFFFFF80) into the
+      // free-page map. Nothing reads them but the allocator of new pages, and compaction writes a fresh map.
+      uint64_t outside = 0;
+      std::string examples;
+      for (uint32_t page : map.bitmapPages) {
+        if (page == 0 || page < pages_.pageCount()) continue;
+        if (++outside <= 4) examples += (examples.empty() ? "" : ", ") + std::to_string(page);
+      }
+      forEachMappedPage(
+          pages_, map,
+          [&](uint32_t p) {
+            free_[p] = true;
+            return true;
+          },
+          [&](size_t, uint32_t page, const std::string& why) {
+            if (page < pages_.pageCount()) add(Severity::Error, "", 1, 0, "the free-page map: " + why);
+          });
+      if (outside > 0) {
+        add(Severity::Warning, "", 1, 0,
+            "the free-page map lists " + std::to_string(outside) + " bitmap pages past the end of the file (" +
+                examples + (outside > 4 ? ", ..." : "") + ")");
+      }
       freeMapRead_ = true;
     } catch (const Error& e) {
       onlyCorruption(e);
@@ -203,7 +237,11 @@ class Checker {
   // A bitmap page belongs to one map, once: listed twice, it would mark the same pages at two places.
   void claimMapBitmaps(const UsageMap& map, const std::string& table) {
     std::unordered_set<uint32_t> listed;
-    for (uint32_t p : map.bitmapPages) {
+    const uint32_t per = UsageMap::pagesPerBitmapPage(pages_.pageSize());
+    for (size_t k = 0; k < map.bitmapPages.size(); ++k) {
+      // Slots that stand only for pages past the end of the file are never read.
+      if (uint64_t{k} * per >= claims_.size()) break;
+      const uint32_t p = map.bitmapPages[k];
       if (p == 0 || p >= claims_.size()) continue;
       if (!listed.insert(p).second) {
         add(Severity::Error, table, p, -1,
@@ -234,26 +272,16 @@ class Checker {
     }
   }
 
-  // Readers skip the bits of an inline map that stand for pages past the end of the file; in a table's maps such
-  // bits mean the file lost its end (or the map is damaged), and the rows there would vanish without a word.
+  // Readers skip the bits of a map that stand for pages past the end of the file; in a table's maps such bits mean
+  // the file lost its end (or the map is damaged), and the rows there would vanish without a word.
   bool reportPagesPastTheEnd(const UsageMap& map, const std::string& table, uint32_t tdef, const std::string& what) {
-    if (map.kind != UsageMap::Kind::Inline) return false;
-    uint64_t past = 0;
-    uint64_t first = 0;
-    for (size_t byte = 5; byte < map.raw.size(); ++byte) {
-      for (unsigned bit = 0; bit < 8; ++bit) {
-        if ((map.raw[byte] & (1u << bit)) == 0) continue;
-        uint64_t page = uint64_t{map.startPage} + (byte - 5) * 8 + bit;
-        if (page < pages_.pageCount()) continue;
-        if (past++ == 0) first = page;
-      }
-    }
-    if (past > 0) {
+    PagesPastTheEnd past = mappedPagesPastTheEnd(pages_, map);
+    if (past.count > 0) {
       add(Severity::Error, table, tdef, -1,
-          "the " + what + " lists " + std::to_string(past) + " pages past the end of the file (the first is page " +
-              std::to_string(first) + "): the file may have been cut short");
+          "the " + what + " lists " + std::to_string(past.count) + " pages past the end of the file (the first is page " +
+              std::to_string(past.first) + "): the file may have been cut short");
     }
-    return past > 0;
+    return past.count > 0;
   }
 
   void checkPageUse() {
@@ -346,6 +374,11 @@ class Checker {
       return;
     }
     for (uint32_t p : def.pages) claim(p, Use::Definition, tdef, name);
+    if (def.claimedLength() > def.raw.size()) {
+      add(Severity::Error, name, tdef, -1,
+          "the table definition claims " + std::to_string(def.claimedLength()) + " bytes but its pages hold " +
+              std::to_string(def.raw.size()));
+    }
     // Jet allows 255 columns and 32 indexes a table. A definition claiming far more is damaged, and checking it as
     // it stands would cost time and memory in proportion to rows times columns or indexes.
     if (def.columns.size() > kMaxColumns || def.realIndexes.size() > kMaxIndexes) {
@@ -385,11 +418,13 @@ class Checker {
         add(Severity::Error, name, tdef, -1,
             "index " + li.name + " uses physical index " + std::to_string(li.realIndex) + ", which does not exist");
       }
-      // A foreign key names the other table by its definition's page.
-      if (li.type == 2 && tableNames_.count(li.relatedTablePage) == 0) {
+      // A foreign key names the other table by its definition's page. Any other index whose related-table field
+      // holds a page number (rather than 0 or all bits set) names a table too, and a copy would have to renumber it.
+      const bool namesTable = li.relatedTablePage >= 2 && li.relatedTablePage < 0x01000000;
+      if ((li.type == 2 || namesTable) && tableNames_.count(li.relatedTablePage) == 0) {
         add(Severity::Error, name, tdef, -1,
-            "foreign key " + li.name + " refers to the table at page " + std::to_string(li.relatedTablePage) +
-                ", which the catalog does not list");
+            (li.type == 2 ? "foreign key " : "index ") + li.name + " refers to the table at page " +
+                std::to_string(li.relatedTablePage) + ", which the catalog does not list");
       }
     }
   }
@@ -630,7 +665,9 @@ class Checker {
     uint32_t previousRow = 0;
     IndexWalker walker(
         pages_, def.page, ix.rootPage,
-        [&](const IndexWalkIssue& issue) { add(Severity::Error, name, issue.page, -1, label + ": " + issue.message); },
+        [&](const IndexWalkIssue& issue) {
+          add(issue.warning ? Severity::Warning : Severity::Error, name, issue.page, -1, label + ": " + issue.message);
+        },
         [&](uint32_t page, bool) {
           treePages.push_back(page);
           claim(page, Use::Index, def.page, name, k);

@@ -1,23 +1,27 @@
 // Checks a whole database for damage and inconsistency, without changing it.
 //
 // What is checked:
-//   - every table definition reads; the pages a table really owns (its data pages, definition pages, index pages and
-//     long-value pages) agree with its usage maps and with the owner field of each page; no page is used twice (a
-//     bitmap page of a reference-form map included), no page in use is marked free, and no page holding live rows of
-//     a table is missing from that table's map;
+//   - every table definition reads and its pages hold every byte it claims; catalog Ids that read as page numbers
+//     name tables, and so does every index's related-table field that holds one;
+//   - the pages a table really owns (its data pages, definition pages, index pages and long-value pages) agree with
+//     its usage maps and with the owner field of each page; no page is used twice (a bitmap page of a reference-form
+//     map included), no page in use is marked free, and no page holding live rows of a table is missing from that
+//     table's map;
 //   - every row of every data page decodes, overflow pointers and long-value chains end and stay inside the file, and
 //     no long-value row is shared by two values (which is also how a chain that loops shows up);
-//   - every index walks from its root in strictly increasing order with node entries that match their children and
-//     leaf links that agree with the descent; every live row appears in it exactly once unless the index ignores
-//     nulls and all its key columns are null; no entry points at a row that is not live; a unique index holds no key
-//     twice among rows whose key has no null;
+//   - every index walks from its root in strictly increasing order with node entries that bound their children (not
+//     below the child's last entry, below the first entry after it) and leaf links that agree with the descent;
+//     every live row appears in it exactly once unless the index ignores nulls and all its key columns are null; no
+//     entry points at a row that is not live; a unique index holds no key twice among rows whose key has no null;
 //   - foreign keys name tables the catalog lists;
 //   - row counts and per-index key counts kept in the definitions match what the data holds.
 //
-// Problems are collected, not thrown, so one damaged table does not hide the others. Counters that disagree with the
-// data, and space held but unused (pages neither in use nor free, index-map pages the tree does not reach), are
-// warnings: nothing is lost by them, files written by Access and by other tools carry them, and every reader ignores
-// them. Everything else is an error. A file written by our own engine must check without warnings too.
+// Problems are collected, not thrown, so one damaged table does not hide the others. Errors are what would make
+// Access or a reader misread the data, or what compaction would lose or refuse: every reason for which compaction
+// refuses a source is an error here. Warnings are what Access itself leaves behind and compaction repairs: counters
+// that disagree with the data, space held but unused (pages neither in use nor free, index-map pages the tree does
+// not reach), node entries left above their child's last entry by a deletion, and free-page map entries for pages
+// the file does not have. A file written by our own engine must check without warnings too.
 #pragma once
 
 #include <cstdint>

@@ -76,7 +76,7 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
     t.name = entry != nullptr ? entry->name : "MSysObjects";
     t.system = entry != nullptr ? entry->isSystem() : true;
     t.def = page == kCatalogPage ? catalog.definition : readTableDef(pages, page);
-    t.definitionLength = std::max(t.def.definitionLength, t.def.endOffset);
+    t.definitionLength = t.def.claimedLength();
     if (t.definitionLength > t.def.raw.size()) {
       corrupt("the definition of table " + t.name + " claims " + std::to_string(t.definitionLength) +
               " bytes but its pages hold " + std::to_string(t.def.raw.size()));

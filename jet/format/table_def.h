@@ -128,6 +128,9 @@ struct TableDef {
   uint32_t endOffset = 0;  // first byte after everything parsed
 
   const ColumnDef* findColumn(const std::string& name) const;
+  // The bytes the definition says it has: its stated length, or more when its parts run past that. A copy needs
+  // them all, so a definition whose pages hold fewer cannot be copied.
+  uint32_t claimedLength() const { return definitionLength > endOffset ? definitionLength : endOffset; }
 };
 
 // Reads the definition starting at TDEF page `page`, following its chain of continuation pages.

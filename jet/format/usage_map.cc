@@ -56,23 +56,32 @@ bool visitBits(Bytes bits, uint64_t first, uint32_t pageCount, const std::functi
 
 }  // namespace
 
-void forEachMappedPage(PageReader& pages, const UsageMap& map, const std::function<bool(uint32_t)>& visit) {
+void forEachMappedPage(PageReader& pages, const UsageMap& map, const std::function<bool(uint32_t)>& visit,
+                       const BadBitmapPage& onBadBitmap) {
   if (map.kind == UsageMap::Kind::Inline) {
     visitBits(Bytes(map.raw).subspan(5), map.startPage, pages.pageCount(), visit);
     return;
   }
   const uint32_t per = UsageMap::pagesPerBitmapPage(pages.pageSize());
+  auto bad = [&](size_t k, uint32_t page, const std::string& why) {
+    if (!onBadBitmap) corrupt(why);
+    onBadBitmap(k, page, why);
+  };
   for (size_t k = 0; k < map.bitmapPages.size(); ++k) {
+    // Slots for pages the file does not have mean nothing, and Access leaves any number in them.
+    if (static_cast<uint64_t>(k) * per >= pages.pageCount()) break;
     uint32_t bitmapPage = map.bitmapPages[k];
     if (bitmapPage == 0) continue;
     if (bitmapPage >= pages.pageCount()) {
-      corrupt("usage-map page " + std::to_string(bitmapPage) + " lies outside the file");
+      bad(k, bitmapPage, "usage-map page " + std::to_string(bitmapPage) + " lies outside the file");
+      continue;
     }
-    if (static_cast<uint64_t>(k) * per >= pages.pageCount()) break;
     PageHandle page = pages.page(bitmapPage);
     if ((*page)[0] != static_cast<uint8_t>(PageType::UsageMap)) {
-      corrupt("page " + std::to_string(bitmapPage) + " should be a usage-map page but is of type " +
+      bad(k, bitmapPage,
+          "page " + std::to_string(bitmapPage) + " should be a usage-map page but is of type " +
               std::to_string((*page)[0]));
+      continue;
     }
     if (!visitBits(Bytes(*page).subspan(4), static_cast<uint64_t>(k) * per, pages.pageCount(), visit)) return;
   }
@@ -84,6 +93,41 @@ std::vector<uint32_t> mappedPages(PageReader& pages, const UsageMap& map) {
     out.push_back(p);
     return true;
   });
+  return out;
+}
+
+namespace {
+
+void countPastTheEnd(Bytes bits, uint64_t first, uint64_t pageCount, PagesPastTheEnd& out) {
+  for (size_t byte = 0; byte < bits.size(); ++byte) {
+    if (bits[byte] == 0 || first + byte * 8 + 7 < pageCount) continue;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      const uint64_t page = first + byte * 8 + bit;
+      if ((bits[byte] & (1u << bit)) == 0 || page < pageCount) continue;
+      if (out.count++ == 0) out.first = page;
+    }
+  }
+}
+
+}  // namespace
+
+PagesPastTheEnd mappedPagesPastTheEnd(PageReader& pages, const UsageMap& map) {
+  PagesPastTheEnd out;
+  if (map.kind == UsageMap::Kind::Inline) {
+    countPastTheEnd(Bytes(map.raw).subspan(5), map.startPage, pages.pageCount(), out);
+    return out;
+  }
+  const uint32_t per = UsageMap::pagesPerBitmapPage(pages.pageSize());
+  for (size_t k = 0; k < map.bitmapPages.size(); ++k) {
+    const uint64_t first = static_cast<uint64_t>(k) * per;
+    if (first >= pages.pageCount()) break;
+    if (first + per <= pages.pageCount()) continue;
+    const uint32_t bitmapPage = map.bitmapPages[k];
+    if (bitmapPage == 0 || bitmapPage >= pages.pageCount()) continue;
+    PageHandle page = pages.page(bitmapPage);
+    if ((*page)[0] != static_cast<uint8_t>(PageType::UsageMap)) continue;
+    countPastTheEnd(Bytes(*page).subspan(4), first, pages.pageCount(), out);
+  }
   return out;
 }
 

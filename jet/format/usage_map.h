@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "jet/format/bytes.h"
@@ -28,10 +29,24 @@ struct UsageMap {
 // Reads the map stored at `at`. Throws 3049 when the row does not exist or is not a map.
 UsageMap readUsageMap(PageReader& pages, RowPointer at);
 
+// A bitmap page of a reference map that cannot be read: the slot it stands for, its number, and why.
+using BadBitmapPage = std::function<void(size_t slot, uint32_t page, const std::string& why)>;
+
 // Calls visit(page) for every page set in the map, in ascending order, until visit returns false.
-// Pages at or past the end of the file are skipped. Throws 3049 when a bitmap page is not a usage-map page.
-void forEachMappedPage(PageReader& pages, const UsageMap& map, const std::function<bool(uint32_t)>& visit);
+// Pages at or past the end of the file are skipped, and so are the bitmap pages of a reference map that stand only
+// for such pages, whatever number they hold. A bitmap page that lies outside the file or is not a usage-map page
+// throws 3049, or, when `onBadBitmap` is given, is reported to it and its slot skipped.
+void forEachMappedPage(PageReader& pages, const UsageMap& map, const std::function<bool(uint32_t)>& visit,
+                       const BadBitmapPage& onBadBitmap = {});
 
 std::vector<uint32_t> mappedPages(PageReader& pages, const UsageMap& map);
+
+// Pages the map lists at or past the end of the file (readers skip them): how many, and the first. Only the bitmap
+// pages of a reference map that stand partly for pages inside the file, and that can be read, are looked at.
+struct PagesPastTheEnd {
+  uint64_t count = 0;
+  uint64_t first = 0;
+};
+PagesPastTheEnd mappedPagesPastTheEnd(PageReader& pages, const UsageMap& map);
 
 }  // namespace jet

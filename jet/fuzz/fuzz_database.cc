@@ -33,11 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     jet::Database db(std::make_unique<jet::MemorySource>("fuzz.mdb", std::vector<uint8_t>(data, data + size)), 32);
     jet::checkDatabase(db);
-    for (const jet::CatalogEntry* e : db.catalog().tables(true)) {
-      try {
-        jet::exportCsv(db, db.tableDefAt(e->tablePage()), sink);
-      } catch (const jet::Error& err) {
-        if (err.number() != 3049) std::abort();
+    // Both row orders: where rows are at home, and where mdb-export meets them.
+    jet::CsvStyle likeMdbExport;
+    likeMdbExport.mdbExportQuirks = true;
+    likeMdbExport.rowOrder = jet::ScanOrder::WhereStored;
+    for (const jet::CsvStyle& style : {jet::CsvStyle{}, likeMdbExport}) {
+      for (const jet::CatalogEntry* e : db.catalog().tables(true)) {
+        try {
+          jet::exportCsv(db, db.tableDefAt(e->tablePage()), sink, style);
+        } catch (const jet::Error& err) {
+          if (err.number() != 3049) std::abort();
+        }
       }
     }
   } catch (const jet::Error& e) {

@@ -20,9 +20,12 @@ void IndexWalker::fatal(uint32_t page, const std::string& message) const {
                                message);
 }
 
-void IndexWalker::issue(uint32_t page, const std::string& message) {
-  if (!onIssue_) fatal(page, message);
-  onIssue_({page, message});
+void IndexWalker::issue(uint32_t page, const std::string& message, bool warning) {
+  if (!onIssue_) {
+    if (warning) return;
+    fatal(page, message);
+  }
+  onIssue_({page, message, warning});
 }
 
 bool IndexWalker::enter(uint32_t page) {
@@ -81,15 +84,37 @@ void IndexWalker::finishChild(Frame& frame) {
     issue(frame.page, "the child page " + std::to_string(parts.childPage) + " holds no entries");
     return;
   }
-  Bytes expected = Bytes(nodeEntry).first(nodeEntry.size() - 4);
-  if (!std::equal(expected.begin(), expected.end(), last_.begin(), last_.end())) {
-    issue(frame.page, "node entry " + std::to_string(frame.nextChild - 1) + " does not match the last entry of its " +
-                          "child page " + std::to_string(parts.childPage));
+  Bytes bound = Bytes(nodeEntry).first(nodeEntry.size() - 4);
+  if (std::equal(bound.begin(), bound.end(), last_.begin(), last_.end())) return;
+  scratch_.assign(bound.begin(), bound.end());
+  const std::string which = "node entry " + std::to_string(frame.nextChild - 1);
+  if (indexEntryLess(scratch_, last_)) {
+    issue(frame.page, which + " sorts before the last entry of its child page " + std::to_string(parts.childPage));
+    return;
   }
+  // Above the child's last entry: sound only if it still sorts before whatever follows the child.
+  stale_.push_back({frame.page, frame.nextChild - 1, parts.childPage, scratch_});
+}
+
+void IndexWalker::settleStaleNodeEntries(const IndexEntry* following) {
+  for (const StaleNodeEntry& s : stale_) {
+    const std::string which = "node entry " + std::to_string(s.position);
+    if (following != nullptr && !indexEntryLess(s.bound, *following)) {
+      issue(s.page, which + " does not sort before the first entry after its child page " +
+                        std::to_string(s.childPage));
+    } else {
+      issue(s.page,
+            which + " does not match the last entry of its child page " + std::to_string(s.childPage) +
+                " but still bounds it (left by a deletion)",
+            true);
+    }
+  }
+  stale_.clear();
 }
 
 void IndexWalker::finishWalk() {
   done_ = true;
+  settleStaleNodeEntries(nullptr);
   if (prevLeaf_ != 0 && prevLeafNext_ != 0) {
     issue(prevLeaf_, "the last leaf links forward to page " + std::to_string(prevLeafNext_));
   }
@@ -136,6 +161,7 @@ bool IndexWalker::next(IndexWalkEntry& out) {
       } else {
         ++distinct_;
       }
+      if (!stale_.empty()) settleStaleNodeEntries(&e);
       last_.assign(e.begin(), e.end());
       ++emitted_;
       out.entry = Bytes(e);

@@ -10,6 +10,11 @@
 // the walk possible but the index untrustworthy (entries out of order, a node entry that does not match its child,
 // broken leaf links, empty pages) is an "issue": passed to the issue handler when one is given, thrown as Corrupt
 // otherwise, so that a caller who gives no handler never reads a damaged index as if it were sound.
+//
+// A node entry normally repeats the last entry below its child. When Access deletes the last entry of a leaf it
+// leaves the node entry above as it was, so a node entry that sorts above its child's last entry but still below the
+// first entry after that child (or is the last node entry of its level) routes every lookup correctly: that is a
+// warning-level issue, which a caller without a handler does not hear about.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +38,7 @@ struct IndexWalkEntry {
 struct IndexWalkIssue {
   uint32_t page = 0;  // the index page where it was noticed
   std::string message;
+  bool warning = false;  // the index still reads right (a stale node entry Access left behind)
 };
 
 class IndexWalker {
@@ -69,7 +75,9 @@ class IndexWalker {
   bool enter(uint32_t page);
   void finishChild(Frame& frame);
   void finishWalk();
-  void issue(uint32_t page, const std::string& message);
+  // Settles the node entries that sorted above their child's last entry against the entry that follows the child.
+  void settleStaleNodeEntries(const IndexEntry* following);
+  void issue(uint32_t page, const std::string& message, bool warning = false);
   [[noreturn]] void fatal(uint32_t page, const std::string& message) const;
 
   PageReader& pages_;
@@ -87,6 +95,15 @@ class IndexWalker {
   uint32_t prevLeaf_ = 0;         // last leaf walked (0 before the first)
   uint32_t prevLeafNext_ = 0;     // its next link
   IndexEntry last_;               // the entry returned last
+  // A node entry above its child's last entry, waiting for the first entry after the child.
+  struct StaleNodeEntry {
+    uint32_t page = 0;
+    size_t position = 0;
+    uint32_t childPage = 0;
+    IndexEntry bound;  // the node entry without its child pointer
+  };
+  std::vector<StaleNodeEntry> stale_;
+  IndexEntry scratch_;
   uint64_t emitted_ = 0;
   uint64_t distinct_ = 0;
   uint32_t leafPages_ = 0;

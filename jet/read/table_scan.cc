@@ -1,5 +1,6 @@
 #include "jet/read/table_scan.h"
 
+#include <algorithm>
 #include <string>
 
 #include "jet/format/data_page.h"
@@ -11,9 +12,33 @@ namespace {
 constexpr int kMaxOverflowHops = 8;
 }  // namespace
 
-TableScan::TableScan(PageReader& pages, const TableDef& table) : reader_(pages), table_(table) {
+TableScan::TableScan(PageReader& pages, const TableDef& table, ScanOrder order)
+    : reader_(pages), table_(table), order_(order) {
   UsageMap map = readUsageMap(pages, table.ownedPages.at);
   pageList_ = mappedPages(pages, map);
+  if (order_ != ScanOrder::WhereStored) return;
+  const Format& f = reader_.format();
+  for (uint32_t n : pageList_) {
+    PageHandle p = reader_.page(n);
+    Bytes b(*p);
+    if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f, b) != table_.page) continue;
+    const uint16_t count = dataPageRowCount(f, b);
+    for (uint16_t r = 0; r < count; ++r) {
+      RowSlot slot = dataPageRow(f, b, r);
+      if (slot.deleted() || !slot.overflow()) continue;
+      PageHandle held;
+      RowLocation stored;
+      followOverflow(dataPageRowBytes(b, slot), {n, r}, held, stored);
+      movedTo_.push_back(RowPointer{stored.page, static_cast<uint8_t>(stored.row)}.raw());
+    }
+  }
+  std::sort(movedTo_.begin(), movedTo_.end());
+  overflowRows_ = 0;
+}
+
+bool TableScan::isMovedRow(RowLocation at) const {
+  return at.row <= 0xFF &&
+         std::binary_search(movedTo_.begin(), movedTo_.end(), RowPointer{at.page, static_cast<uint8_t>(at.row)}.raw());
 }
 
 bool TableScan::loadNextPage() {
@@ -46,50 +71,70 @@ bool TableScan::next(RowRecord& out) {
     uint16_t r = nextRow_++;
     Bytes b(*current_);
     RowSlot slot = dataPageRow(f, b, r);
-    if (slot.deleted()) continue;
     out.home = {currentPage_, r};
+    if (order_ == ScanOrder::WhereStored) {
+      // The home slot of a moved row is skipped; the row is reported where it sits, a slot flagged deleted.
+      if (slot.overflow()) continue;
+      if (slot.deleted()) {
+        if (!isMovedRow(out.home)) continue;
+        slot.raw = static_cast<uint16_t>(slot.raw & ~kRowDeletedFlag);
+        if (slot.start < f.rowOffsetTable() + 2u * rowCount_ || slot.start > slot.end || slot.end > b.size()) {
+          corrupt("an overflow row on page " + std::to_string(currentPage_) + " has impossible bounds");
+        }
+        ++overflowRows_;
+      }
+      out.stored = out.home;
+      out.page = current_;
+      out.bytes = dataPageRowBytes(b, slot);
+      return true;
+    }
+    if (slot.deleted()) continue;
     if (!slot.overflow()) {
       out.stored = out.home;
       out.page = current_;
       out.bytes = dataPageRowBytes(b, slot);
       return true;
     }
-    // Overflow: the slot holds a (row, page) pointer to where the row now lives.
-    PageHandle page = current_;
-    Bytes bytes = dataPageRowBytes(b, slot);
-    RowLocation at = out.home;
-    for (int hop = 0;; ++hop) {
-      if (bytes.size() < 4) corrupt("an overflow row pointer on page " + std::to_string(at.page) + " is too short");
-      RowPointer next = RowPointer::fromRaw(le32(bytes.data()));
-      if (hop >= kMaxOverflowHops) corrupt("overflow rows of page " + std::to_string(currentPage_) + " form a loop");
-      if (next.page == 0 || next.page >= reader_.pageCount()) {
-        corrupt("an overflow row pointer on page " + std::to_string(at.page) + " leads outside the file");
-      }
-      page = reader_.page(next.page);
-      Bytes pb(*page);
-      if (pb[0] != static_cast<uint8_t>(PageType::Data)) {
-        corrupt("an overflow row pointer on page " + std::to_string(at.page) + " leads to a page that is not data");
-      }
-      if (next.row >= dataPageRowCount(f, pb)) {
-        corrupt("an overflow row pointer on page " + std::to_string(at.page) + " names a missing row");
-      }
-      // The target is flagged deleted so that scans skip it where it is stored; read it through the pointer.
-      RowSlot live = dataPageRow(f, pb, next.row);
-      live.raw = static_cast<uint16_t>(live.raw & ~kRowDeletedFlag);
-      if (live.start < f.rowOffsetTable() + 2u * dataPageRowCount(f, pb) || live.start > live.end ||
-          live.end > pb.size()) {
-        corrupt("an overflow row on page " + std::to_string(next.page) + " has impossible bounds");
-      }
-      bytes = pb.subspan(live.start, live.length());
-      at = {next.page, next.row};
-      if (!live.overflow()) break;
-    }
+    PageHandle page;
+    out.bytes = followOverflow(dataPageRowBytes(b, slot), out.home, page, out.stored);
     ++overflowRows_;
-    out.stored = at;
     out.page = std::move(page);
-    out.bytes = bytes;
     return true;
   }
+}
+
+Bytes TableScan::followOverflow(Bytes bytes, RowLocation home, PageHandle& page, RowLocation& stored) {
+  // Overflow: the slot holds a (row, page) pointer to where the row now lives.
+  const Format& f = reader_.format();
+  RowLocation at = home;
+  for (int hop = 0;; ++hop) {
+    if (bytes.size() < 4) corrupt("an overflow row pointer on page " + std::to_string(at.page) + " is too short");
+    RowPointer next = RowPointer::fromRaw(le32(bytes.data()));
+    if (hop >= kMaxOverflowHops) corrupt("overflow rows of page " + std::to_string(home.page) + " form a loop");
+    if (next.page == 0 || next.page >= reader_.pageCount()) {
+      corrupt("an overflow row pointer on page " + std::to_string(at.page) + " leads outside the file");
+    }
+    page = reader_.page(next.page);
+    Bytes pb(*page);
+    if (pb[0] != static_cast<uint8_t>(PageType::Data)) {
+      corrupt("an overflow row pointer on page " + std::to_string(at.page) + " leads to a page that is not data");
+    }
+    if (next.row >= dataPageRowCount(f, pb)) {
+      corrupt("an overflow row pointer on page " + std::to_string(at.page) + " names a missing row");
+    }
+    // The target is flagged deleted so that scans skip it where it is stored; read it through the pointer.
+    RowSlot live = dataPageRow(f, pb, next.row);
+    live.raw = static_cast<uint16_t>(live.raw & ~kRowDeletedFlag);
+    if (live.start < f.rowOffsetTable() + 2u * dataPageRowCount(f, pb) || live.start > live.end ||
+        live.end > pb.size()) {
+      corrupt("an overflow row on page " + std::to_string(next.page) + " has impossible bounds");
+    }
+    bytes = pb.subspan(live.start, live.length());
+    at = {next.page, next.row};
+    if (!live.overflow()) break;
+  }
+  stored = at;
+  return bytes;
 }
 
 uint64_t countRows(PageReader& pages, const TableDef& table) {

@@ -1,6 +1,10 @@
 // Walks the rows of a table the way readers do: the data pages its owned-pages usage map lists, in page order, each
 // page's rows in slot order. Deleted rows are skipped; overflow rows are followed from their home slot (and not
 // reported again where they are stored).
+//
+// mdb-export walks the same slots but reports a row that Access moved to another page after an update (an overflow
+// row) where its bytes now sit, skipping its home slot. ScanOrder::WhereStored reproduces that order, so that the two
+// outputs compare line for line; such a row's `home` is then where it is stored.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +30,13 @@ struct RowRecord {
   Bytes bytes;
 };
 
+enum class ScanOrder : uint8_t { Home, WhereStored };
+
 class TableScan {
  public:
-  // Reads the table's owned-pages map; throws 3049 when it is damaged.
-  TableScan(PageReader& pages, const TableDef& table);
+  // Reads the table's owned-pages map; throws 3049 when it is damaged. WhereStored first follows every overflow
+  // pointer of the table once, to know where the moved rows sit.
+  TableScan(PageReader& pages, const TableDef& table, ScanOrder order = ScanOrder::Home);
 
   // Next live row; false at the end. Throws 3049 on a damaged page or overflow chain.
   bool next(RowRecord& out);
@@ -42,6 +49,9 @@ class TableScan {
 
  private:
   bool loadNextPage();
+  // Follows the overflow pointer in `bytes` (the home slot at `home`) to the row's bytes; `page` keeps them alive.
+  Bytes followOverflow(Bytes bytes, RowLocation home, PageHandle& page, RowLocation& stored);
+  bool isMovedRow(RowLocation at) const;
 
   PageReader& reader_;
   const TableDef& table_;
@@ -53,6 +63,8 @@ class TableScan {
   uint16_t rowCount_ = 0;
   uint16_t nextRow_ = 0;
   uint64_t overflowRows_ = 0;
+  ScanOrder order_ = ScanOrder::Home;
+  std::vector<uint32_t> movedTo_;  // WhereStored: raw (page << 8 | row) of where each overflow row sits, sorted
 };
 
 // Number of live rows (counted from the data, not the stored counter).

@@ -81,6 +81,7 @@ expect_out "sudo apt-get install -y --no-install-recommends g++ libxcb1-dev"
 run 1 "clang" --check test
 expect_no_log "apt-get"
 expect_out "missing packages: clang"
+expect_out "    apt-get update && apt-get install -y --no-install-recommends clang"  # root needs no sudo
 JETCOMPACT_NO_INSTALL=1 run 1 "cmake" demo
 expect_no_log "apt-get"
 

@@ -134,7 +134,7 @@ uint64_t exportCsv(Database& db, const TableDef& table, std::FILE* out, const Cs
     buf.push_back('\n');
     PageReader& pages = db.pages();
     const bool jet3 = pages.format().version == Version::Jet3;
-    TableScan scan(pages, table);
+    TableScan scan(pages, table, style.rowOrder);
     RowRecord rec;
     RowLayout layout;
     Value v;

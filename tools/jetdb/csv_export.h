@@ -11,6 +11,7 @@
 
 #include "jet/read/database.h"
 #include "jet/format/value.h"
+#include "jet/read/table_scan.h"
 
 namespace jet {
 
@@ -21,6 +22,9 @@ struct CsvStyle {
   // nothing, dates before 1899-12-30 print as 01/00/00 00:00:00. Off by default: then values print whole and GUIDs
   // in the usual 8-4-4-4-12 form.
   bool mdbExportQuirks = false;
+  // Rows in the order of their home slots (where indexes point, and the order a compacted copy keeps), or, as
+  // mdb-export prints them, a row Access moved to another page after an update where its bytes now sit.
+  ScanOrder rowOrder = ScanOrder::Home;
 };
 
 // Indexes into TableDef::columns, ordered by column number (the order tools print columns in).

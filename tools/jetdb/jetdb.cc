@@ -7,8 +7,9 @@
 //   jetdb dump [--like-mdb-export] FILE [TABLE]
 //                             rows as CSV in mdb-export's default form; without TABLE every user table in turn.
 //                             --like-mdb-export also reproduces where mdb-export 1.0 cuts or alters values (binary and
-//                             text end at a NUL, '?' for undefined code-page bytes, its GUID grouping) for byte-exact
-//                             comparison
+//                             text end at a NUL, '?' for undefined code-page bytes, its GUID grouping) and its row
+//                             order (a row Access moved after an update where its bytes sit, not at its home slot)
+//                             for byte-exact comparison
 //   jetdb check [--strict] FILE
 //                             checks page owners, usage maps, rows, long values and every index; prints each problem
 //                             with its table, page and row. Exit status 0 when there is no error (stale counters are
@@ -17,6 +18,10 @@
 //                             writes a compacted copy of SRC to DST (which must not exist), e.g. with LOCALE
 //                             ";LANGID=0x0424;CP=1250;COUNTRY=0". The copy keeps SRC's sort order and code page whatever
 //                             LOCALE asks for (see the README). Prints the sizes; per-table progress on a terminal
+//
+//   jetdb walk FILE [TABLE] [--delay MS]
+//                             moves through TABLE (Artikli by default) record by record in the status window, waiting
+//                             MS milliseconds after each; status 4 when the user stops it (see walk_command.h)
 //
 //   jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]
 //                             writes a new Jet 4 database of an article and stock application (N articles, 3N stock
@@ -37,6 +42,7 @@
 #include "jet/check/integrity_check.h"
 #include "jet/read/table_scan.h"
 #include "jet/format/value.h"
+#include "tools/jetdb/walk_command.h"
 
 namespace {
 
@@ -48,7 +54,8 @@ int usage() {
       "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
       "       jetdb check [--strict] FILE\n"
       "       jetdb compact SRC DST [LOCALE]\n"
-      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n",
+      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n"
+      "       jetdb walk FILE [TABLE] [--delay MS]\n",
       stderr);
   return 2;
 }
@@ -179,6 +186,7 @@ int main(int argc, char** argv) {
   jet::CsvStyle style;
   if (args.size() > 2 && std::strcmp(args[1], "dump") == 0 && std::strcmp(args[2], "--like-mdb-export") == 0) {
     style.mdbExportQuirks = true;
+    style.rowOrder = jet::ScanOrder::WhereStored;
     args.erase(args.begin() + 2);
   }
   bool strict = false;
@@ -213,6 +221,7 @@ int main(int argc, char** argv) {
       return compact(file, argv[3], argc == 5 ? argv[4] : nullptr);
     }
     if (command == "gen") return jet::create::runGenCommand(argc - 2, argv + 2);
+    if (command == "walk") return tools::runWalkCommand(argc - 2, argv + 2);
     if (command == "check" && argc == 3) {
       auto db = jet::Database::open(file);
       return check(*db, strict);

@@ -83,13 +83,15 @@ TEST_F(GeneratedCheck, BitmapPagesListedTwiceOrByTwoMaps) {
                              t.ownedPages.at.row);
   size_t listAt = size_t{t.ownedPages.at.page} * pageSize + slot.start + 1;
 
-  std::vector<uint8_t> twice = *original_;
-  put32(twice, listAt + 4, map.bitmapPages[0]);
-  CheckReport r = check(twice);
-  std::vector<Problem> p = find(r, "lists this bitmap page twice");
-  ASSERT_EQ(p.size(), 1u) << all(r);
-  EXPECT_EQ(p[0].page, map.bitmapPages[0]);
-  EXPECT_EQ(p[0].table, "Gibanja");
+  // The second slot stands for pages past the end of this file: it is never read, so whatever it names (Access
+  // leaves any number there) neither marks pages nor takes a page from another map.
+  ASSERT_GE(uint64_t{UsageMap::pagesPerBitmapPage(pageSize)}, db.pages().pageCount());
+  for (uint32_t named : {map.bitmapPages[0], 0xFFFFFF80u}) {
+    std::vector<uint8_t> twice = *original_;
+    put32(twice, listAt + 4, named);
+    CheckReport r = check(twice);
+    EXPECT_TRUE(r.clean(true)) << all(r);
+  }
 
   // The free-space map of the same table taking over the owned map's bitmap page.
   UsageMap freeMap = readUsageMap(db.pages(), t.freeSpacePages.at);

@@ -202,11 +202,48 @@ TEST_P(IndexWalkTest, DamageThatLeavesTheWalkPossibleIsAnIssue) {
   put32(back, pageOffset(f, leaf1) + f.indexPrevPage, 0);
   expectIssue(back, leaf1, "links back");
 
-  std::vector<uint8_t> stale = sound;  // the root's first entry no longer names its child's last entry
+  std::vector<uint8_t> below = sound;  // the root's first entry sorts below its child's last entry
   IndexPage r = root;
   r.entries[0] = makeNodeEntry(decoded(f, sound, leaf0).entries[0], leaf0);
-  rewrite(f, stale, kFirstIndexPage, r);
-  expectIssue(stale, kFirstIndexPage, "does not match");
+  rewrite(f, below, kFirstIndexPage, r);
+  expectIssue(below, kFirstIndexPage, "sorts before the last entry of its child page");
+
+  std::vector<uint8_t> reaching = sound;  // the root's first entry equals the first entry of the next child
+  r = root;
+  r.entries[0] = makeNodeEntry(decoded(f, sound, leaf1).entries[0], leaf0);
+  rewrite(f, reaching, kFirstIndexPage, r);
+  expectIssue(reaching, kFirstIndexPage, "does not sort before the first entry after its child page");
+}
+
+// Access deletes the last entry of a leaf without rewriting the node entry above it, which then names a deleted row
+// and sorts between the leaf's new last entry and the next leaf's first: lookups still find every entry.
+TEST_P(IndexWalkTest, NodeEntriesLeftAboveTheirChildByADeletionAreWarnings) {
+  IndexTree tree = buildIndexTree(f, kOwner, randomEntries(30000, 5), kFirstIndexPage);
+  ASSERT_GE(tree.levels, 2u);
+  std::vector<uint8_t> bytes = fileWithTree(f, tree);
+  // Drop the last entry of the first leaf (its node entry is the first of its parent) and of the last leaf below
+  // the root's last entry (whose node entry is up in the root, while the entry that follows it lies in another
+  // subtree when the tree has three levels).
+  uint32_t first = kFirstIndexPage;
+  while (!decoded(f, bytes, first).leaf) first = splitNodeEntry(decoded(f, bytes, first).entries[0]).childPage;
+  uint32_t last = splitNodeEntry(decoded(f, bytes, kFirstIndexPage).entries.back()).childPage;
+  while (!decoded(f, bytes, last).leaf) last = decoded(f, bytes, last).tailPage;
+  size_t deletions = 0;
+  for (uint32_t leaf : {first, last}) {
+    IndexPage p = decoded(f, bytes, leaf);
+    p.entries.pop_back();
+    p.prefixLength = std::min<uint16_t>(p.prefixLength, sharedPrefixLength(p.entries));
+    rewrite(f, bytes, leaf, p);
+    ++deletions;
+  }
+  Walked w = walk(bytes);
+  ASSERT_EQ(w.issues.size(), deletions);
+  for (const IndexWalkIssue& i : w.issues) {
+    EXPECT_TRUE(i.warning) << i.message;
+    EXPECT_NE(i.message.find("still bounds it"), std::string::npos) << i.message;
+  }
+  EXPECT_EQ(w.entries.size(), 30000u - deletions);
+  EXPECT_EQ(errorNumber(bytes), 0) << "a walk without a handler does not stop for a warning";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVersions, IndexWalkTest, ::testing::Values(Version::Jet3, Version::Jet4),
