@@ -72,12 +72,12 @@ constexpr size_t kMaxIndexes = 64;
 // Page types by name for messages.
 std::string pageTypeName(uint8_t type) {
   switch (type) {
-    case 0x00: return "a free or header page";
-    case 0x01: return "a data page";
-    case 0x02: return "a table-definition page";
-    case 0x03: return "an index node page";
-    case 0x04: return "an index leaf page";
-    case 0x05: return "a usage-map page";
+    case static_cast<uint8_t>(PageType::Header): return "a free or header page";
+    case static_cast<uint8_t>(PageType::Data): return "a data page";
+    case static_cast<uint8_t>(PageType::TableDef): return "a table-definition page";
+    case static_cast<uint8_t>(PageType::IndexNode): return "an index node page";
+    case static_cast<uint8_t>(PageType::IndexLeaf): return "an index leaf page";
+    case static_cast<uint8_t>(PageType::UsageMap): return "a usage-map page";
     default: return "a page of unknown type " + std::to_string(type);
   }
 }
@@ -324,11 +324,11 @@ class Checker {
       return "data";
     }
     switch (b[0]) {
-      case 0x00: return "empty";
-      case 0x02: return "table-definition";
-      case 0x03:
-      case 0x04: return "index";
-      case 0x05: return "usage-map bitmap";
+      case static_cast<uint8_t>(PageType::Header): return "empty";
+      case static_cast<uint8_t>(PageType::TableDef): return "table-definition";
+      case static_cast<uint8_t>(PageType::IndexNode):
+      case static_cast<uint8_t>(PageType::IndexLeaf): return "index";
+      case static_cast<uint8_t>(PageType::UsageMap): return "usage-map bitmap";
       default: return "type-" + std::to_string(b[0]);
     }
   }
@@ -685,7 +685,7 @@ class Checker {
     std::vector<uint32_t> treePages;
     std::vector<uint32_t> pointed;
     pointed.reserve(rows.home.size());
-    const bool unique = (ix.flags & 0x01) != 0;
+    const bool unique = (ix.flags & kIndexUnique) != 0;
     std::vector<uint8_t> previousKey;
     uint32_t previousRow = 0;
     IndexWalker walker(
@@ -739,7 +739,7 @@ class Checker {
         }
       }
     }
-    if (rowsComplete) compareMembership(name, label, (ix.flags & 0x02) != 0, rows, rows.keys[k], pointed);
+    if (rowsComplete) compareMembership(name, label, (ix.flags & kIndexIgnoreNulls) != 0, rows, rows.keys[k], pointed);
   }
 
   static bool keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw) {

@@ -5,26 +5,19 @@
 #include "jet/compact/verify.h"
 #include "jet/compact/digest.h"
 #include "jet/errors.h"
+#include "jet/format/row_layout.h"
 #include "jet/read/index_walk.h"
 
 namespace jet {
 namespace {
 
-constexpr uint8_t kIgnoreNulls = 0x02;
 constexpr uint8_t kDescending = 0x02;
 
-// Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed.
+// Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed. The
+// keys of GUID and Numeric columns are not their stored bytes and are never taken apart here.
 size_t fixedKeyLength(ColumnType type) {
-  switch (type) {
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long: return 4;
-    case ColumnType::Single: return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    default: return 0;
-  }
+  if (type == ColumnType::Guid || type == ColumnType::Numeric) return 0;
+  return fixedTypeSize(type);
 }
 
 }  // namespace
@@ -57,18 +50,10 @@ bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>&
     if (length == 0 || pos + 1 + length > key.size()) return false;
     if (isId) {
       uint8_t* p = key.data() + pos + 1;
-      uint32_t be = 0;
-      for (size_t i = 0; i < 4; ++i) be = (be << 8) | static_cast<uint8_t>(descending ? ~p[i] : p[i]);
-      int32_t id = static_cast<int32_t>(be ^ 0x80000000u);
+      const int32_t id = decodeLongKey(p, descending);
       if (TableIdMap::looksLikeTableId(id)) {
         std::optional<uint32_t> to = ids.find(static_cast<uint32_t>(id));
-        if (to) {
-          uint32_t enc = *to ^ 0x80000000u;
-          for (size_t i = 0; i < 4; ++i) {
-            uint8_t b = static_cast<uint8_t>(enc >> (24 - 8 * i));
-            p[i] = descending ? static_cast<uint8_t>(~b) : b;
-          }
-        }
+        if (to) encodeLongKey(static_cast<int32_t>(*to), descending, p);
       }
     }
     pos += 1 + length;
@@ -126,7 +111,7 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   RebuiltIndex r;
   static_cast<WrittenIndexTree&>(r) = tree.finish();
   r.entryDigest = entries.value();
-  if ((ix.flags & kIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
+  if ((ix.flags & kIndexIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
     corrupt(where + " has " + std::to_string(r.entries) + " entries for " + std::to_string(copied.rows.size()) +
             " rows");
   }

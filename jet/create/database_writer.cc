@@ -6,6 +6,7 @@
 #include "jet/create/system_tables.h"
 #include "jet/errors.h"
 #include "jet/format/usage_map_builder.h"
+#include "jet/read/catalog.h"
 
 namespace jet::create {
 namespace {
@@ -19,7 +20,7 @@ constexpr int32_t kFirstAccessContainer = static_cast<int32_t>(0x80000000u);
 constexpr int16_t kTypeTable = 1;
 constexpr int16_t kTypeDatabase = 2;
 constexpr int16_t kTypeContainer = 3;
-constexpr int32_t kFlagsSystemObject = static_cast<int32_t>(0x80000000u);
+constexpr auto kFlagsSystemObject = static_cast<int32_t>(kObjectFlagSystem);
 // Access rights masks as Jet grants them to the creator: everything, and read-only design for other users.
 constexpr int32_t kRightsAll = 0x000FFFFF;
 constexpr int32_t kRightsReadDesign = 0x00060000;

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "jet/format/index_page.h"
+
 namespace jet::create {
 namespace {
 
@@ -110,7 +112,9 @@ void appendIntegerKey(int16_t value, std::vector<uint8_t>& out) {
 
 void appendLongKey(int32_t value, std::vector<uint8_t>& out) {
   out.push_back(kKeyValueFlag);
-  appendBigEndian(static_cast<uint32_t>(value) ^ 0x80000000u, 4, out);
+  uint8_t bytes[4];
+  encodeLongKey(value, false, bytes);
+  out.insert(out.end(), bytes, bytes + 4);
 }
 
 void appendDoubleKey(double value, std::vector<uint8_t>& out) {

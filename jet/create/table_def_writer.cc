@@ -11,10 +11,6 @@ namespace {
 constexpr uint32_t kTableMagic = 1625;
 constexpr uint32_t kRealIndexMagic = 1923;
 constexpr size_t kIndexColumnSlots = 10;
-constexpr uint8_t kIndexFlagUnique = 0x01;
-constexpr uint8_t kIndexFlagIgnoreNulls = 0x02;
-constexpr uint8_t kIndexFlagRequired = 0x08;
-constexpr uint8_t kIndexFlagAlways = 0x80;
 constexpr uint8_t kLogicalPrimaryKey = 1;
 constexpr uint8_t kLogicalForeignKey = 2;
 constexpr uint8_t kReferencedSide = 1;
@@ -131,10 +127,10 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
     appendLe32(d, state.indexes[k].usageMap.raw());
     appendLe32(d, state.indexes[k].rootPage);
     appendLe32(d, 0);
-    uint8_t flags = kIndexFlagAlways;
-    if (ix.unique || ix.primaryKey) flags |= kIndexFlagUnique;
-    if (ix.ignoreNulls) flags |= kIndexFlagIgnoreNulls;
-    if (ix.primaryKey || ix.required) flags |= kIndexFlagRequired;
+    uint8_t flags = kIndexAlways;
+    if (ix.unique || ix.primaryKey) flags |= kIndexUnique;
+    if (ix.ignoreNulls) flags |= kIndexIgnoreNulls;
+    if (ix.primaryKey || ix.required) flags |= kIndexRequired;
     d.push_back(flags);
     d.insert(d.end(), 5, 0);
   }

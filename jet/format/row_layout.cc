@@ -4,9 +4,8 @@
 
 namespace jet {
 
-uint32_t fixedValueSize(const ColumnDef& c) {
-  switch (c.type) {
-    case ColumnType::Boolean: return 0;
+uint32_t fixedTypeSize(ColumnType type) {
+  switch (type) {
     case ColumnType::Byte: return 1;
     case ColumnType::Integer: return 2;
     case ColumnType::Long: return 4;
@@ -16,8 +15,14 @@ uint32_t fixedValueSize(const ColumnDef& c) {
     case ColumnType::DateTime: return 8;
     case ColumnType::Guid: return 16;
     case ColumnType::Numeric: return 17;
-    default: return c.length;
+    default: return 0;
   }
+}
+
+uint32_t fixedValueSize(const ColumnDef& c) {
+  if (c.type == ColumnType::Boolean) return 0;
+  const uint32_t size = fixedTypeSize(c.type);
+  return size != 0 ? size : c.length;
 }
 
 namespace {

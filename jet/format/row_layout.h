@@ -24,6 +24,9 @@ struct RowLayout {
   std::vector<FieldLocation> fields;  // one per TableDef::columns entry, same order
 };
 
+// Bytes a value of the type takes when the type has a fixed size; 0 for Boolean (kept in the null mask) and for types
+// whose length the column declares.
+uint32_t fixedTypeSize(ColumnType type);
 // Fixed size of a fixed-length column's value (the declared length for types without one).
 uint32_t fixedValueSize(const ColumnDef& column);
 

@@ -60,6 +60,12 @@ struct MapPointer {
   uint32_t offset = 0;  // offset of the 4-byte pointer inside TableDef::raw
 };
 
+// Flags of a real index (RealIndexDef::flags).
+inline constexpr uint8_t kIndexUnique = 0x01;
+inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
+inline constexpr uint8_t kIndexRequired = 0x08;
+inline constexpr uint8_t kIndexAlways = 0x80;  // set on every index Jet writes
+
 struct RealIndexDef {
   struct KeyColumn {
     uint16_t column = 0;  // column number; 0xFFFF marks an unused slot
@@ -69,7 +75,7 @@ struct RealIndexDef {
   std::vector<KeyColumn> columns;  // used slots only, in key order
   MapPointer usageMap;
   uint32_t rootPage = 0;
-  uint8_t flags = 0;           // 0x01 unique, 0x02 ignore nulls, 0x08 required
+  uint8_t flags = 0;           // kIndexUnique, kIndexIgnoreNulls, kIndexRequired, kIndexAlways
   uint32_t countOffset = 0;    // offset of the per-index block inside TableDef::raw
   uint32_t defOffset = 0;      // offset of the index definition inside TableDef::raw
 };

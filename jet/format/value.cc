@@ -135,11 +135,13 @@ std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
   return out;
 }
 
-std::string formatGuid(const uint8_t* g) {
+std::string formatGuid(const uint8_t* g, bool lastGroupsJoined) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3], g[2],
                 g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  return buf;
+  std::string text = buf;
+  if (lastGroupsJoined) text.erase(24, 1);  // the hyphen before the last group
+  return text;
 }
 
 CivilDateTime toCivil(double days) {

@@ -30,7 +30,8 @@ void decodeValue(PageReader& pages, const ColumnDef& column, Bytes row, const Fi
 // Text forms, as mdb-export prints them by default.
 std::string formatCurrency(int64_t tenThousandths);                          // 4 decimals
 std::string formatNumeric(bool negative, const uint8_t* magnitude16, uint8_t scale);
-std::string formatGuid(const uint8_t* bytes16);                              // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}; without the last hyphen when lastGroupsJoined, as mdb-export prints it.
+std::string formatGuid(const uint8_t* bytes16, bool lastGroupsJoined = false);
 std::string formatDateTime(double days);                                     // MM/DD/YY HH:MM:SS
 std::string formatSingle(float value);                                       // %.8g
 std::string formatDouble(double value);                                      // %.16g

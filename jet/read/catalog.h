@@ -13,8 +13,11 @@ namespace jet {
 
 inline constexpr uint32_t kCatalogPage = 2;
 inline constexpr int16_t kObjectTypeTable = 1;
-// Flags of system objects (MSys* tables and hidden ones).
-inline constexpr uint32_t kObjectFlagsSystem = 0x80000002u;
+// Flags of catalog objects: Jet's own objects (the MSys* tables, the containers) carry the first; some files mark
+// system tables with the second instead. Either makes an object a system object.
+inline constexpr uint32_t kObjectFlagSystem = 0x80000000u;
+inline constexpr uint32_t kObjectFlagSystemAlternative = 0x00000002u;
+inline constexpr uint32_t kObjectFlagsSystem = kObjectFlagSystem | kObjectFlagSystemAlternative;
 
 struct CatalogEntry {
   int32_t id = 0;

@@ -72,13 +72,6 @@ std::string mdbExportDate(double days) {
   return buf;
 }
 
-std::string mdbExportGuid(const uint8_t* g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X%02X%02X}", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  return buf;
-}
-
 }  // namespace
 
 void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, bool jet3) {
@@ -100,7 +93,7 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
       break;
     case ColumnType::Numeric: out += formatNumeric(v.negative, v.bytes.data(), v.scale); break;
     case ColumnType::Guid:
-      appendQuoted(out, style.mdbExportQuirks ? mdbExportGuid(v.bytes.data()) : formatGuid(v.bytes.data()));
+      appendQuoted(out, formatGuid(v.bytes.data(), style.mdbExportQuirks));  // mdb-export joins the last two groups
       break;
     case ColumnType::Text:
     case ColumnType::Memo:
