@@ -10,6 +10,7 @@
 #include "jet/compact/lost_rows.h"
 #include "jet/compact/plan.h"
 #include "jet/create/generator.h"
+#include "jet/os/env.h"
 #include "jet/os/page_source.h"
 #include "jet/pager/page_reader.h"
 #include "jet/read/catalog.h"
@@ -36,7 +37,7 @@ void lostRowsCheck(benchmark::State& state) {
   const fs::path& file = sourceFile(state.range(0));
   uint32_t pages = 0;
   for (auto _ : state) {
-    jet::PageReader source(jet::openFileSource(file.string()));
+    jet::PageReader source(jet::Env::system().openSource(file.string()));
     jet::Catalog catalog = jet::readCatalog(source);
     jet::CompactPlan plan = jet::planCompaction(source, catalog);
     jet::LostRowsCheck::run(source, plan);
