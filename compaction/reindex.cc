@@ -31,9 +31,13 @@ Outcome reindex(platform::Runtime& runtime, std::u16string& dbname) {
   // Phase 3: compaction and replacement; failures are reported to the user.
   const bool compacted = platform::runTrapped(
       [&] {
-        const std::u16string temporary = temporaryName(dbname);
-        runtime.databaseEngine().compactDatabase(dbname, temporary, std::u16string(kSlovenianLocale));
-        files.replaceFile(temporary, dbname);
+        // A database reached through a symbolic link is compacted where the link points, and the
+        // link stays: replacing the link by a regular file would leave the file behind it
+        // uncompacted and fork the data.
+        const std::u16string database = files.fileBehind(dbname);
+        const std::u16string temporary = temporaryName(database);
+        runtime.databaseEngine().compactDatabase(database, temporary, std::u16string(kSlovenianLocale));
+        files.replaceFile(temporary, database);
       },
       [&](const platform::RuntimeError& failure) {
         ui.resetMousePointer();

@@ -28,7 +28,11 @@ class JetDatabaseEngine final : public DatabaseEngine {
     const std::string from = files_.systemPath(source).string();
     const std::string to = files_.systemPath(destination).string();
     try {
-      jet::compactDatabase(from, to, toUtf8(locale));
+      // The file system's replacement removes the hidden name once the file is in the database's place; until then
+      // a run interrupted in between can tell the temporary file from somebody else's.
+      jet::CompactOptions options;
+      options.keepHiddenName = true;
+      jet::compactDatabase(from, to, toUtf8(locale), options);
     } catch (const jet::Error& e) {
       throw RuntimeError(e.number(), e.what());
     } catch (const std::bad_alloc&) {

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -151,12 +153,6 @@ void flushFolder(const ResolvedName& name) {
   }
 }
 
-void flushFile(const ResolvedName& name) {
-  Descriptor file(::open(name.path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) fail(errno, name);
-  if (::fsync(file.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, name);
-}
-
 void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
   std::vector<char> buffer(1 << 20);
   for (;;) {
@@ -177,15 +173,136 @@ void copyContents(int from, int to, const ResolvedName& source, const ResolvedNa
 int renameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
-  // A file system without that flag: link and unlink give the same guarantee.
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  return ::unlink(from.c_str());
+  // A file system without that flag: a plain rename once `to` is seen to be free. A link and an
+  // unlink would close that gap but leave a moment with two names.
+  struct stat existing {};
+  if (::lstat(to.c_str(), &existing) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(from.c_str(), to.c_str());
+}
+
+// A file being written, and the leftovers of runs that were interrupted while writing one, are named as the engine
+// names its destination while writing it (jet::partialNamePrefix + six characters): hidden, unique, and fitting
+// wherever the final name fits.
+constexpr std::size_t partialUniquePart = 6;
+
+std::string partialPrefix(const std::string& folder, const std::string& leaf) {
+  return jet::partialNamePrefix(folder.empty() ? "." : folder, leaf);
+}
+
+// The entries of `folder` whose names make them partial files of `leaf`.
+std::vector<std::string> partialsOf(const std::string& folder, const std::string& leaf) {
+  const std::string prefix = partialPrefix(folder, leaf);
+  std::vector<std::string> found;
+  std::error_code failure;
+  for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, failure), end; !failure && entry != end;
+       entry.increment(failure)) {
+    const std::string name = entry->path().filename().native();
+    if (name.size() == prefix.size() + partialUniquePart && name.compare(0, prefix.size(), prefix) == 0) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+// A lock on the whole file. The writer of a partial file holds an exclusive one for as long as it writes, so that
+// nobody takes the file for a leftover; whoever removes a leftover holds a shared one meanwhile, so that no writer
+// can take it back. Open-file-description locks where the kernel has them; classic process locks otherwise.
+bool lockWholeFile(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  if (errno != EINVAL) return false;
+  lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Removes the partial files of `leaf` in `folder` that an interrupted run left: those that no process holds.
+void removeLeftoverPartials(const std::string& folder, const std::string& leaf) {
+  for (const std::string& name : partialsOf(folder, leaf)) {
+    const std::string path = join(folder, name);
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) continue;  // not ours to judge
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
+    if (!lockWholeFile(file.get(), F_RDLCK)) continue;  // being written
+    if (::lstat(path.c_str(), &named) == 0 && sameFile(opened, named)) ::unlink(path.c_str());
+  }
+}
+
+// A new, empty partial file for `leaf` in `folder`, held for writing; `path` receives its name.
+int createPartial(const std::string& folder, const std::string& leaf, std::string& path, const ResolvedName& name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = join(folder, partialPrefix(folder, leaf) + "XXXXXX");
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) fail(errno, name);
+    // Someone removing leftovers may have seen the file before it was held: then it is theirs, and another is made.
+    struct stat opened {};
+    struct stat named {};
+    if (lockWholeFile(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        sameFile(opened, named)) {
+      return fd;
+    }
+    ::close(fd);
+  }
+  throw RuntimeError(error::kPathFileAccessError);
+}
+
+// Gives `to` the owner, group, permissions and access control list of the file `from`: other users of a shared
+// database must be able to open what replaces it, and a read-only database stays read-only. Owner and group are
+// set as far as the process may (a user who is no member of the group keeps their own); the rest must succeed.
+void adoptAccess(int to, const struct stat& from, int fromFd, const ResolvedName& name) {
+  if (::fchown(to, from.st_uid, from.st_gid) != 0 && ::fchown(to, static_cast<uid_t>(-1), from.st_gid) != 0 &&
+      errno != EPERM) {
+    fail(errno, name);
+  }
+  // File systems without permissions (FAT) refuse them; there is nothing to keep.
+  if (::fchmod(to, from.st_mode & 07777) != 0 && errno != EPERM && errno != ENOTSUP) fail(errno, name);
+  if (fromFd < 0) return;
+  static constexpr char accessList[] = "system.posix_acl_access";
+  std::vector<char> list(256);
+  for (;;) {
+    const ssize_t size = ::fgetxattr(fromFd, accessList, list.data(), list.size());
+    if (size >= 0) {
+      if (::fsetxattr(to, accessList, list.data(), static_cast<std::size_t>(size), 0) != 0 && errno != ENOTSUP) {
+        fail(errno, name);
+      }
+      return;
+    }
+    if (errno == ERANGE && list.size() < (1u << 20)) {
+      list.resize(list.size() * 4);
+      continue;
+    }
+    if (errno == ENODATA || errno == ENOTSUP) return;  // no list beyond the permissions, or none possible
+    fail(errno, name);
+  }
+}
+
+// Opens a file to read without waiting: a FIFO or a device given as a database would otherwise block the open for
+// ever. Anything but a regular file is refused.
+int openRegularFile(const ResolvedName& name, struct stat& info) {
+  const int fd = ::open(name.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) fail(errno, name);
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw RuntimeError(error::kPathFileAccessError);
+  }
+  return fd;
 }
 
 }  // namespace
 
+// The same rule as the engine's before it writes anything (jet::databaseInUse).
 bool fileIsLockedByOthers(const std::filesystem::path& file) {
-  return jet::Env::system().lockedByOthers(file.string(), jet::LockProbe::any);
+  return jet::databaseInUse(jet::Env::system(), file.string()).has_value();
 }
 
 std::u16string PosixFileSystem::executableFolder() {
@@ -215,27 +332,25 @@ void PosixFileSystem::copyFile(const std::u16string& source, const std::u16strin
   const ResolvedName from = resolve(source);
   const ResolvedName to = resolve(destination);
   requireExisting(from);
-  Descriptor input(::open(from.path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (input.get() < 0) fail(errno, from);
   struct stat info {};
-  if (::fstat(input.get(), &info) != 0) fail(errno, from);
-  if (!S_ISREG(info.st_mode)) throw RuntimeError(error::kPathFileAccessError);
+  Descriptor input(openRegularFile(from, info));
   if (!to.folderExists) throw RuntimeError(error::kPathNotFound);
 
   // The copy is written beside the destination and renamed over it once complete, so a
-  // failed copy never leaves a half-written file where an older good copy was.
-  std::string temporary = join(to.folder, "." + to.leaf + ".partial-XXXXXX");
-  Descriptor output(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (output.get() < 0) fail(errno, to);
+  // failed copy never leaves a half-written file where an older good copy was. What an
+  // interrupted copy left there goes first: it would take the space of a whole database.
+  removeLeftoverPartials(to.folder, to.leaf);
+  std::string temporary;
+  Descriptor output(createPartial(to.folder, to.leaf, temporary, to));
   try {
     copyContents(input.get(), output.get(), from, to);
-    // A copy keeps the permissions and the modification time of its source, as a backup should.
-    if (::fchmod(output.get(), info.st_mode & 0777) != 0) fail(errno, to);
+    // A copy keeps the owner, permissions and modification time of its source, as a backup should.
+    adoptAccess(output.get(), info, input.get(), to);
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (::futimens(output.get(), times) != 0) fail(errno, to);
     if (::fsync(output.get()) != 0) fail(errno, to);
-    if (output.close() != 0) fail(errno, to);
     if (::rename(temporary.c_str(), to.path.c_str()) != 0) fail(errno, to);
+    if (output.close() != 0) fail(errno, to);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
@@ -248,24 +363,57 @@ void PosixFileSystem::replaceFile(const std::u16string& replacement, const std::
   const ResolvedName older = resolve(original);
   requireExisting(newer);
   requireExisting(older);
-  // A process that takes its lock after this check is not seen; the engine's own locking is
-  // what guards the database while it is open. This check keeps an open database in place.
+  // The same rule as the engine's before it wrote anything: a database that its engine holds open
+  // stays in place; a reader's shared lock is no reason to throw the finished work away. A process
+  // that takes its lock after this check is not seen; the engine's own locking guards the database
+  // while it is open.
   if (fileIsLockedByOthers(older.path)) throw RuntimeError(error::kPathFileAccessError);
-  flushFile(newer);
 
-  if (older.leaf == older.leafWanted) {
-    if (::rename(newer.path.c_str(), older.path.c_str()) != 0) fail(errno, older);
-    flushFolder(older);
-  } else {
-    // The entry on disk differs in case from the wanted name: the new file takes the wanted
-    // name first and the old entry goes afterwards, so that one of them always holds the data.
+  struct stat olderInfo {};
+  Descriptor olderFile(::open(older.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (olderFile.get() < 0) fail(errno, older);
+  if (::fstat(olderFile.get(), &olderInfo) != 0) fail(errno, older);
+  if (!S_ISREG(olderInfo.st_mode)) throw RuntimeError(error::kPathFileAccessError);
+  struct stat newerInfo {};
+  Descriptor newerFile(::open(newer.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (newerFile.get() < 0) fail(errno, newer);
+  if (::fstat(newerFile.get(), &newerInfo) != 0) fail(errno, newer);
+  if (!S_ISREG(newerInfo.st_mode)) throw RuntimeError(error::kPathFileAccessError);
+  adoptAccess(newerFile.get(), olderInfo, olderFile.get(), older);
+  if (::fsync(newerFile.get()) != 0 && errno != EINVAL && errno != EROFS) fail(errno, newer);
+
+  if (older.leaf != older.leafWanted) {
+    // The entry on disk differs in case from the wanted name: the old entry takes the wanted name
+    // first, and the new file then replaces it in one step, so that at no moment two entries that
+    // a case-insensitive opener cannot tell apart hold the database, and one always does.
     const std::string wanted = join(older.folder, older.leafWanted);
-    if (renameNoReplace(newer.path, wanted) != 0) fail(errno, older);
+    if (renameNoReplace(older.path, wanted) != 0) fail(errno, older);
     flushFolder(older);
-    if (::unlink(older.path.c_str()) != 0) fail(errno, older);
-    flushFolder(older);
+    if (::rename(newer.path.c_str(), wanted.c_str()) != 0) fail(errno, older);
+  } else if (::rename(newer.path.c_str(), older.path.c_str()) != 0) {
+    fail(errno, older);
   }
+  flushFolder(older);
   if (newer.folder != older.folder) flushFolder(newer);
+  // The engine leaves a hidden second name on what it wrote until it is in place, so that a run
+  // interrupted before can tell its own output from somebody's file; it has served its purpose.
+  for (const std::string& link : partialsOf(newer.folder, newer.leaf)) {
+    struct stat info {};
+    const std::string path = join(newer.folder, link);
+    if (::lstat(path.c_str(), &info) == 0 && sameFile(info, newerInfo)) ::unlink(path.c_str());
+  }
+}
+
+std::u16string PosixFileSystem::fileBehind(const std::u16string& name) {
+  const ResolvedName resolved = resolve(name);
+  struct stat info {};
+  if (::lstat(resolved.path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return name;
+  // Replacing the link by a regular file would fork the data: the file the link points to is the database.
+  char* target = ::realpath(resolved.path.c_str(), nullptr);
+  if (target == nullptr) fail(errno, resolved);
+  std::u16string path = fromUtf8(target);
+  std::free(target);
+  return path;
 }
 
 std::filesystem::path PosixFileSystem::systemPath(const std::u16string& name) {

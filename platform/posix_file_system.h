@@ -13,10 +13,12 @@ class PosixFileSystem final : public FileSystem {
   void copyFile(const std::u16string& source, const std::u16string& destination) override;
   void replaceFile(const std::u16string& replacement, const std::u16string& original) override;
   std::filesystem::path systemPath(const std::u16string& name) override;
+  std::u16string fileBehind(const std::u16string& name) override;
 };
 
-// True when another process (or another open file description) holds a byte-range lock on
-// any part of the file, as database engines take while a database is open.
+// True when another process (or another open file description) holds an exclusive byte-range
+// lock on any part of the file or of its lock file (the name with the extension .ldb, in any
+// case), as Jet takes them while a database is open. Shared locks, a reader's, do not count.
 bool fileIsLockedByOthers(const std::filesystem::path& file);
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project with sanitizers and runs every test: all of them under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
-# thread, the check that runs beside the comparison) again under ThreadSanitizer.
+# thread, the check that runs beside the comparison) again under ThreadSanitizer; last, the short form of the
+# interruption harness (scripts/interruptions.sh) with the sanitized build.
 #
 #   scripts/test.sh [--ci]
 #
@@ -34,3 +35,6 @@ if [ "$ci" = 1 ]; then
   cmake --build --preset release
   ctest --preset release
 fi
+
+# Interrupted runs: a short kill sweep, random kills and a full disk.
+bash scripts/interruptions.sh --short --build build/sanitize

@@ -37,8 +37,9 @@ TEST_F(Reindex, BacksUpCompactsAndReplacesUnderTheUpperCaseName) {
   EXPECT_EQ(reindexName(u"data.mdb"), Outcome::compacted);
   EXPECT_EQ(dbname, u"DATA.MDB");
   EXPECT_THAT(runtime.calls,
-              ElementsAre("createFolder(VARKOP\\)", "copyFile(DATA.MDB, VARKOP\\DATA.MDB)", "createEngine()",
-                          "compactDatabase(DATA.MDB, DATA.MDN, " + locale + ")", "replaceFile(DATA.MDN, DATA.MDB)"));
+              ElementsAre("createFolder(VARKOP\\)", "copyFile(DATA.MDB, VARKOP\\DATA.MDB)", "fileBehind(DATA.MDB)",
+                          "createEngine()", "compactDatabase(DATA.MDB, DATA.MDN, " + locale + ")",
+                          "replaceFile(DATA.MDN, DATA.MDB)"));
   EXPECT_THAT(runtime.messages, IsEmpty());
   EXPECT_EQ(runtime.files.at(u"DATA.MDB"), "compacted:db");
   EXPECT_EQ(runtime.files.at(u"VARKOP\\DATA.MDB"), "db");
@@ -113,6 +114,17 @@ TEST_F(Reindex, ANameEndingInNIsItsOwnTemporaryNameAndIsNotReplaced) {
   ASSERT_EQ(runtime.messages.size(), 1u);
   EXPECT_EQ(runtime.messages[0].text, u"Napaka 3204 pri stiskanju baze!");
   EXPECT_EQ(runtime.files.at(u"DATA.MDN"), "db");
+}
+
+TEST_F(Reindex, ADatabaseBehindALinkIsCompactedWhereTheLinkPointsAndTheLinkStays) {
+  runtime.links[u"DATA.MDB"] = u"/srv/shared/Data.mdb";
+  runtime.files[u"/srv/shared/Data.mdb"] = "db";
+  EXPECT_EQ(reindexName(u"data.mdb"), Outcome::compacted);
+  EXPECT_EQ(runtime.files.at(u"VARKOP\\DATA.MDB"), "db");
+  EXPECT_EQ(runtime.files.at(u"/srv/shared/Data.mdb"), "compacted:db");
+  EXPECT_EQ(runtime.files.count(u"/srv/shared/Data.mdN"), 0u);
+  EXPECT_EQ(runtime.links.at(u"DATA.MDB"), u"/srv/shared/Data.mdb");
+  EXPECT_EQ(runtime.calls.back(), "replaceFile(/srv/shared/Data.mdN, /srv/shared/Data.mdb)");
 }
 
 TEST_F(Reindex, TheEngineIsCreatedOnceForTheProcess) {

@@ -147,25 +147,30 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     fail(e.code(), sourcePath + ": " + e.what());
   }
 
-  std::unique_ptr<PageSink> sink = env.createDestination(destination);
+  // Written under a hidden name and given the destination's name only once complete, verified and flushed: an
+  // interrupted run leaves nothing under that name, and the next run removes what it left.
+  env.removeLeftovers(destination, sourcePath);
+  std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);
+  const std::string written = sink->name();
   try {
     CompactReport report = writeDestination(source, plan, *sink, options);
     sink->finish();
     if (options.verify) {
       // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
       // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(env, destination, options.cachePages); });
-      PageReader written(env.openSource(destination), options.cachePages);
-      if (written.pageCount() != report.destinationPages || written.hasPartialPage()) {
+      BesideThread check([&] { checkWritten(env, written, options.cachePages); });
+      PageReader copy(env.openSource(written), options.cachePages);
+      if (copy.pageCount() != report.destinationPages || copy.hasPartialPage()) {
         corrupt("the compacted database does not have the size it was written with");
       }
       PageHandle a = source.page(0);
-      PageHandle b = written.page(0);
+      PageHandle b = copy.page(0);
       if (*a != *b) corrupt("the compacted database's header page differs from the source's");
-      readCatalog(written);
-      verifyCompaction(source, written, plan);
+      readCatalog(copy);
+      verifyCompaction(source, copy, plan);
       check.finish();
     }
+    env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();
     report.requestedSortOrder = requested.langId.value_or(0);
     report.sortOrder = source.header().sortOrder;

@@ -1,9 +1,10 @@
 // Compaction: writes a fresh copy of a database that holds only what is reachable from its catalog, packed.
 //
 // The source is opened read-only and held with a shared lock; it is never written. The destination must not exist.
-// Once the destination has been created, any failure removes it again (only the file this call created), so a
-// failed run leaves no partial file behind. After writing, the destination is read back and compared with the source;
-// any difference is reported as damage (3049) and the destination removed.
+// It is written under a hidden name of its own beside it (see PartialOutput), read back and compared with the source
+// (any difference is reported as damage, 3049), flushed, and only then given the destination's name; any failure
+// removes the hidden file again, and what interrupted runs left is removed before a run starts, so no partial file
+// ever stands under the destination's name and none stays behind.
 //
 // What the destination keeps from the source: version, page size, header page (password, encoding key, sort order,
 // code page), every table with its rows in the same order, long values, index keys, and all definition bytes whose
@@ -32,6 +33,9 @@ struct CompactOptions {
   // The door to the operating system: reads, locks and writes go through it (tests hand in one that fails on
   // demand). Env::system() when null.
   Env* env = nullptr;
+  // Leave the hidden name the destination was written under as a second name of it (see Env::publishDestination),
+  // for a caller that moves the destination on and removes the hidden name then.
+  bool keepHiddenName = false;
   // Read the destination back and compare it with the source (always on outside tests of the comparison itself).
   bool verify = true;
   size_t cachePages = 256;

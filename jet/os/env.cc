@@ -13,6 +13,21 @@ std::string lockFileName(const std::string& path, bool upperCase) {
   return base + (upperCase ? ".LDB" : ".ldb");
 }
 
+std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path) {
+  // The lock file may differ in case from the database's name (a program under Wine names it after the name it was
+  // given), so every entry of the folder whose name matches ignoring case is looked at.
+  const std::string wanted = lockFileName(path, false);
+  const size_t slash = wanted.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
+  for (const std::string& entry : env.findIgnoringCase(folder, name)) {
+    const std::string candidate = slash == std::string::npos ? entry : folder + entry;
+    if (env.lockedByOthers(candidate, LockProbe::exclusive)) return ErrorCode::InUse;
+  }
+  if (env.lockedByOthers(path, LockProbe::exclusive)) return ErrorCode::OpenedExclusively;
+  return std::nullopt;
+}
+
 void PageSource::readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts) {
   for (std::span<uint8_t> part : parts) {
     read(offset, part);

@@ -12,9 +12,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "jet/errors.h"
 #include "jet/os/page_sink.h"
 #include "jet/os/page_source.h"
 
@@ -57,6 +59,24 @@ class Env {
   // and DiskIoWrite (3043); its discard removes the file again (only the one it created) and never throws.
   virtual std::unique_ptr<PageSink> createDestination(const std::string& path) = 0;
 
+  // Creates the destination of a compaction under a hidden name of its own in the folder of `path` (see
+  // partialNamePrefix), held with an exclusive lock for as long as the sink lives, so that nobody takes it for a
+  // leftover of an interrupted run; the sink's name() is that hidden name. Throws DatabaseExists (3204) when
+  // something is at `path` already, and otherwise as createDestination.
+  virtual std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) = 0;
+
+  // Gives the finished file `hidden` (made by createHiddenDestination) the name `path` without replacing anything,
+  // and flushes the folder. With keepHiddenName the hidden name stays as a second name of the same file, for a
+  // caller that moves the file on and removes the hidden name then: until it does, a later run can tell the file
+  // under `path` from somebody else's (removeLeftovers). Throws DatabaseExists (3204) when something took the name
+  // meanwhile, DiskFull (3026) and DiskIoWrite (3043).
+  virtual void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) = 0;
+
+  // Removes what interrupted runs left for the destination `path`: hidden files of its naming that no process holds,
+  // and a file under `path` itself that is a second name of such a hidden file (a finished destination whose run
+  // ended before its caller moved it on), unless that file is `source`. Never throws.
+  virtual void removeLeftovers(const std::string& path, const std::string& source) = 0;
+
   // True when another process, or another open file of this one, holds a lock of the probed kind on any byte of the
   // file. False when the file cannot be opened: a file nobody can read locks nobody out. Never throws.
   virtual bool lockedByOthers(const std::string& path, LockProbe kind) = 0;
@@ -70,6 +90,18 @@ class Env {
   // empty when there are none or the folder cannot be read. Never throws.
   virtual std::vector<std::string> findIgnoringCase(const std::string& folder, const std::string& name) = 0;
 };
+
+// Whether another user holds the database open, as Jet shows it: InUse (3196) for an exclusive lock on its lock file
+// (lockFileName, in any case: a shared session), OpenedExclusively (3356) for one on the database itself; nothing when
+// neither. A reader's shared lock, such as another compaction of the same file holds, does not count. This is the one
+// rule for a database in use: lockSource applies it before anything is written, and a caller that later puts a
+// compacted file in the database's place applies it again then.
+std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path);
+
+// The beginning of the hidden name of a file being written for `leaf` in `folder`: "." + leaf, cut at a character
+// boundary so that the whole name (this plus six characters) fits wherever `leaf` fits, + ".partial-". The engine's
+// destinations and the utility's backup copies are named so while they are written.
+std::string partialNamePrefix(const std::string& folder, const std::string& leaf);
 
 // The lock file Jet would use for the database at path: same folder and base name, extension .ldb (.LDB when
 // upperCase).

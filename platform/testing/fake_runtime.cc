@@ -78,6 +78,12 @@ std::filesystem::path FakeRuntime::systemPath(const std::u16string& name) {
   return std::filesystem::path(toUtf8(name));
 }
 
+std::u16string FakeRuntime::fileBehind(const std::u16string& name) {
+  record("fileBehind", {name});
+  const auto link = links.find(name);
+  return link == links.end() ? name : link->second;
+}
+
 void FakeRuntime::showMessage(const std::u16string& text, const std::u16string& title) {
   record("showMessage", {text, title});
   messages.push_back({text, title});

@@ -27,6 +27,7 @@ class FakeRuntime final : public Runtime, public FileSystem, public UserInterfac
   std::u16string executableFolderName = u"C:\\PROGRAM";
   std::map<std::u16string, std::string> files;  // name -> contents
   std::set<std::u16string> folders;             // names without a trailing backslash
+  std::map<std::u16string, std::u16string> links;  // symbolic link -> the file it points to
   // Calls in order, written as "copyFile(DATA.MDB, VARKOP\DATA.MDB)".
   std::vector<std::string> calls;
   std::vector<Message> messages;
@@ -44,6 +45,8 @@ class FakeRuntime final : public Runtime, public FileSystem, public UserInterfac
   void copyFile(const std::u16string& source, const std::u16string& destination) override;
   void replaceFile(const std::u16string& replacement, const std::u16string& original) override;
   std::filesystem::path systemPath(const std::u16string& name) override;
+  // Names in `links` stand for their target; every other name for itself.
+  std::u16string fileBehind(const std::u16string& name) override;
 
   // UserInterface
   void showMessage(const std::u16string& text, const std::u16string& title) override;

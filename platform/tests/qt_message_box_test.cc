@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <string>
 
 namespace platform {
 namespace {
@@ -59,7 +60,7 @@ TEST_F(QtMessageBox, NothingStartsQtBeforeTheFirstMessage) {
 TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
   // Runs as soon as the application object exists, which the first message creates.
   qAddPreRoutine([] { QTimer::singleShot(0, closeTheBoxWhenItAppears); });
-  QtUserInterface ui;
+  QtUserInterface ui(QtUserInterface::Screens::invisibleToo);
   ui.showMessage(u"Napaka 70 pri stiskanju baze!", u"Napaka");
   ASSERT_TRUE(seen.found);
   EXPECT_TRUE(seen.modal);
@@ -77,15 +78,45 @@ TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
   ui.processPendingMessages();
 }
 
-TEST(QtMessageBoxWithoutDisplay, AnUnreachableDisplayFallsBackToTheErrorStream) {
-  ::unsetenv("QT_QPA_PLATFORM");
-  ::unsetenv("WAYLAND_DISPLAY");
-  ::setenv("DISPLAY", ":97", 1);
-  QtUserInterface ui;
-  ::testing::internal::CaptureStderr();
-  ui.showMessage(u"Izbrana baza je v uporabi!", u"Napaka");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Napaka: Izbrana baza je v uporabi!\n");
-  EXPECT_EQ(QCoreApplication::instance(), nullptr);
+// Each of these would end in Qt aborting the process or in a box that nobody sees and the run waiting for ever.
+TEST(QtMessageBoxWithoutDisplay, APlatformThatCannotShowABoxToAPersonFallsBackToTheErrorStream) {
+  struct Session {
+    const char* platform;
+    const char* display;
+    const char* wayland;
+    const char* sessionType;
+  };
+  const Session sessions[] = {
+      {nullptr, ":97", nullptr, nullptr},                 // an X display that does not answer
+      {nullptr, nullptr, "wayland-97", "wayland"},        // a Wayland session without plugin or compositor
+      {nullptr, ":97", "wayland-97", "wayland"},          // neither of the two
+      {"wayland", nullptr, "wayland-97", nullptr},        // asked for by name
+      {"offscreen", nullptr, nullptr, nullptr},           // drawn in memory only
+      {"minimal", ":97", nullptr, nullptr},               // drawn nowhere
+      {"offscreen;minimal", nullptr, nullptr, nullptr},   // a list of such
+      {"nosuchplatform", nullptr, nullptr, nullptr},      // no plugin at all
+  };
+  auto set = [](const char* name, const char* value) {
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  };
+  ::setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+  for (const Session& session : sessions) {
+    SCOPED_TRACE(std::string(session.platform ? session.platform : "-") + " " + (session.display ? session.display : "-") +
+                 " " + (session.wayland ? session.wayland : "-"));
+    set("QT_QPA_PLATFORM", session.platform);
+    set("DISPLAY", session.display);
+    set("WAYLAND_DISPLAY", session.wayland);
+    set("XDG_SESSION_TYPE", session.sessionType);
+    QtUserInterface ui;
+    ::testing::internal::CaptureStderr();
+    ui.showMessage(u"Izbrana baza je v uporabi!", u"Napaka");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Napaka: Izbrana baza je v uporabi!\n");
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+  }
 }
 
 }  // namespace

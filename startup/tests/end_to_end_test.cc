@@ -2,6 +2,7 @@
 // database file, started from another folder, without a display, and checks what is left.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/create/generator.h"
 #include "jet/read/database.h"
 #include "jet/check/integrity_check.h"
 #include "jet/create/generator.h"
@@ -247,6 +249,93 @@ TEST_F(EndToEnd, TheRealEngineReportsInUseAndForeignFilesAndKeepsEverything) {
   EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
   EXPECT_EQ(readFile(app_ / "DATA.MDB"), before);
   EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
+}
+
+// The shipped executable on a small generated database, where runs are crowded or given strange files.
+class EndToEndStrangeFiles : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    jet::create::GeneratorOptions options;
+    options.articles = 30;
+    options.bloatPercent = 30;
+    jet::create::generateDatabase((root_ / "generated.mdb").string(), options);
+    generated_ = readFile(root_ / "generated.mdb");
+  }
+  // The database a run leaves: compacted (smaller) and clean.
+  void expectCompacted(const fs::path& file) {
+    EXPECT_LT(fs::file_size(file), generated_.size());
+    auto compacted = jet::Database::open(file.string());
+    EXPECT_TRUE(jet::checkDatabase(*compacted).clean(true));
+  }
+  std::string generated_;
+};
+
+TEST_F(EndToEndStrangeFiles, AReadersSharedLockDoesNotStrandTheCompaction) {
+  writeFile(app_ / "DATA.MDB", generated_);
+  HeldByteLock reader(app_ / "DATA.MDB", 0, HeldByteLock::Kind::shared, HeldByteLock::Owner::process);
+  ASSERT_TRUE(reader.held());
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
+  expectCompacted(app_ / "DATA.MDB");
+}
+
+TEST_F(EndToEndStrangeFiles, ADatabaseOpenInJetIsRefusedBeforeAnythingIsWritten) {
+  writeFile(app_ / "DATA.MDB", generated_);
+  writeFile(app_ / "data.ldb", "");
+  HeldByteLock user(app_ / "data.ldb", 0, HeldByteLock::Kind::exclusive, HeldByteLock::Owner::process);
+  ASSERT_TRUE(user.held());
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.errorOutput, "Napaka: Izbrana baza je v uporabi!\n");
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "data.ldb", "jetcompact"}));
+  EXPECT_EQ(readFile(app_ / "DATA.MDB"), generated_);
+}
+
+TEST_F(EndToEndStrangeFiles, ALinkedDatabaseIsCompactedWhereItLiesAndTheLinkStays) {
+  fs::create_directories(root_ / "shared");
+  writeFile(root_ / "shared" / "Real.mdb", generated_);
+  fs::create_symlink("../shared/Real.mdb", app_ / "data.mdb");
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_TRUE(fs::is_symlink(app_ / "data.mdb"));
+  EXPECT_EQ(entries(root_ / "shared"), std::vector<std::string>{"Real.mdb"});
+  expectCompacted(root_ / "shared" / "Real.mdb");
+  EXPECT_EQ(readFile(app_ / "VARKOP" / "DATA.MDB"), generated_);
+}
+
+TEST_F(EndToEndStrangeFiles, AFifoOrAFolderIsRefusedAtOnceLikeAMissingFile) {
+  ASSERT_EQ(::mkfifo((app_ / "PIPE.MDB").c_str(), 0600), 0);
+  fs::create_directories(app_ / "FOLDER.MDB");
+  for (const char* name : {"pipe.mdb", "folder.mdb"}) {
+    const Result result = run(JETCOMPACT_EXECUTABLE, {name});
+    EXPECT_EQ(result.status, 2) << name;
+    EXPECT_EQ(result.errorOutput, "");
+  }
+  EXPECT_EQ(entries(app_ / "VARKOP"), std::vector<std::string>{});
+}
+
+TEST_F(EndToEndStrangeFiles, TheLongestNameThatFitsCanBeCompacted) {
+  const std::string name = std::string(251, 'D') + ".MDB";
+  writeFile(app_ / name, generated_);
+  const Result result = run(JETCOMPACT_EXECUTABLE, {name});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{name, "VARKOP", "jetcompact"}));
+  EXPECT_EQ(entries(app_ / "VARKOP"), std::vector<std::string>{name});
+  expectCompacted(app_ / name);
+}
+
+TEST_F(EndToEndStrangeFiles, WhatAKilledRunLeftIsRemovedAndTheNextRunSucceeds) {
+  writeFile(app_ / "DATA.MDB", generated_);
+  fs::create_directories(app_ / "VARKOP");
+  writeFile(app_ / "VARKOP" / ".DATA.MDB.partial-Ab12Cd", generated_.substr(0, 4096));
+  writeFile(app_ / ".DATA.MDN.partial-Ef34Gh", generated_.substr(0, 8192));
+  const Result result = run(JETCOMPACT_EXECUTABLE, {"data.mdb"});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_EQ(entries(app_), (std::vector<std::string>{"DATA.MDB", "VARKOP", "jetcompact"}));
+  EXPECT_EQ(entries(app_ / "VARKOP"), std::vector<std::string>{"DATA.MDB"});
+  expectCompacted(app_ / "DATA.MDB");
 }
 
 }  // namespace

@@ -19,6 +19,10 @@
 //                             ";LANGID=0x0424;CP=1250;COUNTRY=0". The copy keeps SRC's sort order and code page whatever
 //                             LOCALE asks for (see the README). Prints the sizes; per-table progress on a terminal
 //
+//   jetdb walk FILE [TABLE] [--delay MS]
+//                             moves through TABLE (Artikli by default) record by record in the status window, waiting
+//                             MS milliseconds after each; status 4 when the user stops it (see walk_command.h)
+//
 //   jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]
 //                             writes a new Jet 4 database of an article and stock application (N articles, 3N stock
 //                             movements), the same bytes for the same seed; with --bloat that share of rows deleted and
@@ -38,6 +42,7 @@
 #include "jet/check/integrity_check.h"
 #include "jet/read/table_scan.h"
 #include "jet/format/value.h"
+#include "tools/jetdb/walk_command.h"
 
 namespace {
 
@@ -49,7 +54,8 @@ int usage() {
       "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
       "       jetdb check [--strict] FILE\n"
       "       jetdb compact SRC DST [LOCALE]\n"
-      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n",
+      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n"
+      "       jetdb walk FILE [TABLE] [--delay MS]\n",
       stderr);
   return 2;
 }
@@ -215,6 +221,7 @@ int main(int argc, char** argv) {
       return compact(file, argv[3], argc == 5 ? argv[4] : nullptr);
     }
     if (command == "gen") return jet::create::runGenCommand(argc - 2, argv + 2);
+    if (command == "walk") return tools::runWalkCommand(argc - 2, argv + 2);
     if (command == "check" && argc == 3) {
       auto db = jet::Database::open(file);
       return check(*db, strict);

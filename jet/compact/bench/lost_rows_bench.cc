@@ -11,7 +11,6 @@
 #include "jet/compact/plan.h"
 #include "jet/create/generator.h"
 #include "jet/os/env.h"
-#include "jet/os/page_source.h"
 #include "jet/pager/page_reader.h"
 #include "jet/read/catalog.h"
 

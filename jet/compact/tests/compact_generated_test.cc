@@ -2,11 +2,19 @@
 // trees with node levels, long values in every storage form, deleted rows and dropped tables.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "jet/testing/compact_test_support.h"
 #include "jet/compact/compact.h"
 #include "jet/create/generator.h"
 #include "jet/check/integrity_check.h"
 #include "jet/testing/reader_test_support.h"
+#include "jet/os/env.h"
+#include "jet/os/testing/fault_env.h"
 
 namespace jet {
 namespace {
@@ -40,6 +48,157 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
 
   compactDatabase(once, twice, "");
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
+}
+
+// Where the compaction writes: under a hidden, held name until the result is finished, so that an interrupted run
+// leaves nothing under the destination's name, and the next run removes what it left.
+class CompactOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    create::GeneratorOptions options;
+    options.articles = 40;
+    options.bloatPercent = 30;
+    create::generateDatabase(source_.string(), options);
+  }
+  int32_t errorOf(const fs::path& source, const fs::path& destination, const CompactOptions& options = {}) {
+    try {
+      compactDatabase(source, destination, "", options);
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  }
+  std::vector<std::string> hiddenFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(tmp_.path())) {
+      if (entry.path().filename().string().front() == '.') names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  TempDir tmp_;
+  fs::path source_ = tmp_.path() / "DATA.MDB";
+  fs::path out_ = tmp_.path() / "DATA.MDN";
+};
+
+// Sees the destination while it is written: nothing under its name, the hidden file held against removal.
+class WatchingSink : public PageSink {
+ public:
+  WatchingSink(std::unique_ptr<PageSink> inner, fs::path source, fs::path out)
+      : inner_(std::move(inner)), source_(std::move(source)), out_(std::move(out)) {}
+  const std::string& name() const override { return inner_->name(); }
+  void write(uint64_t offset, Bytes data) override {
+    if (!watched) {
+      watched = true;
+      Env::system().removeLeftovers(out_, source_);  // as a second run would
+      nameTakenEarly = fs::exists(out_);
+      hiddenKept = fs::exists(inner_->name()) &&
+                   fs::path(inner_->name()).filename().string().rfind(".DATA.MDN.partial-", 0) == 0;
+    }
+    inner_->write(offset, data);
+  }
+  void finish() override { inner_->finish(); }
+  void discard() noexcept override { inner_->discard(); }
+
+  static inline bool watched = false;
+  static inline bool nameTakenEarly = true;
+  static inline bool hiddenKept = false;
+
+ private:
+  std::unique_ptr<PageSink> inner_;
+  fs::path source_;
+  fs::path out_;
+};
+
+class WatchingEnv : public os_testing::FaultEnv {
+ public:
+  WatchingEnv(fs::path source, fs::path out) : source_(std::move(source)), out_(std::move(out)) {}
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return std::make_unique<WatchingSink>(FaultEnv::createHiddenDestination(path), source_, out_);
+  }
+
+ private:
+  fs::path source_;
+  fs::path out_;
+};
+
+TEST_F(CompactOutput, NothingStandsUnderTheDestinationsNameUntilTheFileIsFinished) {
+  WatchingEnv env(source_, out_);
+  CompactOptions options;
+  options.env = &env;
+  ASSERT_EQ(errorOf(source_, out_, options), 0);
+  EXPECT_TRUE(WatchingSink::watched);
+  EXPECT_FALSE(WatchingSink::nameTakenEarly);
+  EXPECT_TRUE(WatchingSink::hiddenKept);
+  EXPECT_TRUE(fs::exists(out_));
+  EXPECT_EQ(hiddenFiles(), std::vector<std::string>{});
+
+  // Kept for a caller that moves the file on: a second name of the same file.
+  fs::remove(out_);
+  options = {};
+  options.keepHiddenName = true;
+  ASSERT_EQ(errorOf(source_, out_, options), 0);
+  const std::vector<std::string> hidden = hiddenFiles();
+  ASSERT_EQ(hidden.size(), 1u);
+  EXPECT_TRUE(fs::equivalent(tmp_.path() / hidden[0], out_));
+}
+
+TEST_F(CompactOutput, TheNextRunRemovesWhatInterruptedRunsLeftAndNothingElse) {
+  // A partial file nobody holds, and a finished one that got the destination's name before its run ended.
+  writeFile(tmp_.path() / ".DATA.MDN.partial-a1b2c3", std::vector<uint8_t>(4096, 1));
+  writeFile(tmp_.path() / ".DATA.MDN.partial-d4e5f6", std::vector<uint8_t>(4096, 2));
+  fs::create_hard_link(tmp_.path() / ".DATA.MDN.partial-d4e5f6", out_);
+  // Not of our naming, or of another destination.
+  writeFile(tmp_.path() / ".DATA.MDN.partial-toolong", std::vector<uint8_t>(1, 3));
+  writeFile(tmp_.path() / ".OTHER.MDN.partial-a1b2c3", std::vector<uint8_t>(1, 4));
+  EXPECT_EQ(errorOf(source_, out_), 0);
+  EXPECT_GT(fs::file_size(out_), 4096u);
+  std::vector<std::string> hidden = hiddenFiles();
+  std::sort(hidden.begin(), hidden.end());
+  EXPECT_EQ(hidden, (std::vector<std::string>{".DATA.MDN.partial-toolong", ".OTHER.MDN.partial-a1b2c3"}));
+
+  // A file under the destination's name that is no second name of ours is somebody's: 3204, kept.
+  fs::remove(out_);
+  writeFile(out_, {'k', 'e', 'e', 'p'});
+  writeFile(tmp_.path() / ".DATA.MDN.partial-a1b2c3", std::vector<uint8_t>(4096, 1));
+  EXPECT_EQ(errorOf(source_, out_), 3204);
+  EXPECT_EQ(readFile(out_), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+
+  // Nor is the source ever taken for a leftover, even when a hidden name of ours leads to it.
+  const std::string before = fileDigest(source_);
+  fs::create_hard_link(source_, tmp_.path() / ".DATA.MDB.partial-a1b2c3");
+  EXPECT_EQ(errorOf(source_, source_), 3204);
+  EXPECT_EQ(fileDigest(source_), before);
+}
+
+TEST_F(CompactOutput, APartialFileThatIsHeldIsNoLeftover) {
+  const fs::path held = tmp_.path() / ".DATA.MDN.partial-a1b2c3";
+  writeFile(held, std::vector<uint8_t>(4096, 1));
+  const int fd = ::open(held.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  EXPECT_EQ(errorOf(source_, out_), 0);
+  EXPECT_TRUE(fs::exists(held));
+  ::close(fd);
+}
+
+TEST_F(CompactOutput, AFifoIsRefusedAtOnce) {
+  const fs::path fifo = tmp_.path() / "PIPE.MDB";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(errorOf(fifo, out_), 3051);
+  EXPECT_THROW(Env::system().openSource(fifo.string()), Error);
+  EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST_F(CompactOutput, TheHiddenNameFitsWhereverTheDestinationsNameFits) {
+  const fs::path longest = tmp_.path() / (std::string(251, 'D') + ".MDN");
+  EXPECT_EQ(errorOf(source_, longest), 0);
+  EXPECT_TRUE(fs::exists(longest));
+  EXPECT_EQ(partialNamePrefix(tmp_.path().string(), std::string(251, 'D') + ".MDN").size() + 6, 255u);
+  EXPECT_EQ(partialNamePrefix(tmp_.path().string(), "DATA.MDN"), ".DATA.MDN.partial-");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "jet/os/posix/posix_env.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -18,6 +20,23 @@
 
 namespace jet::posix {
 namespace {
+
+// The process's umask, which a new file's permissions respect (mkostemp makes every file 0600). Read where the
+// kernel shows it, since setting it to learn it would race with threads that create files.
+mode_t currentUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
 // values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
@@ -37,7 +56,10 @@ class PosixDestination : public PageSink {
   ~PosixDestination() override {
     stopWriter();
     if (fd_ >= 0) ::close(fd_);
+    if (guard_ >= 0) ::close(guard_);
   }
+  // Keeps the file's lock after finish() has closed the file, for as long as the object lives.
+  void holdLockWith(int guard) { guard_ = guard; }
   PosixDestination(const PosixDestination&) = delete;
   PosixDestination& operator=(const PosixDestination&) = delete;
 
@@ -276,6 +298,7 @@ class PosixDestination : public PageSink {
 
   std::string path_;
   int fd_;
+  int guard_ = -1;
   dev_t dev_;
   ino_t ino_;
   uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for (by whoever writes)
@@ -329,4 +352,169 @@ std::unique_ptr<PageSink> createDestination(const std::string& path) {
   return std::make_unique<PosixDestination>(path, fd, st.st_dev, st.st_ino);
 }
 
+// The hidden names of files being written: see partialNamePrefix.
+constexpr char kPartialMarker[] = ".partial-";
+constexpr size_t kUniquePart = 6;
+
+namespace {
+
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string joinPath(const std::string& folder, const std::string& leaf) {
+  if (folder == ".") return leaf;
+  if (folder == "/") return "/" + leaf;
+  return folder + "/" + leaf;
+}
+
+
+bool isPartialName(const std::string& entry, const std::string& prefix) {
+  return entry.size() == prefix.size() + kUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Open-file-description locks where the kernel has them (a second open in this process sees them too); classic
+// process locks otherwise.
+bool lockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  if (errno != EINVAL) return false;
+  lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+void syncFolderOf(const std::string& path) {
+  try {
+    flushFolder(splitPath(path).first);
+  } catch (const Error& e) {
+    if (e.code() == ErrorCode::FileNotFound) return;
+    throw Error(e.code(), path + ": " + e.what(), e.systemError());
+  }
+}
+
+// Gives `from` the name `to` unless something has it: a second link where the file system has them (the hidden name
+// stays until the caller removes it), a rename that replaces nothing where it has not.
+int linkNoReplace(const std::string& from, const std::string& to, bool& linked) {
+  linked = false;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    linked = true;
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return -1;
+}
+
+}  // namespace
+
+
+void removeLeftovers(const std::string& path, const std::string& source) {
+  const auto [folder, leaf] = splitPath(path);
+  const std::string prefix = partialNamePrefix(folder, leaf);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (isPartialName(entry->d_name, prefix)) found.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  struct stat sourceInfo {};
+  const bool sourceKnown = ::stat(source.c_str(), &sourceInfo) == 0;
+  for (const std::string& name : found) {
+    const std::string partial = joinPath(folder, name);
+    const int fd = ::open(partial.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;  // not ours to judge
+    struct stat opened {};
+    struct stat named {};
+    // A shared lock: refused while a writer holds the file, and keeps a writer from taking it back meanwhile.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && lockWhole(fd, F_RDLCK) &&
+        ::lstat(partial.c_str(), &named) == 0 && sameFile(opened, named)) {
+      struct stat destination {};
+      if (::lstat(path.c_str(), &destination) == 0 && sameFile(destination, opened) &&
+          !(sourceKnown && sameFile(destination, sourceInfo))) {
+        ::unlink(path.c_str());
+      }
+      ::unlink(partial.c_str());
+    }
+    ::close(fd);
+  }
+}
+
+std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
+  const auto [folder, leaf] = splitPath(path);
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) fail(ErrorCode::DatabaseExists, path + ": database already exists");
+  if (errno == ENOTDIR || errno == ENAMETOOLONG || (errno == ENOENT && ::access(folder.c_str(), F_OK) != 0)) {
+    fail(ErrorCode::InvalidPath, path + ": cannot create the destination (" + std::strerror(errno) + ")");
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string partial = joinPath(folder, partialNamePrefix(folder, leaf) + "XXXXXX");
+    const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      const std::string why = path + ": cannot create the destination (" + std::strerror(err) + ")";
+      if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG) throw Error(ErrorCode::InvalidPath, why, err);
+      if (err == ENOSPC || err == EDQUOT) throw Error(ErrorCode::DiskFull, why, err);
+      throw Error(ErrorCode::CannotOpen, why, err);
+    }
+    // Somebody removing leftovers may have seen the file before it was held: it is theirs then, and another is made.
+    struct stat opened {};
+    struct stat named {};
+    if (lockWhole(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
+        sameFile(opened, named)) {
+      ::fchmod(fd, 0666 & ~currentUmask());
+      const int guard = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (guard < 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(partial.c_str());
+        throw Error(ErrorCode::CannotOpen, path + ": " + std::strerror(err), err);
+      }
+      auto sink = std::make_unique<PosixDestination>(partial, fd, opened.st_dev, opened.st_ino);
+      sink->holdLockWith(guard);
+      return sink;
+    }
+    ::close(fd);
+  }
+  fail(ErrorCode::CannotOpen, path + ": cannot create the destination (its hidden names are all taken)");
+}
+
+void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) {
+  bool linked = false;
+  if (linkNoReplace(hidden, path, linked) != 0) {
+    const int err = errno;
+    if (err == EEXIST) throw Error(ErrorCode::DatabaseExists, path + ": database already exists", err);
+    throw Error(writeErrorFor(err), path + ": cannot name the destination (" + std::strerror(err) + ")", err);
+  }
+  syncFolderOf(path);
+  if (linked && !keepHiddenName) ::unlink(hidden.c_str());
+}
+
 }  // namespace jet::posix
+
+namespace jet {
+
+std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
+  constexpr size_t kFixed = 1 + (sizeof posix::kPartialMarker - 1) + posix::kUniquePart;
+  const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
+  size_t keep = leaf.size();
+  if (keep + kFixed > limit) {
+    keep = limit > kFixed ? limit - kFixed : 0;
+    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
+  }
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(posix::kPartialMarker);
+  return prefix;
+}
+
+}  // namespace jet

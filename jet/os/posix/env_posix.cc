@@ -39,10 +39,22 @@ class PosixEnv final : public Env {
     return posix::createDestination(path);
   }
 
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return posix::createHiddenDestination(path);
+  }
+
+  void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) override {
+    posix::publishDestination(hidden, path, keepHiddenName);
+  }
+
+  void removeLeftovers(const std::string& path, const std::string& source) override {
+    posix::removeLeftovers(path, source);
+  }
+
   bool lockedByOthers(const std::string& path, LockProbe kind) override {
     int fd;
     do {
-      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO is not waited for
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     const bool locked = posix::lockedByOthers(fd, kind);

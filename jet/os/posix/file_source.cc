@@ -84,7 +84,8 @@ class PosixFileSource : public PageSource {
 }  // namespace
 
 std::unique_ptr<PageSource> openSource(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a FIFO would block the open until somebody writes to it. Reads of a regular file ignore the flag.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     if (err == ENOENT || err == ENOTDIR) fail(ErrorCode::FileNotFound, path + ": could not find the file");

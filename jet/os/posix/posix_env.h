@@ -11,6 +11,9 @@ namespace jet::posix {
 
 std::unique_ptr<PageSource> openSource(const std::string& path);
 std::unique_ptr<PageSink> createDestination(const std::string& path);
+std::unique_ptr<PageSink> createHiddenDestination(const std::string& path);
+void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName);
+void removeLeftovers(const std::string& path, const std::string& source);
 std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path);
 
 // True when another open file holds a lock of the probed kind anywhere in the open file `fd`.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,20 +37,6 @@ bool takeSharedLock(int fd) {
   return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-// The lock file may differ in case from the database's name (a program under Wine names it after the name it was
-// given), so every entry of the folder whose name matches ignoring case is looked at.
-bool lockFileInUse(Env& env, const std::string& path) {
-  const std::string wanted = lockFileName(path, false);
-  const size_t slash = wanted.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
-  for (const std::string& entry : env.findIgnoringCase(folder, name)) {
-    const std::string candidate = slash == std::string::npos ? entry : folder + entry;
-    if (env.lockedByOthers(candidate, LockProbe::exclusive)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 // Open-file-description locks see both other processes' classic record locks and other open files' own; kernels
@@ -76,7 +63,8 @@ bool lockedByOthers(int fd, LockProbe kind) {
 std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO would block the open until somebody writes to it.
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
@@ -85,11 +73,13 @@ std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
     throw Error(ErrorCode::CannotOpen, why, err);
   }
   auto lock = std::make_unique<PosixSourceLock>(fd);
-  if (lockFileInUse(env, path)) {
-    fail(ErrorCode::InUse, path + ": the database is in use by another user (its lock file is locked)");
-  }
-  if (lockedByOthers(fd, LockProbe::exclusive)) {
-    fail(ErrorCode::OpenedExclusively, path + ": the database is opened exclusively by another user");
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(ErrorCode::CannotOpen, path + ": not a regular file");
+  if (const std::optional<ErrorCode> holder = databaseInUse(env, path)) {
+    if (*holder == ErrorCode::InUse) {
+      fail(*holder, path + ": the database is in use by another user (its lock file is locked)");
+    }
+    fail(*holder, path + ": the database is opened exclusively by another user");
   }
   if (!takeSharedLock(fd)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;

@@ -77,6 +77,19 @@ std::unique_ptr<PageSink> FaultEnv::createDestination(const std::string& path) {
   return sink;
 }
 
+std::unique_ptr<PageSink> FaultEnv::createHiddenDestination(const std::string& path) {
+  if (createFailure_) fail(*createFailure_, path + ": injected failure to create");
+  auto sink = std::make_unique<FaultSink>(*this, base_.createHiddenDestination(path));
+  created_.push_back(path);
+  return sink;
+}
+
+void FaultEnv::publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) {
+  base_.publishDestination(hidden, path, keepHiddenName);
+}
+
+void FaultEnv::removeLeftovers(const std::string& path, const std::string& source) { base_.removeLeftovers(path, source); }
+
 bool FaultEnv::lockedByOthers(const std::string& path, LockProbe kind) {
   return lockEverything_ || base_.lockedByOthers(path, kind);
 }

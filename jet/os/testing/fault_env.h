@@ -39,6 +39,9 @@ class FaultEnv : public Env {
   std::unique_ptr<PageSource> openSource(const std::string& path) override;
   std::unique_ptr<FileLock> lockSource(const std::string& path) override;
   std::unique_ptr<PageSink> createDestination(const std::string& path) override;
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override;
+  void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) override;
+  void removeLeftovers(const std::string& path, const std::string& source) override;
   bool lockedByOthers(const std::string& path, LockProbe kind) override;
   void flushFolder(const std::string& folder) override;
   std::vector<std::string> findIgnoringCase(const std::string& folder, const std::string& name) override;

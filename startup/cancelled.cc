@@ -1,0 +1,7 @@
+#include "startup/cancelled.h"
+
+namespace startup {
+
+bool cancelled = false;
+
+}  // namespace startup
