@@ -1,12 +1,12 @@
-// The engine factory of the shipped utility: the project's own Jet engine (jet/compact/compact.h). Names are resolved through
-// the utility's file system, so the engine sees the same files as every other operation of the run, and the engine's
-// numbered errors reach the utility with their numbers unchanged.
+// The project's own Jet engine (jet/compact/compact.h) behind the utility's engine interface. Names are resolved
+// through the utility's file system, so the engine sees the same files as every other operation of the run, and the
+// engine's numbered errors reach the utility with their numbers unchanged.
 
 #include <exception>
 #include <new>
 
 #include "jet/compact/compact.h"
-#include "platform/database_engine.h"
+#include "platform/jet_database_engine.h"
 #include "platform/error_numbers.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -19,14 +19,23 @@ namespace {
 static_assert(kDatabaseOpenedExclusively == static_cast<std::int32_t>(jet::ErrorCode::OpenedExclusively));
 static_assert(kDatabaseInUse == static_cast<std::int32_t>(jet::ErrorCode::InUse));
 
+// The engine's names are bytes: on POSIX systems the system's own, on Windows UTF-8 (its names are UTF-16).
+std::string enginePath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return toUtf8(path.u16string());
+#else
+  return path.string();
+#endif
+}
+
 class JetDatabaseEngine final : public DatabaseEngine {
  public:
   explicit JetDatabaseEngine(FileSystem& files) : files_(files) {}
 
   void compactDatabase(const std::u16string& source, const std::u16string& destination,
                        const std::u16string& locale) override {
-    const std::string from = files_.systemPath(source).string();
-    const std::string to = files_.systemPath(destination).string();
+    const std::string from = enginePath(files_.systemPath(source));
+    const std::string to = enginePath(files_.systemPath(destination));
     try {
       // The file system's replacement removes the hidden name once the file is in the database's place; until then
       // a run interrupted in between can tell the temporary file from somebody else's.
@@ -49,7 +58,7 @@ class JetDatabaseEngine final : public DatabaseEngine {
 
 }  // namespace
 
-std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem& files) {
+std::unique_ptr<DatabaseEngine> createJetDatabaseEngine(FileSystem& files) {
   return std::make_unique<JetDatabaseEngine>(files);
 }
 

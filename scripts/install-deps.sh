@@ -30,9 +30,9 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   mdbtools time strace acl          # sample readers to compare with; measurements; interruption and permission tests
   ca-certificates                   # npm fetches the mdb-reader modules over HTTPS
-  xvfb xdotool x11-utils            # windows shown on a virtual display and clicked
+  xvfb xauth xdotool x11-utils      # windows shown on a virtual display and clicked
   clang                             # the libFuzzer targets
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64   # the Windows builds and their tests
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 file   # the Windows builds, their tests and checks
 )
 
 case "$job" in

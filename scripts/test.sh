@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project with sanitizers and runs every test: all of them under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
-# thread, the check that runs beside the comparison) again under ThreadSanitizer; last, the short form of the
-# interruption harness (scripts/interruptions.sh) with the sanitized build.
+# thread, the check that runs beside the comparison) again under ThreadSanitizer; then the short form of the
+# interruption harness (scripts/interruptions.sh) with the sanitized build; last, the Windows builds and their tests
+# under Wine (scripts/test-windows.sh).
 #
 #   scripts/test.sh [--ci]
 #
@@ -38,3 +39,7 @@ fi
 
 # Interrupted runs: a short kill sweep, random kills and a full disk.
 bash scripts/interruptions.sh --short --build build/sanitize
+
+windows=()
+[ "$ci" = 1 ] && windows=(--ci)
+JETDB=build/sanitize/tools/jetdb bash scripts/test-windows.sh "${windows[@]}"

@@ -36,8 +36,9 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
 std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
   if (from.page < firstOldPage_ || from.page - firstOldPage_ >= oldPages_.size()) return std::nullopt;
   const size_t k = from.page - firstOldPage_;
-  const auto begin = from_.begin() + oldPages_[k].first;
-  const auto end = k + 1 < oldPages_.size() ? from_.begin() + oldPages_[k + 1].first : from_.end();
+  const auto begin = from_.begin() + static_cast<std::ptrdiff_t>(oldPages_[k].first);
+  const auto end =
+      k + 1 < oldPages_.size() ? from_.begin() + static_cast<std::ptrdiff_t>(oldPages_[k + 1].first) : from_.end();
   auto it = std::lower_bound(begin, end, from.raw());
   if (it == end || *it != from.raw()) return std::nullopt;
   const auto ordinal = static_cast<uint32_t>(it - from_.begin());
@@ -127,7 +128,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       value.clear();
       readLongValue(source, ref, value);
       std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
-      std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + field.offset);
+      std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + static_cast<std::ptrdiff_t>(field.offset));
       ++out.longValues;
     }
 

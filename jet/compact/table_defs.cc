@@ -19,7 +19,7 @@ void putMap(std::vector<uint8_t>& d, uint32_t offset, RowPointer source, RowPoin
 std::vector<uint8_t> patchDefinition(const Format& f, const CompactPlan& plan, const TablePlan& table,
                                      const DefinitionPatch& patch) {
   const TableDef& def = table.def;
-  std::vector<uint8_t> d(def.raw.begin(), def.raw.begin() + table.definitionLength);
+  std::vector<uint8_t> d(def.raw.begin(), def.raw.begin() + static_cast<std::ptrdiff_t>(table.definitionLength));
   putLe32(d.data() + f.tdefRowCount, patch.rowCount);
   putMap(d, def.ownedPages.offset, def.ownedPages.at, patch.ownedMap);
   putMap(d, def.freeSpacePages.offset, def.freeSpacePages.at, patch.freeMap);
@@ -66,7 +66,7 @@ void writeDefinition(const Format& f, const TablePlan& table, const std::vector<
         page[3] = d[3];
       }
       size_t n = std::min<size_t>(d.size() - at, f.pageSize - header);
-      std::copy_n(d.begin() + static_cast<std::ptrdiff_t>(at), n, page.begin() + header);
+      std::copy_n(d.begin() + static_cast<std::ptrdiff_t>(at), n, page.begin() + static_cast<std::ptrdiff_t>(header));
       used = header + n;
     }
     at += k == 0 ? used : used - header;

@@ -72,7 +72,8 @@ RowPointerMap compareRows(PageReader& src, PageReader& dst, const CompactPlan& p
       readLongValue(src, refA, va);
       readLongValue(dst, refB, vb);
       if (va != vb) differs(t, rowText(n) + " has a different value in column " + t.def.columns[k].name);
-      std::copy_n(rb.bytes.begin() + fb.offset, kLongValueDefinitionSize, expected.begin() + fa.offset);
+      std::copy_n(rb.bytes.begin() + static_cast<std::ptrdiff_t>(fb.offset), kLongValueDefinitionSize,
+                  expected.begin() + static_cast<std::ptrdiff_t>(fa.offset));
     }
     if (!std::equal(expected.begin(), expected.end(), rb.bytes.begin())) differs(t, rowText(n) + " has different bytes");
     try {

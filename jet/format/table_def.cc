@@ -66,7 +66,7 @@ TableDef readTableDef(PageReader& pages, uint32_t first) {
     if (chain.empty()) {
       raw.assign(p->begin(), p->end());
     } else {
-      raw.insert(raw.end(), p->begin() + f.tdefContinuationHeader, p->end());
+      raw.insert(raw.end(), p->begin() + static_cast<std::ptrdiff_t>(f.tdefContinuationHeader), p->end());
     }
     chain.push_back(n);
     n = le32(p->data() + f.tdefNextPageOffset);

@@ -7,7 +7,11 @@
 namespace jet {
 
 std::string lockFileName(const std::string& path, bool upperCase) {
+#ifdef _WIN32
+  size_t slash = path.find_last_of("/\\:");
+#else
   size_t slash = path.find_last_of('/');
+#endif
   size_t dot = path.find_last_of('.');
   std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
   return base + (upperCase ? ".LDB" : ".ldb");

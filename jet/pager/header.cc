@@ -44,7 +44,7 @@ DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
 
   DatabaseHeader h;
   h.format = format;
-  h.unmasked.assign(page0.begin(), page0.begin() + format->pageSize);
+  h.unmasked.assign(page0.begin(), page0.begin() + static_cast<std::ptrdiff_t>(format->pageSize));
   unmaskHeader(h.unmasked, *format);
   Bytes p(h.unmasked);
   h.codePage = u16(p, format->codePageOffset);

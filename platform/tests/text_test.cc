@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix_runtime.h"
-
 namespace platform {
 namespace {
 
@@ -45,12 +43,6 @@ TEST(Utf8, BytesThatAreNotUtf8SurviveTheRoundTrip) {
     EXPECT_EQ(toUtf8(wide), bytes);
   }
   EXPECT_EQ(toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // a lone high surrogate cannot be written
-}
-
-TEST(CommandLine, IsTheArgumentsJoinedBySingleSpaces) {
-  const char* argv[] = {"/opt/jetcompact", "my", "", "data.mdb  ", "čaša"};
-  EXPECT_EQ(joinArguments(5, argv), u"my  data.mdb   čaša");
-  EXPECT_EQ(joinArguments(1, argv), u"");
 }
 
 }  // namespace
