@@ -110,10 +110,9 @@ TEST(CompactFailures, WriteFailuresRemoveThePartialDestination) {
 // Failures of the system below the reads, the lock and the creation of the destination: each keeps its number, and
 // nothing is left behind. Reads fail at every stage: the header, the catalog, the copy, the read-back.
 TEST(CompactFailures, SystemFailuresKeepTheirNumbersAndLeaveNothingBehind) {
-  JET_REQUIRE_SAMPLES();
   TempDir tmp;
   const fs::path out = tmp.path() / "out.mdb";
-  const fs::path source = sample("jet4/testV2003.mdb");
+  const fs::path source = someDatabase();
   os_testing::FaultEnv counting;
   CompactOptions options;
   options.env = &counting;
