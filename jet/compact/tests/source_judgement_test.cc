@@ -10,6 +10,7 @@
 #include "jet/create/generator.h"
 #include "jet/format/data_page.h"
 #include "jet/format/index_page.h"
+#include "jet/format/row_layout.h"
 #include "jet/read/index_walk.h"
 #include "jet/check/integrity_check.h"
 #include "jet/read/table_scan.h"
@@ -334,6 +335,40 @@ TEST_F(GeneratedSource, DefinitionsClaimingMoreBytesThanTheirPagesHoldAreErrors)
   ASSERT_EQ(p.size(), 1u) << all(j.check);
   EXPECT_EQ(p[0].table, "MSysACEs");
   EXPECT_EQ(j.compactError, 3049);
+  EXPECT_FALSE(j.destinationLeft);
+}
+
+// A catalog entry that is no table but has an Id that reads as a table's definition page, which no table has: the
+// copy, renumbering table Ids, cannot place it.
+TEST_F(GeneratedSource, CatalogIdsNamingNoTableAreErrors) {
+  std::vector<uint8_t> bytes = *original_;
+  Database db(std::make_unique<MemorySource>("c", bytes));
+  const CatalogEntry* entry = nullptr;
+  for (const CatalogEntry& e : db.catalog().entries) {
+    if (!e.isTable() && entry == nullptr) entry = &e;
+  }
+  ASSERT_NE(entry, nullptr);
+  const TableDef& def = db.catalog().definition;
+  TableScan scan(db.pages(), def);
+  RowRecord rec;
+  while (scan.next(rec) && !(rec.home == entry->location)) {
+  }
+  ASSERT_TRUE(rec.home == entry->location);
+  ASSERT_TRUE(rec.stored == rec.home);
+  RowLayout layout;
+  crackRow(db.format(), def, rec.bytes, layout);
+  const ColumnDef* id = def.findColumn("Id");
+  ASSERT_NE(id, nullptr);
+  const FieldLocation& field = layout.fields[static_cast<size_t>(id - def.columns.data())];
+  ASSERT_TRUE(field.present);
+  const size_t rowStart = dataPageRow(db.format(), page(*original_, rec.home.page), rec.home.row).start;
+  put32(bytes, at(rec.home.page, rowStart + field.offset), 29184);
+  Judged j = judge(dir_->path(), bytes);
+  std::vector<Problem> p = find(j.check, "has Id 29184, which names no table");
+  ASSERT_EQ(p.size(), 1u) << all(j.check);
+  EXPECT_EQ(p[0].table, "MSysObjects");
+  EXPECT_EQ(j.compactError, 3049);
+  EXPECT_NE(j.compactMessage.find("29184"), std::string::npos) << j.compactMessage;
   EXPECT_FALSE(j.destinationLeft);
 }
 
