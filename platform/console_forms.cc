@@ -19,7 +19,10 @@ extern "C" void onInterrupt(int) { interrupted = 1; }
 class ConsoleForms::View final : public FormView {
  public:
   View(ConsoleForms& forms, const FormDesign& design, FormEvents& events)
-      : forms_(forms), design_(design), events_(events), texts_(design.controls.size()),
+      : forms_(forms),
+        design_(design),
+        events_(events),
+        texts_(design.controls.size()),
         values_(design.controls.size()) {
     for (std::size_t k = 0; k < design.controls.size(); ++k) {
       texts_[k] = toUtf8(design.controls[k].caption);

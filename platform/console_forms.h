@@ -40,7 +40,7 @@ class ConsoleForms final : public Forms {
 
   std::FILE* stream_;
   bool draw_;
-  std::vector<View*> open_;  // the newest last
+  std::vector<View*> open_;                 // the newest last
   void (*previousHandler_)(int) = nullptr;  // Ctrl-C's handler before the first window opened
   std::string drawn_;
   std::chrono::steady_clock::time_point lastDrawn_{};

@@ -70,13 +70,13 @@ class JetTableRecordset final : public Recordset {
   bool eof() override { return atEnd_; }
 
   std::int32_t absolutePosition() override {
-    if (atEnd_) return count_ == 0 ? positionUnknown : positionAfterLast;
-    if (position_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return positionUnknown;
+    if (atEnd_) return count_ == 0 ? kPositionUnknown : kPositionAfterLast;
+    if (position_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return kPositionUnknown;
     return static_cast<std::int32_t>(position_);
   }
 
   std::int32_t recordCount() override {
-    if (count_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return countUnknown;
+    if (count_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return kCountUnknown;
     return static_cast<std::int32_t>(count_);
   }
 
@@ -128,7 +128,9 @@ class JetTableRecordset final : public Recordset {
     scan_.reset();
     position_ = 0;
     atEnd_ = false;
-    engineCall([&] { database_->withFileName([&] { scan_ = std::make_unique<jet::TableScan>(database_->pages(), table_); }); });
+    engineCall([&] {
+      database_->withFileName([&] { scan_ = std::make_unique<jet::TableScan>(database_->pages(), table_); });
+    });
     advance();
   }
 

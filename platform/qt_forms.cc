@@ -102,7 +102,8 @@ class QtFormView final : public FormView {
 
   void setValue(std::size_t control, float value) override {
     checkBarValue(design_.controls.at(control), value);
-    if (auto* bar = qobject_cast<QProgressBar*>(controls_.at(control))) bar->setValue(static_cast<int>(std::lround(value)));
+    if (auto* bar = qobject_cast<QProgressBar*>(controls_.at(control)))
+      bar->setValue(static_cast<int>(std::lround(value)));
   }
 
  private:

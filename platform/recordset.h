@@ -30,11 +30,11 @@ class MoveCompleteListener {
 class Recordset : public std::enable_shared_from_this<Recordset> {
  public:
   // AbsolutePosition when there is no current record.
-  static constexpr std::int32_t positionUnknown = -1;
-  static constexpr std::int32_t positionBeforeFirst = -2;
-  static constexpr std::int32_t positionAfterLast = -3;
+  static constexpr std::int32_t kPositionUnknown = -1;
+  static constexpr std::int32_t kPositionBeforeFirst = -2;
+  static constexpr std::int32_t kPositionAfterLast = -3;
   // RecordCount when the recordset cannot tell.
-  static constexpr std::int32_t countUnknown = -1;
+  static constexpr std::int32_t kCountUnknown = -1;
 
   virtual ~Recordset();
   Recordset() = default;

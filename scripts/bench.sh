@@ -5,7 +5,9 @@
 #   - reading every table (`jetdb dump FILE`, one process for all user tables) against `mdb-export` of each table;
 #   - how time and memory grow with the file.
 # Every figure is the median of ROUNDS runs (wall time and peak resident memory from /usr/bin/time -v), with the file
-# in the page cache for every program alike. A table of the results ends the output.
+# in the page cache for every program alike, the commands taking turns round by round and the disk flushed (sync)
+# before each timed run. A table of the results ends the output, with compaction's time as a multiple of `cp` and of
+# `cp` followed by a flush of the copy ("x cp", "x sync").
 #   scripts/bench.sh [--no-1gb] [--rounds N]      (default: 3 rounds, all three sizes; the 1 GB file needs about
 #                                                  3 GB of free disk and a few minutes)
 set -euo pipefail
@@ -31,29 +33,45 @@ jetcompact=$PWD/$build/startup/jetcompact
 work=$(mktemp -d "$PWD/build/bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). The wall time is taken
-# around /usr/bin/time, whose own figure has only 10 ms resolution; the peak memory is its "Maximum resident set size".
+# run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). Dirty pages of earlier
+# runs are flushed first, so that no run pays for the writeback of another (without it a plain `cp` of the 1 GB file
+# took four times as long, waiting for the previous compaction's pages). The wall time is taken around
+# /usr/bin/time, whose own figure has only 10 ms resolution; the peak memory is its "Maximum resident set size".
 run_timed() {
   local start end
+  sync
   start=$(date +%s%N)
   /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
   end=$(date +%s%N)
   awk -F': ' -v ns=$((end - start)) '/Maximum resident set size/ { m = $2 } END { printf "%.3f %d\n", ns / 1e9, m }' \
     "$work/time"
 }
-# median ROUNDS SETUP COMMAND...: runs SETUP (a shell snippet) then the command, ROUNDS times; prints the median
-# time and the largest peak memory
-median() {
-  local n=$1 setup=$2
+# Each measured command has a name, a setup snippet (run untimed before every run) and its command line. The commands
+# are run one after the other within each round, ROUNDS times, so that a slow spell of the machine touches all of
+# them alike; a command's figures are the median time and the largest peak memory of its runs.
+names=()
+declare -A setups commands times peaks
+measure() {  # NAME SETUP COMMAND...
+  local name=$1 setup=$2
   shift 2
-  local times=() peak=0 t m
-  for ((r = 0; r < n; r++)); do
-    eval "$setup"
-    read -r t m < <(run_timed "$@")
-    times+=("$t")
-    [ "$m" -gt "$peak" ] && peak=$m
+  names+=("$name")
+  setups[$name]=$setup
+  commands[$name]=$(printf "%q " "$@")
+}
+run_rounds() {
+  local r name t m
+  for name in "${names[@]}"; do times[$name]=""; peaks[$name]=0; done
+  for ((r = 0; r < rounds; r++)); do
+    for name in "${names[@]}"; do
+      eval "${setups[$name]}"
+      read -r t m < <(eval "run_timed ${commands[$name]}")
+      times[$name]+="$t "
+      if [ "$m" -gt "${peaks[$name]}" ]; then peaks[$name]=$m; fi
+    done
   done
-  printf "%s\n" "${times[@]}" | sort -g | awk -v p="$peak" '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)], p }'
+}
+median_of() {  # NAME -> "seconds peak_kib"
+  printf "%s\n" ${times[$1]} | sort -g | awk -v p="${peaks[$1]}" '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)], p }'
 }
 
 cat >"$work/export_all.sh" <<'SCRIPT'
@@ -74,23 +92,29 @@ for entry in "${sizes[@]}"; do
   bytes=$(stat -c %s "$src")
   cat "$src" >/dev/null  # into the page cache for everybody
 
-  read -r cp_s cp_kb < <(median "$rounds" 'rm -f "$work/copy.mdb"' cp "$src" "$work/copy.mdb")
-  read -r cps_s _ < <(median "$rounds" 'rm -f "$work/copy.mdb"' sh -c 'cp "$1" "$2" && sync "$2"' sh "$src" "$work/copy.mdb")
-  rm -f "$work/copy.mdb"
-  read -r compact_s compact_kb < <(median "$rounds" 'rm -f "$work/out.mdb"' "$jetdb" compact "$src" "$work/out.mdb")
-  out_bytes=$(stat -c %s "$work/out.mdb")
-  "$jetdb" check "$work/out.mdb" >/dev/null || { echo "the compacted $label file does not pass the check" >&2; exit 1; }
-  rm -f "$work/out.mdb"
-
   # A whole run of the utility, as a user starts it: executable and database in one folder.
   mkdir -p "$work/app"
   cp "$jetcompact" "$work/app/"
-  read -r app_s app_kb < <(median "$rounds" 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"; cp "$src" "$work/app/DATA.MDB"' \
-    "$work/app/jetcompact" DATA.MDB)
-  rm -rf "$work/app"
-
-  read -r dump_s dump_kb < <(median "$rounds" ':' "$jetdb" dump "$src")
-  read -r export_s export_kb < <(median "$rounds" ':' "$work/export_all.sh" "$src")
+  names=()
+  measure cp 'rm -f "$work/copy.mdb"' cp "$src" "$work/copy.mdb"
+  measure cpsync 'rm -f "$work/copy.mdb"' sh -c 'cp "$1" "$2" && sync "$2"' sh "$src" "$work/copy.mdb"
+  measure compact 'rm -f "$work/copy.mdb" "$work/out.mdb"' "$jetdb" compact "$src" "$work/out.mdb"
+  measure app 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"; cp "$src" "$work/app/DATA.MDB"' \
+    "$work/app/jetcompact" DATA.MDB
+  measure dump 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"' "$jetdb" dump "$src"
+  measure export ':' "$work/export_all.sh" "$src"
+  run_rounds
+  read -r cp_s cp_kb < <(median_of cp)
+  read -r cps_s _ < <(median_of cpsync)
+  read -r compact_s compact_kb < <(median_of compact)
+  read -r app_s app_kb < <(median_of app)
+  read -r dump_s dump_kb < <(median_of dump)
+  read -r export_s export_kb < <(median_of export)
+  rm -rf "$work/app" "$work/copy.mdb"
+  # The last round's compaction result is still there.
+  out_bytes=$(stat -c %s "$work/out.mdb")
+  "$jetdb" check "$work/out.mdb" >/dev/null || { echo "the compacted $label file does not pass the check" >&2; exit 1; }
+  rm -f "$work/out.mdb"
   results+=("$label $bytes $gen_s $cp_s $cps_s $compact_s $compact_kb $app_s $app_kb $out_bytes $dump_s $dump_kb $export_s $export_kb")
   rm -f "$src"
 done
@@ -98,14 +122,14 @@ done
 echo
 echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; $rounds rounds, medians"
 echo
-printf "%-6s %8s %6s | %6s %8s %8s %6s %8s | %9s %8s | %7s %8s %7s %8s %7s\n" \
-  "file" "MB" "gen s" "cp s" "cp+sync" "compact" "x cp" "peak MB" "jetcomp." "peak MB" "dump s" "peak MB" "export" "peak MB" "faster"
+printf "%-6s %8s %6s | %6s %8s %8s %6s %6s %8s | %9s %8s | %7s %8s %7s %8s %7s\n" \
+  "file" "MB" "gen s" "cp s" "cp+sync" "compact" "x cp" "x sync" "peak MB" "jetcomp." "peak MB" "dump s" "peak MB" "export" "peak MB" "faster"
 for r in "${results[@]}"; do
   read -r label bytes gen cp cps compact ckb app akb out dump dkb export ekb <<<"$r"
   awk -v l="$label" -v b="$bytes" -v g="$gen" -v cp="$cp" -v cps="$cps" -v c="$compact" -v ck="$ckb" -v a="$app" \
       -v ak="$akb" -v d="$dump" -v dk="$dkb" -v e="$export" -v ek="$ekb" 'BEGIN {
-    printf "%-6s %8.1f %6.2f | %6.3f %8.3f %8.3f %6.1f %8.1f | %9.3f %8.1f | %7.3f %8.1f %7.3f %8.1f %6.1fx\n",
-      l, b / 1048576, g, cp, cps, c, (cp > 0 ? c / cp : 0), ck / 1024, a, ak / 1024, d, dk / 1024, e, ek / 1024,
+    printf "%-6s %8.1f %6.2f | %6.3f %8.3f %8.3f %6.2f %6.2f %8.1f | %9.3f %8.1f | %7.3f %8.1f %7.3f %8.1f %6.1fx\n",
+      l, b / 1048576, g, cp, cps, c, (cp > 0 ? c / cp : 0), (cps > 0 ? c / cps : 0), ck / 1024, a, ak / 1024, d, dk / 1024, e, ek / 1024,
       (d > 0 ? e / d : 0) }'
 done
 echo

@@ -388,6 +388,8 @@ class Checker {
       return;
     }
 
+    CheckObserver* observer = options_.observer;
+    if (observer != nullptr) observer->beginTable(name, def);
     std::vector<uint32_t> owned;
     std::vector<uint32_t> withSpace;
     // Rows on pages the file lacks cannot be counted, so index membership is only checked when every page is there.
@@ -401,10 +403,12 @@ class Checker {
       }
     }
     std::map<uint16_t, std::vector<uint32_t>> longValuePages;
-    checkLongValueMaps(def, name, longValuePages);
+    std::vector<std::pair<uint32_t, uint16_t>> listedLongValuePages;  // page, column
+    checkLongValueMaps(def, name, longValuePages, listedLongValuePages);
 
     LiveRows rows;
     scanRows(def, name, owned, longValuePages, rows);
+    checkListedLongValuePages(name, listedLongValuePages);
     report_.rows += rows.home.size();
     if (ownedRead && ownedComplete && rows.home.size() != def.rowCount) {
       add(Severity::Warning, name, tdef, -1,
@@ -413,6 +417,7 @@ class Checker {
     for (uint32_t k = 0; k < def.realIndexes.size(); ++k) {
       checkIndex(def, name, k, rows, ownedRead && ownedComplete);
     }
+    if (observer != nullptr) observer->endTable();
     for (const LogicalIndexDef& li : def.logicalIndexes) {
       if (li.realIndex >= def.realIndexes.size()) {
         add(Severity::Error, name, tdef, -1,
@@ -429,23 +434,17 @@ class Checker {
     }
   }
 
+  // The pages are looked at after the table's rows: most of them are read anyway by the values that live there, and a
+  // page read twice at these sizes would no longer be in the cache the second time.
   void checkLongValueMaps(const TableDef& def, const std::string& name,
-                          std::map<uint16_t, std::vector<uint32_t>>& pagesByColumn) {
+                          std::map<uint16_t, std::vector<uint32_t>>& pagesByColumn,
+                          std::vector<std::pair<uint32_t, uint16_t>>& listed) {
     for (const LongValueMaps& m : def.longValueMaps) {
       std::vector<uint32_t> pages;
       if (m.owned.at.isNull()) continue;
       std::string what = "map of the long-value pages of column " + std::to_string(m.column);
       if (!readMap(m.owned, name, def.page, what, pages)) continue;
-      for (uint32_t p : pages) {
-        PageHandle h = pages_.page(p);
-        Bytes b(*h);
-        if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
-          add(Severity::Error, name, p, -1,
-              "the " + what + " lists " + pageTypeName(b[0]) + " that holds no long values");
-          continue;
-        }
-        claim(p, Use::LongValue, 0, name);
-      }
+      for (uint32_t p : pages) listed.emplace_back(p, m.column);
       std::vector<uint32_t> withSpace;
       std::string freeWhat = "map of the long-value pages with free space of column " + std::to_string(m.column);
       if (!m.free.at.isNull() && readMap(m.free, name, def.page, freeWhat, withSpace)) {
@@ -456,6 +455,24 @@ class Checker {
         }
       }
       pagesByColumn[m.column] = std::move(pages);
+    }
+  }
+
+  // Each page a long-value map lists must be a long-value page. A value read during the scan has already shown that of
+  // its page (longValueRow); the others are read now.
+  void checkListedLongValuePages(const std::string& name, const std::vector<std::pair<uint32_t, uint16_t>>& listed) {
+    for (const auto& [p, column] : listed) {
+      if (longValueRowsUsed_.count(p) == 0) {
+        PageHandle h = pages_.page(p);
+        Bytes b(*h);
+        if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f_, b) != kLongValueOwner) {
+          add(Severity::Error, name, p, -1,
+              "the map of the long-value pages of column " + std::to_string(column) + " lists " +
+                  pageTypeName(b[0]) + " that holds no long values");
+          continue;
+        }
+      }
+      claim(p, Use::LongValue, 0, name);
     }
   }
 
@@ -507,6 +524,7 @@ class Checker {
         if (le16(b.data() + f_.rowOffsetTable() + 2u * r) & kRowDeletedFlag) continue;
         uint8_t unreadable = 0;
         std::vector<uint8_t> keyBits(def.realIndexes.size(), 0);
+        if (options_.observer != nullptr) options_.observer->beginRow();
         try {
           RowSlot slot = dataPageRow(f_, b, r);
           PageHandle hold;
@@ -516,9 +534,10 @@ class Checker {
             const ColumnDef& col = def.columns[c];
             if (!isLongValueType(col.type) || !layout.fields[c].present) continue;
             auto lv = longValuePages.find(col.number);
-            checkLongValue(name, col, row.subspan(layout.fields[c].offset, layout.fields[c].length),
+            checkLongValue(name, c, col, row.subspan(layout.fields[c].offset, layout.fields[c].length),
                            lv == longValuePages.end() ? nullptr : &lv->second);
           }
+          if (options_.observer != nullptr) options_.observer->row({page, static_cast<uint8_t>(r)}, row, layout);
           for (size_t k = 0; k < keyColumns.size(); ++k) {
             size_t nulls = 0;
             for (int c : keyColumns[k]) {
@@ -590,8 +609,9 @@ class Checker {
     return dataPageRowBytes(p, slot);
   }
 
-  void checkLongValue(const std::string& name, const ColumnDef& column, Bytes field,
+  void checkLongValue(const std::string& name, size_t columnIndex, const ColumnDef& column, Bytes field,
                       const std::vector<uint32_t>* columnPages) {
+    CheckObserver* observer = options_.observer;
     LongValueRef ref = parseLongValueRef(field);
     ++report_.longValues;
     switch (ref.kind) {
@@ -607,6 +627,7 @@ class Checker {
           corrupt("the value of column " + column.name + " holds " + std::to_string(row.size()) + " of its " +
                   std::to_string(ref.length) + " bytes");
         }
+        if (observer != nullptr) observer->longValuePart(columnIndex, row.first(ref.length));
         return;
       }
       case LongValueRef::Kind::Chain: {
@@ -618,6 +639,10 @@ class Checker {
           PageHandle hold;
           Bytes row = longValueRow(name, at, hold, columnPages);
           if (row.size() < 4) corrupt("a row of the value of column " + column.name + " is too short for its link");
+          if (observer != nullptr) {
+            const uint64_t part = std::min<uint64_t>(row.size() - 4, ref.length - std::min<uint64_t>(total, ref.length));
+            observer->longValuePart(columnIndex, row.subspan(4, static_cast<size_t>(part)));
+          }
           total += row.size() - 4;
           at = RowPointer::fromRaw(le32(row.data()));
         }
@@ -675,6 +700,7 @@ class Checker {
     try {
       IndexWalkEntry e;
       while (walker.next(e)) {
+        if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
         pointed.push_back(e.row.raw());
         if (unique && !previousKey.empty() && std::equal(e.key.begin(), e.key.end(), previousKey.begin(),
                                                          previousKey.end())) {
@@ -693,6 +719,7 @@ class Checker {
       return;
     }
     report_.indexEntries += walker.entries();
+    if (options_.observer != nullptr) options_.observer->endIndex(k, walker.distinctKeys());
     if (walker.distinctKeys() != ix.keyCount) {
       add(Severity::Warning, name, def.page, -1,
           label + ": stored key count " + std::to_string(ix.keyCount) + ", found " +

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "jet/read/database.h"
+#include "jet/format/row_layout.h"
 
 namespace jet {
 
@@ -42,7 +43,26 @@ struct Problem {
   std::string message;
 };
 
+// Sees what the check reads, as it reads it, so that a caller can compare the contents with what it expects without
+// reading the file a second time. For each table: beginTable, then for each live row in page order beginRow, the
+// bytes of each long value stored outside the row (longValuePart, in column order, each value's rows in chain order,
+// the value's own bytes only), and row; then for each index walked its entries in key order and endIndex. A row or an
+// index the check cannot read ends early (no row or endIndex call): the observer notices what is missing. Calls come
+// on the thread that runs the check.
+class CheckObserver {
+ public:
+  virtual ~CheckObserver() = default;
+  virtual void beginTable(const std::string& name, const TableDef& def) = 0;
+  virtual void beginRow() = 0;
+  virtual void longValuePart(size_t column, Bytes part) = 0;
+  virtual void row(RowPointer home, Bytes bytes, const RowLayout& layout) = 0;
+  virtual void indexEntry(uint32_t index, Bytes entry) = 0;
+  virtual void endIndex(uint32_t index, uint64_t distinctKeys) = 0;
+  virtual void endTable() = 0;
+};
+
 struct CheckOptions {
+  CheckObserver* observer = nullptr;
   // Problems kept per table (and for the file as a whole); the rest are counted in one closing problem.
   size_t maxProblemsPerTable = 50;
 };

@@ -1,11 +1,7 @@
 #include "jet/compact/compact.h"
 
 #include <algorithm>
-#include <exception>
-#include <functional>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
@@ -31,8 +27,14 @@ std::vector<uint32_t> lastOf(const std::vector<uint32_t>& pages) {
   return {pages.back()};
 }
 
+// What the read-back is compared with: the header page as written, and per table what the copy recorded.
+struct Written {
+  std::vector<uint8_t> header;
+  std::vector<TableRecord> tables;
+};
+
 CompactReport writeDestination(PageReader& source, const CompactPlan& plan, PageSink& sink,
-                               const CompactOptions& options) {
+                               const CompactOptions& options, Written& written) {
   const Format& f = source.format();
   CompactReport report;
   PageWriter writer(sink, f, source.header().encodingKey);
@@ -40,17 +42,20 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   UsageMapStore maps(f, allocator, writer);
 
   PageHandle header = source.page(0);
+  written.header = *header;
   writer.write(0, *header);
 
   for (size_t i = 0; i < plan.tables.size(); ++i) {
     const TablePlan& t = plan.tables[i];
     if (options.progress) options.progress(t.name, i, plan.tables.size());
     CopiedTable copied = copyTableRows(source, plan, t, allocator, writer);
+    TableRecord& record = written.tables.emplace_back();
     DefinitionPatch patch;
     patch.rowCount = static_cast<uint32_t>(copied.rows.size());
     for (size_t k = 0; k < t.def.realIndexes.size(); ++k) {
       RebuiltIndex ix = rebuildIndex(source, plan, t, copied, k, allocator, writer);
       report.indexEntries += ix.entries;
+      record.indexes.push_back({ix.entries, ix.distinctKeys, ix.entryDigest});
       DefinitionPatch::Index p;
       p.rootPage = ix.rootPage;
       p.keyCount = static_cast<uint32_t>(ix.distinctKeys);
@@ -70,6 +75,8 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
     report.rows += copied.rows.size();
     report.droppedRows += copied.dropped.size();
     report.longValues += copied.longValues;
+    record.rowDigests = std::move(copied.rowDigests);
+    record.rowsDigest = copied.rowsDigest;
   }
   maps.finish();
   writeFreePageMap(f, allocator, writer);
@@ -78,51 +85,24 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
   return report;
 }
 
-// Runs a job on a thread of its own, or at finish() when no thread can be had. Whatever the job throws is thrown
-// again by finish(); a job that finish() does not collect (the caller failed first) is waited for and its outcome
-// dropped.
-class BesideThread {
- public:
-  explicit BesideThread(std::function<void()> job) : job_(std::move(job)) {
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      // No thread: the job runs in finish().
-    }
+// Reads the destination back once: the integrity check decodes every page, and the comparison with what the copy
+// recorded sees every row, long value and index entry as the check decodes it. The destination must pass the check
+// without even a warning (its counters are all fresh); the comparison's verdict comes first.
+void verifyWritten(Env& env, const std::string& destination, const PageReader& source, const CompactPlan& plan,
+                   const Written& written, uint32_t pages, size_t cachePages) {
+  Database db(env.openSource(destination), cachePages);
+  PageReader& back = db.pages();
+  if (back.pageCount() != pages || back.hasPartialPage()) {
+    corrupt("the compacted database does not have the size it was written with");
   }
-  ~BesideThread() {
-    if (thread_.joinable()) thread_.join();
-  }
-  BesideThread(const BesideThread&) = delete;
-  BesideThread& operator=(const BesideThread&) = delete;
-
-  void finish() {
-    if (thread_.joinable()) {
-      thread_.join();
-    } else {
-      run();
-    }
-    if (error_) std::rethrow_exception(error_);
-  }
-
- private:
-  void run() {
-    try {
-      job_();
-    } catch (...) {
-      error_ = std::current_exception();
-    }
-  }
-
-  std::function<void()> job_;
-  std::exception_ptr error_;
-  std::thread thread_;
-};
-
-// The destination must pass the full integrity check without even a warning: its counters are all fresh.
-void checkWritten(Env& env, const std::string& destination, size_t cachePages) {
-  Database written(env.openSource(destination), cachePages);
-  CheckReport check = checkDatabase(written);
+  if (back.format().version != source.format().version) corrupt("the compacted database has another version");
+  PageHandle header = back.page(0);
+  if (*header != written.header) corrupt("the compacted database's header page differs from the source's");
+  CompactionComparison comparison(source.format(), plan, written.tables);
+  CheckOptions options;
+  options.observer = &comparison;
+  CheckReport check = checkDatabase(db, options);
+  comparison.finish();
   if (check.clean(true)) return;
   for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));
 }
@@ -137,15 +117,34 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
   CompactPlan plan;
+  std::unique_ptr<LostRowsCheck> lost;
   try {
     Catalog catalog = readCatalog(source);
     plan = planCompaction(source, catalog);
-    // The copy reaches rows through the tables' page maps only: rows they do not reach must stop it before the
-    // destination exists.
-    LostRowsCheck::run(source, plan);
+    lost = std::make_unique<LostRowsCheck>(source, plan);
   } catch (const Error& e) {
     fail(e.code(), sourcePath + ": " + e.what());
   }
+  // The copy reaches rows through the tables' page maps only, so every page of the source is looked at for rows it
+  // would not carry. The copy reads most pages anyway: the check sees them as they are loaded, and the pages the copy
+  // does not need (free pages, dropped tables, what the plan read before) are read once the copy is done. Its verdict
+  // comes before any other, even before an error of the copy that lost rows may have caused.
+  std::vector<bool> judged(source.pageCount(), false);
+  source.observeLoads([&](uint32_t n, Bytes bytes) {
+    if (n == 0 || judged[n]) return;
+    judged[n] = true;
+    lost->page(n, bytes);
+  });
+  auto judgeSource = [&] {
+    for (uint32_t p = 1; p < source.pageCount(); ++p) {
+      if (judged[p]) continue;
+      judged[p] = true;
+      PageHandle h = source.page(p);
+      lost->page(p, *h);
+    }
+    source.observeLoads({});
+    lost->finish();
+  };
 
   // Written under a hidden name and given the destination's name only once complete, verified and flushed: an
   // interrupted run leaves nothing under that name, and the next run removes what it left.
@@ -153,22 +152,18 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);
   const std::string written = sink->name();
   try {
-    CompactReport report = writeDestination(source, plan, *sink, options);
+    Written recorded;
+    CompactReport report;
+    try {
+      report = writeDestination(source, plan, *sink, options, recorded);
+    } catch (const Error&) {
+      judgeSource();
+      throw;
+    }
+    judgeSource();
     sink->finish();
     if (options.verify) {
-      // The integrity check reads the destination on its own, so it runs beside the comparison with the source.
-      // The comparison's verdict comes first, as if the two ran one after the other.
-      BesideThread check([&] { checkWritten(env, written, options.cachePages); });
-      PageReader copy(env.openSource(written), options.cachePages);
-      if (copy.pageCount() != report.destinationPages || copy.hasPartialPage()) {
-        corrupt("the compacted database does not have the size it was written with");
-      }
-      PageHandle a = source.page(0);
-      PageHandle b = copy.page(0);
-      if (*a != *b) corrupt("the compacted database's header page differs from the source's");
-      readCatalog(copy);
-      verifyCompaction(source, copy, plan);
-      check.finish();
+      verifyWritten(env, written, source, plan, recorded, report.destinationPages, options.cachePages);
     }
     env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();

@@ -1,8 +1,9 @@
 // Compaction: writes a fresh copy of a database that holds only what is reachable from its catalog, packed.
 //
 // The source is opened read-only and held with a shared lock; it is never written. The destination must not exist.
-// It is written under a hidden name of its own beside it (see PartialOutput), read back and compared with the source
-// (any difference is reported as damage, 3049), flushed, and only then given the destination's name; any failure
+// It is written under a hidden name of its own beside it (see PartialOutput), read back once, checked and compared
+// with what the copy recorded of the source, which is read once (see jet/compact/verify.h; any difference is
+// reported as damage, 3049), flushed, and only then given the destination's name; any failure
 // removes the hidden file again, and what interrupted runs left is removed before a run starts, so no partial file
 // ever stands under the destination's name and none stays behind.
 //

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "jet/compact/verify.h"
+#include "jet/compact/digest.h"
 #include "jet/errors.h"
 #include "jet/read/index_walk.h"
 
@@ -87,6 +89,11 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   std::vector<IndexEntry> resorted;
   IndexTreeWriter tree(source.format(), table.newPage, indexPageOutput(allocator, writer));
   IndexWalker walker(source, table.def.page, ix.rootPage);
+  Digest entries;
+  auto add = [&](IndexEntry entry) {
+    addIndexEntryDigest(entries, entry);
+    tree.add(std::move(entry));
+  };
   IndexWalkEntry e;
   while (walker.next(e)) {
     std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
@@ -106,15 +113,19 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
       }
       resorted.push_back(makeLeafEntry(key, to->to));
     } else {
-      tree.add(makeLeafEntry(e.key, to->to));
+      IndexEntry entry = tree.entryBuffer();
+      makeLeafEntry(e.key, to->to, entry);
+      add(std::move(entry));
     }
   }
   if (overIds) {
     std::sort(resorted.begin(), resorted.end(), indexEntryLess);
-    for (IndexEntry& entry : resorted) tree.add(std::move(entry));
+    for (IndexEntry& entry : resorted) add(std::move(entry));
     resorted.clear();
   }
-  WrittenIndexTree r = tree.finish();
+  RebuiltIndex r;
+  static_cast<WrittenIndexTree&>(r) = tree.finish();
+  r.entryDigest = entries.value();
   if ((ix.flags & kIgnoreNulls) == 0 && r.entries != copied.rows.size()) {
     corrupt(where + " has " + std::to_string(r.entries) + " entries for " + std::to_string(copied.rows.size()) +
             " rows");

@@ -19,7 +19,10 @@
 
 namespace jet {
 
-using RebuiltIndex = WrittenIndexTree;
+struct RebuiltIndex : WrittenIndexTree {
+  // Of the leaf entries in the order written (see indexEntryDigest in compact_verify.h), for the read-back.
+  uint64_t entryDigest = 0;
+};
 
 // Rebuilds real index `indexNumber` of the table. Throws Corrupt (3049) naming the table and index when an entry
 // points at a row that does not exist, a row has two entries, or (for an index that keeps nulls) a row has none.

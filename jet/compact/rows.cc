@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "jet/read/catalog.h"
+#include "jet/compact/digest.h"
+#include "jet/compact/verify.h"
 #include "jet/errors.h"
 #include "jet/format/long_value.h"
 #include "jet/format/long_value_builder.h"
@@ -89,7 +91,10 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
 
   TableScan scan(source, def);
   // Rows live only on the table's own pages, at most 255 a page: that bounds a stored count a damaged file may inflate.
-  out.rows.reserve(static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255)));
+  const auto expectedRows = static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255));
+  out.rows.reserve(expectedRows);
+  out.rowDigests.reserve(expectedRows);
+  Digest places;
   RowRecord rec;
   RowLayout layout;
   std::vector<uint8_t> row;
@@ -120,6 +125,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       continue;
     }
 
+    Digest values;
     for (size_t k : lvColumns) {
       const FieldLocation& field = layout.fields[k];
       if (!field.present || field.length < kLongValueDefinitionSize) continue;
@@ -127,6 +133,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       if (ref.kind == LongValueRef::Kind::Inline) continue;
       value.clear();
       readLongValue(source, ref, value);
+      addLongValueDigest(values, k, value);
       std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
       std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + static_cast<std::ptrdiff_t>(field.offset));
       ++out.longValues;
@@ -134,7 +141,12 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
 
     RowPlacement at = builder.add(row);
     while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
-    out.rows.add(home, {out.dataPages[at.pageIndex], at.row});
+    const RowPointer to{out.dataPages[at.pageIndex], at.row};
+    out.rows.add(home, to);
+    const uint64_t digest = rowDigest(def, row, layout, values.value());
+    out.rowDigests.push_back(static_cast<uint16_t>(digest));
+    places.addNumber(digest);
+    places.addNumber(to.raw());
     flushData(builder.takeFinishedPages());
     flushLongValues(false);
   }
@@ -149,6 +161,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
     out.longValuePages.push_back(std::move(pages));
   }
   std::sort(out.dropped.begin(), out.dropped.end());
+  out.rowsDigest = places.value();
   return out;
 }
 

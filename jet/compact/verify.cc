@@ -1,15 +1,10 @@
 #include "jet/compact/verify.h"
 
 #include <algorithm>
+#include <unordered_map>
 
-#include "jet/compact/indexes.h"
-#include "jet/compact/rows.h"
 #include "jet/errors.h"
-#include "jet/read/index_walk.h"
 #include "jet/format/long_value.h"
-#include "jet/format/row_layout.h"
-#include "jet/format/table_def.h"
-#include "jet/read/table_scan.h"
 
 namespace jet {
 namespace {
@@ -19,122 +14,6 @@ namespace {
 }
 
 std::string rowText(uint64_t n) { return "row " + std::to_string(n + 1); }
-
-// Whether the copy leaves this source row out (an Id column naming a table that does not exist).
-bool leftOut(const CompactPlan& plan, const TablePlan& t, Bytes row, const RowLayout& layout) {
-  for (size_t k : t.idColumns) {
-    const FieldLocation& fl = layout.fields[k];
-    if (!fl.present || fl.length != 4) continue;
-    int32_t id = static_cast<int32_t>(le32(row.data() + fl.offset));
-    if (TableIdMap::looksLikeTableId(id) && !plan.ids.find(static_cast<uint32_t>(id))) return true;
-  }
-  return false;
-}
-
-RowPointerMap compareRows(PageReader& src, PageReader& dst, const CompactPlan& plan, const TablePlan& t,
-                          const TableDef& out, uint64_t& rows) {
-  const Format& f = src.format();
-  RowPointerMap moved;
-  TableScan a(src, t.def);
-  TableScan b(dst, out);
-  RowRecord ra, rb;
-  RowLayout la, lb;
-  std::vector<uint8_t> expected, va, vb;
-  uint64_t n = 0;
-  while (a.next(ra)) {
-    crackRow(f, t.def, ra.bytes, la);
-    if (leftOut(plan, t, ra.bytes, la)) continue;
-    if (!b.next(rb)) differs(t, rowText(n) + " is missing");
-    crackRow(f, out, rb.bytes, lb);
-    expected.assign(ra.bytes.begin(), ra.bytes.end());
-    for (size_t k : t.idColumns) {
-      const FieldLocation& fl = la.fields[k];
-      if (!fl.present || fl.length != 4) continue;
-      int32_t id = static_cast<int32_t>(le32(expected.data() + fl.offset));
-      if (!TableIdMap::looksLikeTableId(id)) continue;
-      uint32_t to = *plan.ids.find(static_cast<uint32_t>(id));
-      for (int i = 0; i < 4; ++i) expected[fl.offset + static_cast<size_t>(i)] = static_cast<uint8_t>(to >> (8 * i));
-    }
-    if (rb.bytes.size() != expected.size()) differs(t, rowText(n) + " has a different length");
-    for (size_t k = 0; k < t.def.columns.size(); ++k) {
-      if (!isLongValueType(t.def.columns[k].type)) continue;
-      const FieldLocation& fa = la.fields[k];
-      const FieldLocation& fb = lb.fields[k];
-      if (fa.present != fb.present || fa.offset != fb.offset || fa.length != fb.length) {
-        differs(t, rowText(n) + " stores column " + t.def.columns[k].name + " differently");
-      }
-      if (!fa.present || fa.length < kLongValueDefinitionSize) continue;
-      LongValueRef refA = parseLongValueRef(ra.bytes.subspan(fa.offset, fa.length));
-      if (refA.kind == LongValueRef::Kind::Inline) continue;
-      LongValueRef refB = parseLongValueRef(rb.bytes.subspan(fb.offset, fb.length));
-      va.clear();
-      vb.clear();
-      readLongValue(src, refA, va);
-      readLongValue(dst, refB, vb);
-      if (va != vb) differs(t, rowText(n) + " has a different value in column " + t.def.columns[k].name);
-      std::copy_n(rb.bytes.begin() + static_cast<std::ptrdiff_t>(fb.offset), kLongValueDefinitionSize,
-                  expected.begin() + static_cast<std::ptrdiff_t>(fa.offset));
-    }
-    if (!std::equal(expected.begin(), expected.end(), rb.bytes.begin())) differs(t, rowText(n) + " has different bytes");
-    try {
-      moved.add({ra.home.page, static_cast<uint8_t>(ra.home.row)}, {rb.home.page, static_cast<uint8_t>(rb.home.row)});
-    } catch (const Error&) {
-      differs(t, rowText(n) + " is not where the rows before it lead");
-    }
-    ++n;
-  }
-  if (b.next(rb)) differs(t, "the copy has more rows than the source");
-  if (out.rowCount != n) differs(t, "its definition counts " + std::to_string(out.rowCount) + " rows, not " + std::to_string(n));
-  rows += n;
-  return moved;
-}
-
-uint64_t compareIndex(PageReader& src, PageReader& dst, const CompactPlan& plan, const TablePlan& t,
-                      const TableDef& out, const RowPointerMap& moved, size_t i) {
-  const RealIndexDef& ia = t.def.realIndexes[i];
-  const RealIndexDef& ib = out.realIndexes[i];
-  const std::string name = "index " + std::to_string(i);
-  bool overIds = false;
-  for (const RealIndexDef::KeyColumn& kc : ia.columns) {
-    for (size_t k : t.idColumns) overIds = overIds || t.def.columns[k].number == kc.column;
-  }
-  // The source's entries as the copy should hold them.
-  std::vector<IndexEntry> expected;
-  IndexWalker wa(src, t.def.page, ia.rootPage);
-  IndexWalker wb(dst, t.newPage, ib.rootPage);
-  IndexWalkEntry ea, eb;
-  uint64_t n = 0;
-  auto check = [&](const IndexEntry& want) {
-    if (!wb.next(eb)) differs(t, name + " lacks entry " + std::to_string(n + 1));
-    if (!std::equal(want.begin(), want.end(), eb.entry.begin(), eb.entry.end())) {
-      differs(t, name + " has a different entry " + std::to_string(n + 1));
-    }
-    ++n;
-  };
-  IndexEntry want;  // reused: most indexes are compared entry by entry without keeping any
-  while (wa.next(ea)) {
-    std::optional<RowPointerMap::Found> to = moved.find(ea.row);
-    if (!to) continue;  // a row the copy leaves out
-    want.assign(ea.key.begin(), ea.key.end());
-    if (overIds && !remapIdKey(t.def, ia.columns, t.idColumns, plan.ids, want)) {
-      differs(t, name + " has an unreadable key");
-    }
-    // A leaf entry is the key, then the row's page (3 bytes, big-endian) and row.
-    const uint8_t pointer[4] = {static_cast<uint8_t>(to->to.page >> 16), static_cast<uint8_t>(to->to.page >> 8),
-                                static_cast<uint8_t>(to->to.page), to->to.row};
-    want.insert(want.end(), pointer, pointer + 4);
-    if (overIds) {
-      expected.push_back(want);
-    } else {
-      check(want);
-    }
-  }
-  std::sort(expected.begin(), expected.end(), indexEntryLess);
-  for (const IndexEntry& sorted : expected) check(sorted);
-  if (wb.next(eb)) differs(t, name + " has more entries than the source");
-  if (u32(out.raw, ib.countOffset + 4) != wb.distinctKeys()) differs(t, name + " has a wrong key count");
-  return n;
-}
 
 // The definition must be the source's byte for byte, apart from the fields the compaction rewrites: counts, page
 // pointers (checked by following them, above and in the integrity check) and related tables (checked through the
@@ -169,24 +48,208 @@ void compareDefinitions(const Format& f, const CompactPlan& plan, const TablePla
   }
 }
 
+constexpr size_t kNoColumn = ~size_t{0};
+
 }  // namespace
 
-VerifyReport verifyCompaction(PageReader& src, PageReader& dst, const CompactPlan& plan) {
-  VerifyReport report;
-  if (dst.format().version != src.format().version) corrupt("the compacted database has another version");
-  for (const TablePlan& t : plan.tables) {
-    TableDef out = readTableDef(dst, t.newPage);
-    if (out.columns.size() != t.def.columns.size() || out.realIndexes.size() != t.def.realIndexes.size() ||
-        out.logicalIndexes.size() != t.def.logicalIndexes.size()) {
+void addLongValueDigest(Digest& values, size_t column, Bytes value) {
+  values.addNumber(column);
+  values.add(value);
+  values.addNumber(value.size());
+}
+
+uint64_t rowDigest(const TableDef& def, Bytes row, const RowLayout& layout, uint64_t values) {
+  // The definitions of values stored outside the row name their new places; the values themselves are compared.
+  // At most a handful a row: kept on the stack, sorted by offset.
+  constexpr size_t kMaxLeftOut = 16;
+  size_t leftOut[kMaxLeftOut];
+  size_t count = 0;
+  Digest d;
+  for (size_t k = 0; k < def.columns.size() && k < layout.fields.size(); ++k) {
+    if (!isLongValueType(def.columns[k].type)) continue;
+    const FieldLocation& field = layout.fields[k];
+    if (!field.present || field.length < kLongValueDefinitionSize || !fits(row, field.offset, field.length)) continue;
+    if ((le32(row.data() + field.offset) & ~kLongValueLengthMask) == kLongValueInline) continue;
+    if (count == kMaxLeftOut) {
+      // More long values than any real table holds: their definitions count as they are. Both sides agree on it.
+      break;
+    }
+    leftOut[count++] = field.offset;
+  }
+  std::sort(leftOut, leftOut + count);
+  static constexpr uint8_t kZero[kLongValueDefinitionSize] = {};
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (leftOut[i] < at) continue;  // overlapping fields: only a damaged layout has them
+    d.add(row.subspan(at, leftOut[i] - at));
+    d.add(Bytes(kZero, kLongValueDefinitionSize));
+    at = leftOut[i] + kLongValueDefinitionSize;
+  }
+  d.add(row.subspan(at));
+  d.addNumber(values);
+  return d.value();
+}
+
+void addIndexEntryDigest(Digest& entries, Bytes entry) {
+  entries.addNumber(entry.size());
+  entries.add(entry);
+}
+
+struct CompactionComparison::State {
+  const Format& format;
+  const CompactPlan& plan;
+  const std::vector<TableRecord>& records;
+  std::unordered_map<uint32_t, size_t> byPage;  // new definition page -> plan table
+  std::vector<bool> seen;
+  std::optional<std::string> difference;
+
+  // The table being read back (none for a table the copy did not write).
+  const TablePlan* table = nullptr;
+  const TableRecord* record = nullptr;
+  uint32_t storedRows = 0;
+  uint64_t rows = 0;
+  Digest places;
+  Digest values;
+  size_t valueColumn = kNoColumn;
+  uint64_t valueLength = 0;
+  std::vector<Digest> indexes;
+  std::vector<uint64_t> indexEntries;
+  std::vector<bool> indexEnded;
+
+  State(const Format& f, const CompactPlan& p, const std::vector<TableRecord>& r)
+      : format(f), plan(p), records(r), seen(p.tables.size(), false) {}
+
+  void note(const std::string& what) {
+    if (!difference) difference = what;
+  }
+  void differ(const std::string& what) { note("the compacted database differs from its source in table " + table->name + ": " + what); }
+  void closeValue() {
+    if (valueColumn == kNoColumn) return;
+    values.addNumber(valueLength);
+    valueColumn = kNoColumn;
+  }
+};
+
+CompactionComparison::CompactionComparison(const Format& format, const CompactPlan& plan,
+                                           const std::vector<TableRecord>& records)
+    : s_(std::make_unique<State>(format, plan, records)) {
+  for (size_t i = 0; i < plan.tables.size(); ++i) s_->byPage[plan.tables[i].newPage] = i;
+}
+
+CompactionComparison::~CompactionComparison() = default;
+
+void CompactionComparison::beginTable(const std::string& name, const TableDef& def) {
+  State& s = *s_;
+  s.table = nullptr;
+  s.record = nullptr;
+  auto it = s.byPage.find(def.page);
+  if (it == s.byPage.end()) {
+    s.note("the compacted database has a table " + name + " that the source lacks");
+    return;
+  }
+  if (s.seen[it->second]) return;  // a second catalog entry for it: the check reports that
+  s.seen[it->second] = true;
+  const TablePlan& t = s.plan.tables[it->second];
+  s.table = &t;
+  s.record = &s.records[it->second];
+  s.storedRows = def.rowCount;
+  s.rows = 0;
+  s.places = Digest{};
+  s.indexes.assign(def.realIndexes.size(), Digest{});
+  s.indexEntries.assign(def.realIndexes.size(), 0);
+  s.indexEnded.assign(def.realIndexes.size(), false);
+  try {
+    if (def.columns.size() != t.def.columns.size() || def.realIndexes.size() != t.def.realIndexes.size() ||
+        def.logicalIndexes.size() != t.def.logicalIndexes.size() || s.record->indexes.size() != def.realIndexes.size()) {
       differs(t, "its definition has other columns or indexes");
     }
-    compareDefinitions(src.format(), plan, t, out);
-    RowPointerMap moved = compareRows(src, dst, plan, t, out, report.rows);
-    for (size_t i = 0; i < t.def.realIndexes.size(); ++i) {
-      report.indexEntries += compareIndex(src, dst, plan, t, out, moved, i);
-    }
+    compareDefinitions(s.format, s.plan, t, def);
+  } catch (const Error& e) {
+    s.note(e.what());
+    s.table = nullptr;  // nothing further of it can be compared meaningfully
   }
-  return report;
+}
+
+void CompactionComparison::beginRow() {
+  s_->values = Digest{};
+  s_->valueColumn = kNoColumn;
+}
+
+void CompactionComparison::longValuePart(size_t column, Bytes part) {
+  State& s = *s_;
+  if (s.table == nullptr) return;
+  if (column != s.valueColumn) {
+    s.closeValue();
+    s.values.addNumber(column);
+    s.valueColumn = column;
+    s.valueLength = 0;
+  }
+  s.values.add(part);
+  s.valueLength += part.size();
+}
+
+void CompactionComparison::row(RowPointer home, Bytes bytes, const RowLayout& layout) {
+  State& s = *s_;
+  if (s.table == nullptr) return;
+  s.closeValue();
+  const uint64_t n = s.rows++;
+  const uint64_t digest = rowDigest(s.table->def, bytes, layout, s.values.value());
+  if (n >= s.record->rowDigests.size()) {
+    if (n == s.record->rowDigests.size()) s.differ("the copy has more rows than the source");
+    return;
+  }
+  if (static_cast<uint16_t>(digest) != s.record->rowDigests[n]) {
+    s.differ(rowText(n) + " has different bytes or long values");
+  }
+  s.places.addNumber(digest);
+  s.places.addNumber(home.raw());
+}
+
+void CompactionComparison::indexEntry(uint32_t index, Bytes entry) {
+  State& s = *s_;
+  if (s.table == nullptr || index >= s.indexes.size()) return;
+  addIndexEntryDigest(s.indexes[index], entry);
+  ++s.indexEntries[index];
+}
+
+void CompactionComparison::endIndex(uint32_t index, uint64_t distinctKeys) {
+  State& s = *s_;
+  if (s.table == nullptr || index >= s.indexes.size()) return;
+  s.indexEnded[index] = true;
+  const TableRecord::Index& want = s.record->indexes[index];
+  const std::string name = "index " + std::to_string(index);
+  if (s.indexEntries[index] != want.entries) {
+    s.differ(name + " has " + std::to_string(s.indexEntries[index]) + " entries, not " + std::to_string(want.entries));
+  } else if (s.indexes[index].value() != want.digest) {
+    s.differ(name + " has different entries");
+  } else if (distinctKeys != want.distinctKeys) {
+    s.differ(name + " has a wrong key count");
+  }
+}
+
+void CompactionComparison::endTable() {
+  State& s = *s_;
+  if (s.table == nullptr) return;
+  const uint64_t want = s.record->rowDigests.size();
+  if (s.rows < want) s.differ(rowText(s.rows) + " is missing");
+  if (s.rows == want && s.places.value() != s.record->rowsDigest) {
+    s.differ("its rows differ from the source's, or are not where the copy put them");
+  }
+  if (s.storedRows != want) {
+    s.differ("its definition counts " + std::to_string(s.storedRows) + " rows, not " + std::to_string(want));
+  }
+  for (size_t i = 0; i < s.indexEnded.size(); ++i) {
+    if (!s.indexEnded[i]) s.differ("index " + std::to_string(i) + " cannot be read back");
+  }
+  s.table = nullptr;
+}
+
+void CompactionComparison::finish() {
+  State& s = *s_;
+  if (s.difference) corrupt(*s.difference);
+  for (size_t i = 0; i < s.seen.size(); ++i) {
+    if (!s.seen[i]) differs(s.plan.tables[i], "the compacted database lacks it");
+  }
 }
 
 }  // namespace jet

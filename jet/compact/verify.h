@@ -1,19 +1,74 @@
-// Proof of a compaction: the destination, read back with the reader, holds the same tables as the source, with the
-// same rows byte for byte in the same order (long-value definitions and table Ids compared by what they mean), the
-// same long values, and the same index entries apart from row pointers, which must point at the same rows.
+// Proof of a compaction: the destination, read back, holds the same tables as the source, with the same rows byte for
+// byte in the same order (long-value definitions and table Ids compared by what they mean), the same long values, and
+// the same index entries apart from row pointers, which must point at the same rows.
+//
+// The source is read once. While copying, the compactor records digests of what each table must read back as: for
+// every row its bytes (table Ids already renumbered, the definitions of long values stored outside the row left out)
+// and the bytes of those long values, and for every index its entries in order. The read-back is the integrity check
+// of the destination: it decodes every row, long value and index entry from the bytes in the file and hands them to a
+// CheckObserver, which computes the same digests and compares them, so that each page of the destination is read and
+// decoded once for both the check and the comparison.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/check/integrity_check.h"
+#include "jet/compact/digest.h"
 #include "jet/compact/plan.h"
-#include "jet/pager/page_reader.h"
+#include "jet/format/bytes.h"
+#include "jet/format/row_layout.h"
+#include "jet/format/table_def.h"
 
 namespace jet {
 
-struct VerifyReport {
-  uint64_t rows = 0;
-  uint64_t indexEntries = 0;
+// A value stored outside its row, as it enters the digest of its row.
+void addLongValueDigest(Digest& values, size_t column, Bytes value);
+// A row's digest: its bytes with the definitions of long values stored outside the row left out, then `values`
+// (the digest of those long values, in column order).
+uint64_t rowDigest(const TableDef& def, Bytes row, const RowLayout& layout, uint64_t values);
+// An index entry (key, then row pointer) as it enters its index's digest.
+void addIndexEntryDigest(Digest& entries, Bytes entry);
+
+// What the copy wrote for one table.
+struct TableRecord {
+  // The low 16 bits of each row's digest, in copy order: they name the row that differs (2 bytes a row, so that a
+  // table of millions of rows stays small); the full digests are all in rowsDigest.
+  std::vector<uint16_t> rowDigests;
+  uint64_t rowsDigest = 0;  // every row's full digest and new place, in copy order
+  struct Index {
+    uint64_t entries = 0;
+    uint64_t distinctKeys = 0;
+    uint64_t digest = 0;
+  };
+  std::vector<Index> indexes;  // per real index
 };
 
-// Throws Corrupt (3049) naming the table, and the row or index, at the first difference.
-VerifyReport verifyCompaction(PageReader& source, PageReader& destination, const CompactPlan& plan);
+// Compares what the integrity check reads with the records of the copy (`records[i]` belongs to `plan.tables[i]`).
+// It never throws from the check's calls: the first difference is kept, and finish() reports it.
+class CompactionComparison : public CheckObserver {
+ public:
+  CompactionComparison(const Format& format, const CompactPlan& plan, const std::vector<TableRecord>& records);
+  ~CompactionComparison() override;
+
+  void beginTable(const std::string& name, const TableDef& def) override;
+  void beginRow() override;
+  void longValuePart(size_t column, Bytes part) override;
+  void row(RowPointer home, Bytes bytes, const RowLayout& layout) override;
+  void indexEntry(uint32_t index, Bytes entry) override;
+  void endIndex(uint32_t index, uint64_t distinctKeys) override;
+  void endTable() override;
+
+  // Throws Corrupt (3049) naming the table, and the row or index, at the first difference; also when a table of the
+  // source was never read back.
+  void finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
 
 }  // namespace jet

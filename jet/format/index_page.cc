@@ -48,8 +48,17 @@ uint16_t sharedPrefixLength(std::span<const IndexEntry> sorted) {
 }
 
 IndexPage decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber) {
-  if (page.size() != format.pageSize) corruptPage(pageNumber, "page has " + std::to_string(page.size()) + " bytes");
   IndexPage out;
+  decodeIndexPage(format, page, pageNumber, out);
+  return out;
+}
+
+void decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber, IndexPage& out) {
+  if (page.size() != format.pageSize) corruptPage(pageNumber, "page has " + std::to_string(page.size()) + " bytes");
+  std::vector<IndexEntry> buffers = std::move(out.entries);
+  out = IndexPage{};
+  out.entries = std::move(buffers);
+  size_t count = 0;
   uint8_t type = page[0];
   if (type != kLeafType && type != kNodeType) {
     corruptPage(pageNumber, "page type " + std::to_string(type) + " is not an index page");
@@ -86,7 +95,8 @@ IndexPage decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber)
     size_t entryEnd = start + i;
     const uint8_t* stored = page.data() + entryStart;
     size_t storedSize = entryEnd - entryStart;
-    IndexEntry entry;
+    if (count == out.entries.size()) out.entries.emplace_back();
+    IndexEntry& entry = out.entries[count];
     if (first == nullptr) {
       entry.assign(stored, stored + storedSize);
       first = stored;
@@ -96,19 +106,18 @@ IndexPage decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber)
                                     std::to_string(firstSize) + " bytes)");
       }
     } else {
-      entry.reserve(out.prefixLength + storedSize);
       entry.assign(first, first + out.prefixLength);
       entry.insert(entry.end(), stored, stored + storedSize);
     }
     if (entry.size() < minSize) {
-      corruptPage(pageNumber, "entry " + std::to_string(out.entries.size()) + " has " + std::to_string(entry.size()) +
+      corruptPage(pageNumber, "entry " + std::to_string(count) + " has " + std::to_string(entry.size()) +
                                   " bytes, too short for its " + (out.leaf ? "row pointer" : "row and child pointers"));
     }
-    out.entries.push_back(std::move(entry));
+    ++count;
     entryStart = entryEnd;
   }
+  out.entries.resize(count);
   out.usedBytes = static_cast<uint16_t>(entryStart - start);
-  return out;
 }
 
 std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) {
@@ -182,12 +191,16 @@ IndexEntryParts splitNodeEntry(Bytes entry) {
 }
 
 IndexEntry makeLeafEntry(Bytes key, RowPointer row) {
-  IndexEntry e(key.begin(), key.end());
-  e.push_back(static_cast<uint8_t>(row.page >> 16));
-  e.push_back(static_cast<uint8_t>(row.page >> 8));
-  e.push_back(static_cast<uint8_t>(row.page));
-  e.push_back(row.row);
+  IndexEntry e;
+  makeLeafEntry(key, row, e);
   return e;
+}
+
+void makeLeafEntry(Bytes key, RowPointer row, IndexEntry& out) {
+  out.assign(key.begin(), key.end());
+  const uint8_t pointer[kRowPointerSize] = {static_cast<uint8_t>(row.page >> 16), static_cast<uint8_t>(row.page >> 8),
+                                            static_cast<uint8_t>(row.page), row.row};
+  out.insert(out.end(), pointer, pointer + kRowPointerSize);
 }
 
 IndexEntry makeNodeEntry(Bytes leafEntry, uint32_t childPage) {

@@ -64,6 +64,8 @@ struct IndexPage {
 // Decodes an index page. Throws Corrupt (3049) naming the page when it is not an index page or any field points
 // outside the page, the prefix is longer than the first entry, or an entry is too short to hold its pointers.
 IndexPage decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber);
+// The same into `out`, reusing the buffers of the entries it already holds (a walk decodes page after page).
+void decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber, IndexPage& out);
 
 // Encodes one page. prefixLength must not exceed the prefix the entries share (and every entry after the first must
 // keep at least one byte); freeSpace and usedBytes are computed. Throws InvalidArgument when the entries do not fit.
@@ -85,6 +87,7 @@ struct IndexEntryParts {
 IndexEntryParts splitLeafEntry(Bytes entry);
 IndexEntryParts splitNodeEntry(Bytes entry);
 IndexEntry makeLeafEntry(Bytes key, RowPointer row);
+void makeLeafEntry(Bytes key, RowPointer row, IndexEntry& out);  // into out's buffer
 IndexEntry makeNodeEntry(Bytes leafEntry, uint32_t childPage);
 
 // Compares whole entries as Jet orders them: bytewise, a shorter entry first when it is a prefix of the longer.

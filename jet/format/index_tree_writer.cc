@@ -79,7 +79,16 @@ void IndexTreeWriter::closeLeaf(uint32_t nextPage) {
   leafLast_.push_back(leaf_.entries.empty() ? IndexEntry{} : leaf_.entries.back());
   leafPages_.push_back(leafNumber_);
   prevLeaf_ = leafNumber_;
+  for (IndexEntry& e : leaf_.entries) spare_.push_back(std::move(e));
   leaf_.entries.clear();
+}
+
+IndexEntry IndexTreeWriter::entryBuffer() {
+  if (spare_.empty()) return {};
+  IndexEntry e = std::move(spare_.back());
+  spare_.pop_back();
+  e.clear();
+  return e;
 }
 
 WrittenIndexTree IndexTreeWriter::finish() {

@@ -59,6 +59,26 @@ class Utf16Sink {
     flush();
     out_.append(reinterpret_cast<const char*>(units), count);
   }
+  // `count` little-endian units. Runs of ASCII, most of any text, are appended at once.
+  void putUnits(const uint8_t* units, size_t count) {
+    size_t i = 0;
+    while (i < count) {
+      if (high_ == 0) {
+        size_t end = i;
+        while (end < count && units[2 * end + 1] == 0 && units[2 * end] < 0x80) ++end;
+        if (end > i) {
+          const size_t at = out_.size();
+          out_.resize(at + (end - i));
+          char* to = out_.data() + at;
+          for (size_t k = i; k < end; ++k) *to++ = static_cast<char>(units[2 * k]);
+          i = end;
+          continue;
+        }
+      }
+      put(static_cast<uint16_t>(units[2 * i] | (units[2 * i + 1] << 8)));
+      ++i;
+    }
+  }
   void flush() {
     if (high_ != 0) appendUtf8(out_, high_);
     high_ = 0;
@@ -75,7 +95,7 @@ std::string decodeUcs2(std::span<const uint8_t> bytes) {
   std::string out;
   out.reserve(bytes.size() / 2);
   Utf16Sink sink(out);
-  for (size_t k = 0; k + 1 < bytes.size(); k += 2) sink.put(static_cast<uint16_t>(bytes[k] | (bytes[k + 1] << 8)));
+  sink.putUnits(bytes.data(), bytes.size() / 2);
   sink.flush();
   return out;
 }
@@ -107,7 +127,7 @@ void appendJet4Text(std::string& out, std::span<const uint8_t> bytes) {
       }
     }
   } else {
-    for (size_t k = 0; k + 1 < bytes.size(); k += 2) sink.put(static_cast<uint16_t>(bytes[k] | (bytes[k + 1] << 8)));
+    sink.putUnits(bytes.data(), bytes.size() / 2);
   }
   sink.flush();
 }

@@ -1,5 +1,6 @@
 #include "jet/format/value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -66,13 +67,46 @@ void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLo
   }
 }
 
+namespace {
+
+// Values are formatted once per field of a dump, so without printf's parsing of its format string.
+void putTwoDigits(char* at, int v) {
+  at[0] = static_cast<char>('0' + v / 10 % 10);
+  at[1] = static_cast<char>('0' + v % 10);
+}
+
+// printf's "%02d" for a value that may need more digits or be negative.
+void appendTwoDigits(std::string& out, int64_t v) {
+  if (v >= 0 && v < 100) {
+    char b[2];
+    putTwoDigits(b, static_cast<int>(v));
+    out.append(b, 2);
+    return;
+  }
+  char b[24];  // wider values, and negative ones ("-5" is two wide already), as they are
+  out.append(b, std::to_chars(b, b + sizeof b, v).ptr);
+}
+
+std::string formatGeneral(double value, int precision) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
 std::string formatCurrency(int64_t v) {
   bool neg = v < 0;
   uint64_t mag = neg ? (~static_cast<uint64_t>(v) + 1) : static_cast<uint64_t>(v);
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "", static_cast<unsigned long long>(mag / 10000),
-                static_cast<unsigned long long>(mag % 10000));
-  return buf;
+  char* at = buf;
+  if (neg) *at++ = '-';
+  at = std::to_chars(at, buf + sizeof buf, mag / 10000).ptr;
+  const auto cents = static_cast<int>(mag % 10000);
+  *at++ = '.';
+  putTwoDigits(at, cents / 100);
+  putTwoDigits(at + 2, cents % 100);
+  return std::string(buf, at + 4);
 }
 
 std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
@@ -137,22 +171,25 @@ CivilDateTime toCivil(double days) {
 
 std::string formatDateTime(double days) {
   CivilDateTime t = toCivil(days);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d:%02d", t.month, t.day,
-                static_cast<int>(((t.year % 100) + 100) % 100), t.hour, t.minute, t.second);
-  return buf;
+  std::string out;
+  out.reserve(17);
+  appendTwoDigits(out, t.month);
+  out.push_back('/');
+  appendTwoDigits(out, t.day);
+  out.push_back('/');
+  appendTwoDigits(out, ((t.year % 100) + 100) % 100);
+  out.push_back(' ');
+  appendTwoDigits(out, t.hour);
+  out.push_back(':');
+  appendTwoDigits(out, t.minute);
+  out.push_back(':');
+  appendTwoDigits(out, t.second);
+  return out;
 }
 
-std::string formatSingle(float value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.8g", static_cast<double>(value));
-  return buf;
-}
+// std::to_chars with a precision formats as printf does ("%.8g", "%.16g").
+std::string formatSingle(float value) { return formatGeneral(static_cast<double>(value), 8); }
 
-std::string formatDouble(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.16g", value);
-  return buf;
-}
+std::string formatDouble(double value) { return formatGeneral(value, 16); }
 
 }  // namespace jet

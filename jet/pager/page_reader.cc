@@ -151,6 +151,9 @@ void PageReader::load(uint32_t n, uint32_t count) {
     insertKey(page, first[i]);
     pushFront(first[i]);
   }
+  if (onLoad_) {
+    for (uint32_t i = 0; i < count; ++i) onLoad_(n + i, *slots_[first[i]].bytes);
+  }
 }
 
 PageHandle PageReader::page(uint32_t n) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -40,6 +41,12 @@ class PageReader {
   // The decrypted bytes of page n (page 0 as stored, its masked area still masked). Throws 3049 when n is past the
   // end of the file.
   PageHandle page(uint32_t n);
+
+  // Called with every page as it is read from the source (decrypted), before page() hands it out: a check that must
+  // see every page can ride on a pass that reads them anyway. A page dropped from the cache and read again is passed
+  // again. An empty function stops it.
+  using LoadObserver = std::function<void(uint32_t n, std::span<const uint8_t> bytes)>;
+  void observeLoads(LoadObserver observer) { onLoad_ = std::move(observer); }
   // Pages read from the source so far (cache misses and the pages read ahead with them), for benchmarks and tests.
   uint64_t reads() const { return reads_; }
 
@@ -86,6 +93,7 @@ class PageReader {
   Run runs_[kRuns];
   size_t nextRun_ = 0;
   std::vector<uint8_t> staging_;  // bytes of a multi-page read
+  LoadObserver onLoad_;
 };
 
 }  // namespace jet

@@ -34,7 +34,9 @@ bool IndexWalker::enter(uint32_t page) {
   visited_[page] = true;
   if (stack_.size() >= kMaxDepth) fatal(page, "the tree is deeper than " + std::to_string(kMaxDepth) + " levels");
   PageHandle handle = pages_.page(page);
-  IndexPage decoded = decodeIndexPage(pages_.format(), Bytes(*handle), page);
+  // Decoded into the buffers of the leaf walked before this one.
+  decodeIndexPage(pages_.format(), Bytes(*handle), page, spare_);
+  IndexPage& decoded = spare_;
   if (decoded.owner != owner_) {
     fatal(page, "the page belongs to table " + std::to_string(decoded.owner) + ", not " + std::to_string(owner_));
   }
@@ -46,6 +48,7 @@ bool IndexWalker::enter(uint32_t page) {
     Frame frame;
     frame.page = page;
     frame.node = std::move(decoded);
+    decoded = IndexPage{};
     stack_.push_back(std::move(frame));
     return false;
   }
@@ -69,9 +72,10 @@ bool IndexWalker::enter(uint32_t page) {
   if (decoded.entries.empty() && page != root_) issue(page, "an empty leaf page inside the tree");
   prevLeaf_ = page;
   prevLeafNext_ = decoded.nextPage;
-  leaf_ = std::move(decoded);
+  std::swap(leaf_, decoded);
   leafNumber_ = page;
   leafPos_ = 0;
+  leafLoaded_ = true;
   return true;
 }
 
@@ -148,7 +152,7 @@ bool IndexWalker::advanceToNextLeaf() {
 
 bool IndexWalker::next(IndexWalkEntry& out) {
   while (!done_) {
-    if (started_ && leafPos_ < leaf_.entries.size()) {
+    if (leafLoaded_ && leafPos_ < leaf_.entries.size()) {
       const IndexEntry& e = leaf_.entries[leafPos_++];
       IndexEntryParts parts = splitLeafEntry(e);
       if (emitted_ > 0) {
@@ -170,8 +174,8 @@ bool IndexWalker::next(IndexWalkEntry& out) {
       out.leafPage = leafNumber_;
       return true;
     }
-    leafPos_ = 0;
-    leaf_.entries.clear();
+    // The leaf's entries stay as buffers for the next page.
+    leafLoaded_ = false;
     advanceToNextLeaf();
   }
   return false;

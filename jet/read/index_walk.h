@@ -88,6 +88,8 @@ class IndexWalker {
   std::vector<bool> visited_;
   std::vector<Frame> stack_;
   IndexPage leaf_;
+  IndexPage spare_;          // buffers for the next page to decode
+  bool leafLoaded_ = false;  // leaf_ holds the current leaf (not one already walked)
   uint32_t leafNumber_ = 0;
   size_t leafPos_ = 0;
   bool started_ = false;

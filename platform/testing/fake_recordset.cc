@@ -22,7 +22,7 @@ bool FakeRecordset::eof() {
 
 std::int32_t FakeRecordset::absolutePosition() {
   note("absolutePosition");
-  if (current_ >= records_.size()) return records_.empty() ? positionUnknown : positionAfterLast;
+  if (current_ >= records_.size()) return records_.empty() ? kPositionUnknown : kPositionAfterLast;
   return static_cast<std::int32_t>(current_) + 1 + positionShift;
 }
 
@@ -63,7 +63,8 @@ void FakeRecordset::moveNext() {
 std::vector<FakeRecordset::Record> articles(std::size_t n) {
   std::vector<FakeRecordset::Record> records;
   for (std::size_t k = 1; k <= n; ++k) {
-    records.push_back({{u"skl", decimal(static_cast<std::int32_t>(k))}, {u"ident", u"A" + decimal(static_cast<std::int32_t>(k))}});
+    records.push_back(
+        {{u"skl", decimal(static_cast<std::int32_t>(k))}, {u"ident", u"A" + decimal(static_cast<std::int32_t>(k))}});
   }
   return records;
 }

@@ -55,7 +55,7 @@ TEST_F(JetRecordset, VisitsEveryLiveRowOnceWithItsCountKnownBeforeTheFirstMove) 
     idents.insert(records->field(u"IDENT"));  // names are found without regard to case
   }
   EXPECT_EQ(idents.size(), summary.articles) << "article codes are unique";
-  EXPECT_EQ(records->absolutePosition(), Recordset::positionAfterLast);
+  EXPECT_EQ(records->absolutePosition(), Recordset::kPositionAfterLast);
   EXPECT_EQ(failureOf([&] { records->field(u"skl"); }), error::kNoCurrentRecord);
   EXPECT_EQ(failureOf([&] { records->moveNext(); }), error::kNoCurrentRecord);
 

@@ -207,7 +207,7 @@ TEST_F(FrmstatusTest, CountsAndPositionsOutOfRangeShowZeroOrTheNearestEndAndTheP
   };
   const std::vector<Case> cases = {
       {"a count of 0 with records", 0, 0, {0, 0, 0}},
-      {"an unknown count", platform::Recordset::countUnknown, 0, {0, 0, 0}},
+      {"an unknown count", platform::Recordset::kCountUnknown, 0, {0, 0, 0}},
       {"positions past the count", 3, 2, {100, 100, 100}},
       {"positions before the first", 3, -3, {0, 0, 0}},
       {"a negative count", -7, 0, {0, 0, 0}},

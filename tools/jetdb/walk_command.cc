@@ -24,7 +24,7 @@
 namespace tools {
 namespace {
 
-constexpr int exitStopped = 4;
+constexpr int kExitStopped = 4;
 
 int usage() {
   std::fputs("usage: jetdb walk FILE [TABLE] [--delay MS]\n", stderr);
@@ -104,7 +104,7 @@ int runWalkCommand(int argc, char** argv) {
     }
     std::printf("%s: %lld of %d records visited%s\n", table, static_cast<long long>(visited), count,
                 reachedEnd ? "" : ", stopped by the user");
-    return reachedEnd ? 0 : exitStopped;
+    return reachedEnd ? 0 : kExitStopped;
   } catch (const platform::RuntimeError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "jetdb: %s (error %d)\n", e.what(), e.number());

@@ -8,6 +8,7 @@
 
 #include "jet/compact/compact.h"
 #include "jet/compact/lost_rows.h"
+#include "jet/os/env.h"
 #include "jet/compact/plan.h"
 #include "jet/create/generator.h"
 #include "jet/os/env.h"

@@ -48,7 +48,7 @@ class FaultEnv : public Env {
 
   // Counts one write; throws when it is one too many. For the sinks this Env hands out.
   void write(const std::string& name);
-  // The same for reads, which may come from several threads (the compactor checks its destination on a second one).
+  // The same for reads, which may come from several threads.
   void read(const std::string& name);
 
  private:

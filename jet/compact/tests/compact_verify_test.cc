@@ -1,0 +1,270 @@
+// The compactor's read-back of its destination: a destination changed after it was written (a page, a row, a long
+// value, an index entry, a count) fails the compaction with 3049 and is removed, although the copy itself went well.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+
+#include "jet/testing/compact_test_support.h"
+#include "jet/compact/compact.h"
+#include "jet/compact/verify.h"
+#include "jet/create/generator.h"
+#include "jet/format/data_page.h"
+#include "jet/read/index_walk.h"
+#include "jet/format/long_value.h"
+#include "jet/format/row_layout.h"
+#include "jet/os/testing/fault_env.h"
+#include "jet/read/table_scan.h"
+#include "jet/testing/reader_test_support.h"
+
+namespace jet {
+namespace {
+
+using namespace reader_testing;
+namespace fs = std::filesystem;
+
+// Where in the written destination to change a byte, and how.
+struct Change {
+  uint64_t offset = 0;
+  std::function<uint8_t(uint8_t)> with = [](uint8_t b) { return static_cast<uint8_t>(b ^ 0x01); };
+};
+using Tamper = std::function<std::vector<Change>(Database& written)>;
+
+// Hands the destination to `tamper` once it is written and flushed, before the compactor reads it back.
+class TamperingSink : public PageSink {
+ public:
+  TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper) : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
+  const std::string& name() const override { return inner_->name(); }
+  void write(uint64_t offset, Bytes data) override { inner_->write(offset, data); }
+  void finish() override {
+    inner_->finish();
+    std::vector<Change> changes;
+    {
+      auto db = Database::open(name());
+      changes = tamper_(*db);
+    }
+    std::fstream file(name(), std::ios::in | std::ios::out | std::ios::binary);
+    for (const Change& c : changes) {
+      char b = 0;
+      file.seekg(static_cast<std::streamoff>(c.offset));
+      file.read(&b, 1);
+      file.seekp(static_cast<std::streamoff>(c.offset));
+      b = static_cast<char>(c.with(static_cast<uint8_t>(b)));
+      file.write(&b, 1);
+    }
+    ASSERT_TRUE(file.good());
+  }
+  void discard() noexcept override { inner_->discard(); }
+
+ private:
+  std::unique_ptr<PageSink> inner_;
+  Tamper tamper_;
+};
+
+// The system's Env, with destinations that are changed once written.
+class TamperingEnv : public os_testing::FaultEnv {
+ public:
+  explicit TamperingEnv(Tamper tamper) : tamper_(std::move(tamper)) {}
+  std::unique_ptr<PageSink> createDestination(const std::string& path) override {
+    return std::make_unique<TamperingSink>(FaultEnv::createDestination(path), tamper_);
+  }
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return std::make_unique<TamperingSink>(FaultEnv::createHiddenDestination(path), tamper_);
+  }
+
+ private:
+  Tamper tamper_;
+};
+
+uint64_t pageOffset(Database& db, uint32_t page) { return uint64_t{page} * db.format().pageSize; }
+
+// The file offset of a byte of a row (its first live row when `nth` is 0).
+uint64_t rowByte(Database& db, const std::string& table, size_t nth, size_t byte) {
+  TableDef def = db.tableDef(table);
+  TableScan scan(db.pages(), def);
+  RowRecord rec;
+  for (size_t i = 0; i <= nth; ++i) EXPECT_TRUE(scan.next(rec));
+  return pageOffset(db, rec.stored.page) + static_cast<uint64_t>(rec.bytes.data() - rec.page->data()) + byte;
+}
+
+// The first value of `table` stored outside its row, of the given kind: the file offset of its first byte.
+uint64_t longValueByte(Database& db, const std::string& table, LongValueRef::Kind kind) {
+  TableDef def = db.tableDef(table);
+  TableScan scan(db.pages(), def);
+  RowRecord rec;
+  RowLayout layout;
+  while (scan.next(rec)) {
+    crackRow(db.format(), def, rec.bytes, layout);
+    for (size_t k = 0; k < def.columns.size(); ++k) {
+      const FieldLocation& fl = layout.fields[k];
+      if (!isLongValueType(def.columns[k].type) || !fl.present || fl.length < kLongValueDefinitionSize) continue;
+      LongValueRef ref = parseLongValueRef(rec.bytes.subspan(fl.offset, fl.length));
+      if (ref.kind != kind || ref.length < 8) continue;
+      PageHandle page = db.pages().page(ref.first.page);
+      RowSlot slot = dataPageRow(db.format(), *page, ref.first.row);
+      return pageOffset(db, ref.first.page) + slot.start + (kind == LongValueRef::Kind::Chain ? 4 : 0) + 5;
+    }
+  }
+  ADD_FAILURE() << "no such long value in " << table;
+  return 0;
+}
+
+class CompactVerification : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    create::GeneratorOptions options;
+    options.articles = 400;
+    options.seed = 11;
+    options.bloatPercent = 30;
+    create::generateDatabase(source().string(), options);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static fs::path source() { return dir_->path() / "gen.mdb"; }
+
+  // Compacts with the change made after writing; the message of the failure, or "" when the compaction succeeded.
+  static std::string compactWith(Tamper tamper) {
+    const fs::path out = dir_->path() / "out.mdb";
+    TamperingEnv env(std::move(tamper));
+    CompactOptions options;
+    options.env = &env;
+    std::string message;
+    try {
+      compactDatabase(source(), out, "", options);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 3049) << e.what();
+      message = e.what();
+      EXPECT_FALSE(fs::exists(out)) << "a destination that failed its read-back is left";
+    }
+    fs::remove(out);
+    return message;
+  }
+
+  static TempDir* dir_;
+};
+TempDir* CompactVerification::dir_ = nullptr;
+
+const char* const kDiffers = "differs from its source";
+
+TEST_F(CompactVerification, AnUntouchedDestinationPasses) {
+  EXPECT_EQ(compactWith([](Database&) { return std::vector<Change>{}; }), "");
+}
+
+// Bytes the integrity check has no way to judge (a price, an article code, the text of a memo) are caught by the
+// comparison with what the copy recorded.
+TEST_F(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
+  // The first fixed column of a Jet 4 row starts after its two-byte column count.
+  for (size_t nth : {size_t{0}, size_t{57}, size_t{150}}) {
+    std::string message = compactWith([&](Database& db) { return std::vector<Change>{{rowByte(db, "Artikli", nth, 2)}}; });
+    EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
+    EXPECT_NE(message.find("Artikli"), std::string::npos) << message;
+  }
+  // The last byte of a row, in its variable part or its null mask.
+  std::string last = compactWith([](Database& db) {
+    TableDef def = db.tableDef("Gibanja");
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    scan.next(rec);
+    return std::vector<Change>{{rowByte(db, "Gibanja", 0, rec.bytes.size() - 1)}};
+  });
+  EXPECT_NE(last.find(kDiffers), std::string::npos) << last;
+  for (LongValueRef::Kind kind : {LongValueRef::Kind::SingleRow, LongValueRef::Kind::Chain}) {
+    std::string message = compactWith([&](Database& db) { return std::vector<Change>{{longValueByte(db, "Gibanja", kind)}}; });
+    EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
+    EXPECT_NE(message.find("Gibanja"), std::string::npos) << message;
+  }
+}
+
+TEST_F(CompactVerification, AlteredIndexEntriesAreCaught) {
+  for (const char* table : {"Artikli", "Gibanja"}) {
+    TableDef def;
+    for (size_t k = 0;; ++k) {
+      bool more = true;
+      std::string message = compactWith([&](Database& db) {
+        def = db.tableDef(table);
+        more = k + 1 < def.realIndexes.size();
+        IndexWalker walker(db.pages(), def.page, def.realIndexes[k].rootPage);
+        IndexWalkEntry e;
+        for (int i = 0; i < 10; ++i) EXPECT_TRUE(walker.next(e));
+        // Find the entry's bytes on its leaf and change the last byte of its key, or its row when the key is a
+        // single byte (a leaf stores entries after the first with the prefix they share left out: the tail is there).
+        PageHandle leaf = db.pages().page(e.leafPage);
+        std::vector<uint8_t> tail(e.entry.end() - 5, e.entry.end());
+        auto at = std::search(leaf->begin(), leaf->end(), tail.begin(), tail.end());
+        EXPECT_NE(at, leaf->end());
+        return std::vector<Change>{{pageOffset(db, e.leafPage) + static_cast<uint64_t>(at - leaf->begin())}};
+      });
+      EXPECT_NE(message.find(kDiffers), std::string::npos) << table << " index " << k << ": " << message;
+      if (!more) break;
+    }
+  }
+}
+
+TEST_F(CompactVerification, WrongCountsAreCaught) {
+  // The row count in the definition.
+  std::string rows = compactWith([](Database& db) {
+    TableDef def = db.tableDef("Gibanja");
+    return std::vector<Change>{{pageOffset(db, def.page) + db.format().tdefRowCount}};
+  });
+  EXPECT_NE(rows.find(kDiffers), std::string::npos) << rows;
+  // The key count of an index.
+  std::string keys = compactWith([](Database& db) {
+    TableDef def = db.tableDef("Artikli");
+    return std::vector<Change>{{pageOffset(db, def.page) + def.realIndexes[0].countOffset + 4}};
+  });
+  EXPECT_NE(keys.find("key count"), std::string::npos) << keys;
+}
+
+// A whole page replaced after writing by another page of the same table: every structure stays sound, the rows are
+// the wrong ones.
+TEST_F(CompactVerification, APageReplacedAfterWritingIsCaught) {
+  std::string message = compactWith([](Database& db) {
+    TableDef def = db.tableDef("Gibanja");
+    TableScan scan(db.pages(), def);
+    const std::vector<uint32_t> pages = scan.pages();
+    EXPECT_GE(pages.size(), 3u);
+    PageHandle from = db.pages().page(pages[2]);
+    std::vector<Change> changes;
+    for (uint32_t i = 0; i < db.format().pageSize; ++i) {
+      const uint8_t b = (*from)[i];
+      changes.push_back({pageOffset(db, pages[1]) + i, [b](uint8_t) { return b; }});
+    }
+    return changes;
+  });
+  EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
+}
+
+// The digest that stands for the bytes written: any single changed byte changes it, and it does not depend on how
+// the bytes were cut into pieces.
+TEST(CompactDigest, SingleChangesAlwaysShowAndPiecesDoNotMatter) {
+  std::vector<uint8_t> bytes(1000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  Digest whole;
+  whole.add(bytes);
+  for (size_t cut : {size_t{1}, size_t{7}, size_t{8}, size_t{31}, size_t{32}, size_t{33}, size_t{999}}) {
+    Digest pieces;
+    for (size_t at = 0; at < bytes.size(); at += cut) pieces.add(Bytes(bytes).subspan(at, std::min(cut, bytes.size() - at)));
+    EXPECT_EQ(pieces.value(), whole.value()) << cut;
+  }
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::vector<uint8_t> changed = bytes;
+    changed[i] ^= 0x80;
+    Digest d;
+    d.add(changed);
+    EXPECT_NE(d.value(), whole.value()) << i;
+  }
+  // Length counts: trailing zero bytes are not lost.
+  Digest shorter, longer;
+  shorter.add(Bytes(bytes).first(10));
+  longer.add(Bytes(bytes).first(10));
+  const uint8_t zero = 0;
+  longer.add(Bytes(&zero, 1));
+  EXPECT_NE(shorter.value(), longer.value());
+}
+
+}  // namespace
+}  // namespace jet
