@@ -21,7 +21,11 @@ std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path) {
   // The lock file may differ in case from the database's name (a program under Wine names it after the name it was
   // given), so every entry of the folder whose name matches ignoring case is looked at.
   const std::string wanted = lockFileName(path, false);
+#ifdef _WIN32
+  const size_t slash = wanted.find_last_of("/\\");
+#else
   const size_t slash = wanted.find_last_of('/');
+#endif
   const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
   for (const std::string& entry : env.findIgnoringCase(folder, name)) {

@@ -164,7 +164,9 @@ void Win32FileSystem::replaceFile(const std::u16string& replacement, const std::
   requireExisting(older);
   // A program that takes its lock after this check is not seen; the engine's own locking is what guards the
   // database while it is open. This check keeps an open database in place.
-  if (fileIsLockedByOthers(original)) throw RuntimeError(error::kPathFileAccessError);
+  if (fileIsLockedByOthers(original) || jet::databaseInUse(jet::Env::system(), toUtf8(original))) {
+    throw RuntimeError(error::kPathFileAccessError);
+  }
   flushFile(newer);
   // One step, so that at no moment no file holds the database's name.
   if (!MoveFileExW(newer.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -182,6 +184,22 @@ void Win32FileSystem::replaceFile(const std::u16string& replacement, const std::
     const std::wstring onDisk = older.substr(0, older.size() - leaf.size()) + entry.cFileName;
     MoveFileExW(onDisk.c_str(), older.c_str(), MOVEFILE_WRITE_THROUGH);
   }
+}
+
+// A symbolic link is followed to the file it names; any other name stands for itself.
+std::u16string Win32FileSystem::fileBehind(const std::u16string& name) {
+  const std::wstring wide = systemName(name);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return name;
+  Handle file(CreateFileW(wide.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return name;
+  std::vector<wchar_t> target(32768);
+  const DWORD length = GetFinalPathNameByHandleW(file.get(), target.data(), static_cast<DWORD>(target.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= target.size()) return name;
+  std::wstring path(target.data(), length);
+  if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);  // the long-path prefix
+  return std::u16string(path.begin(), path.end());
 }
 
 std::filesystem::path Win32FileSystem::systemPath(const std::u16string& name) {

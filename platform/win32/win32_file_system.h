@@ -17,6 +17,7 @@ class Win32FileSystem final : public FileSystem {
   void copyFile(const std::u16string& source, const std::u16string& destination) override;
   void replaceFile(const std::u16string& replacement, const std::u16string& original) override;
   std::filesystem::path systemPath(const std::u16string& name) override;
+  std::u16string fileBehind(const std::u16string& name) override;
 };
 
 // True when another handle holds a byte-range lock anywhere in the file (LockFileEx), as database engines take

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "jet/os/win32/wide_name.h"
 #include "jet/os/win32/win32_env.h"
@@ -98,10 +100,10 @@ class Win32Destination : public PageSink {
 }  // namespace
 
 std::unique_ptr<PageSink> createDestination(const std::string& path) {
-  // Created exclusively; readers may look at it (the verification reads it back once it is written), and removing
-  // it must stay possible while it is open.
-  HANDLE file = CreateFileW(wideName(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Created exclusively; readers may look at it (the verification reads it back once it is written).
+  // Not shared for removal: while it is written, another run's removal of leftovers cannot take it.
+  HANDLE file = CreateFileW(wideName(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD why = GetLastError();
     const std::string because = path + ": cannot create the destination (" + describe(why) + ")";
@@ -132,4 +134,125 @@ std::unique_ptr<PageSink> createDestination(const std::string& path) {
   return std::make_unique<Win32Destination>(path, file, identity);
 }
 
+namespace {
+
+// The folder part of a path (with its separator) and the leaf.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\:");
+  if (separator == std::string::npos) return {"", path};
+  return {path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
+bool exists(const std::string& path) { return GetFileAttributesW(wideName(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Identity {
+  DWORD volume = 0;
+  uint64_t index = 0;
+  friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+bool identityOf(HANDLE file, Identity& identity) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) return false;
+  identity = {information.dwVolumeSerialNumber,
+              (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
+  if (exists(path)) fail(ErrorCode::DatabaseExists, path + ": database already exists");
+  const auto [folder, leaf] = splitPath(path);
+  const std::string prefix = folder + partialNamePrefix(folder, leaf);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  uint64_t seed = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32);
+  for (int attempt = 0;; ++attempt) {
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    }
+    try {
+      return createDestination(name);
+    } catch (const Error& e) {
+      if (e.code() != ErrorCode::DatabaseExists || attempt >= 100) throw;
+    }
+  }
+}
+
+// A second name by a hard link, so that the hidden name can stay; where the file system has none, a rename that
+// replaces nothing.
+void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) {
+  const std::wstring from = wideName(hidden);
+  const std::wstring to = wideName(path);
+  if (CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) {
+    if (!keepHiddenName) DeleteFileW(from.c_str());
+    return;
+  }
+  DWORD why = GetLastError();
+  if (why != ERROR_ALREADY_EXISTS && why != ERROR_FILE_EXISTS) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return;
+    why = GetLastError();
+  }
+  if (why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS) {
+    throw Error(ErrorCode::DatabaseExists, path + ": database already exists", static_cast<int>(why));
+  }
+  throw Error(writeErrorForSystem(why), path + ": the compacted file could not take its name (" + describe(why) + ")",
+              static_cast<int>(why));
+}
+
+// A hidden file that a running compaction writes is open without sharing its removal: opening it for removal fails,
+// and it stays.
+void removeLeftovers(const std::string& path, const std::string& source) {
+  const auto [folder, leaf] = splitPath(path);
+  const std::string prefix = partialNamePrefix(folder, leaf);
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW(wideName(folder + prefix + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::string> found;
+  do {
+    found.push_back(folder + utf8Name(entry.cFileName));
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  for (const std::string& leftover : found) {
+    HANDLE file = CreateFileW(wideName(leftover).c_str(), GENERIC_READ | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    Identity hiddenIdentity;
+    if (path != source && identityOf(file, hiddenIdentity)) {
+      HANDLE named = CreateFileW(wideName(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+      Identity namedIdentity;
+      if (named != INVALID_HANDLE_VALUE) {
+        if (identityOf(named, namedIdentity) && namedIdentity == hiddenIdentity) deleteOnClose(named);
+        CloseHandle(named);
+      }
+    }
+    deleteOnClose(file);
+    CloseHandle(file);
+  }
+}
+
 }  // namespace jet::win32
+
+namespace jet {
+
+// Windows names hold up to 255 UTF-16 units; a UTF-8 leaf of that many bytes is never longer.
+std::string partialNamePrefix(const std::string& /*folder*/, const std::string& leaf) {
+  constexpr size_t kLimit = 255;
+  constexpr size_t kFixed = 1 + 9 + 6;  // ".", ".partial-", the unique part
+  size_t keep = leaf.size();
+  if (keep + kFixed > kLimit) {
+    keep = kLimit - kFixed;
+    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
+  }
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(".partial-");
+  return prefix;
+}
+
+}  // namespace jet

@@ -39,6 +39,18 @@ class Win32Env final : public Env {
     return win32::createDestination(path);
   }
 
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return win32::createHiddenDestination(path);
+  }
+
+  void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName) override {
+    win32::publishDestination(hidden, path, keepHiddenName);
+  }
+
+  void removeLeftovers(const std::string& path, const std::string& source) override {
+    win32::removeLeftovers(path, source);
+  }
+
   // A file that another program holds open without letting readers in locks everybody out too.
   bool lockedByOthers(const std::string& path, LockProbe kind) override {
     HANDLE file = openBeside(path);

@@ -13,6 +13,9 @@ namespace jet::win32 {
 
 std::unique_ptr<PageSource> openSource(const std::string& path);
 std::unique_ptr<PageSink> createDestination(const std::string& path);
+std::unique_ptr<PageSink> createHiddenDestination(const std::string& path);
+void publishDestination(const std::string& hidden, const std::string& path, bool keepHiddenName);
+void removeLeftovers(const std::string& path, const std::string& source);
 std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path);
 
 // Opens for reading beside the programs that have the file open (Jet opens for reading and writing and lets both
