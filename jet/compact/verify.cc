@@ -198,7 +198,7 @@ void CompactionComparison::row(RowPointer home, Bytes bytes, const RowLayout& la
     if (n == s.record->rowDigests.size()) s.differ("the copy has more rows than the source");
     return;
   }
-  if (static_cast<uint16_t>(digest) != s.record->rowDigests[n]) {
+  if (static_cast<uint16_t>(digest) != s.record->rowDigests[static_cast<size_t>(n)]) {
     s.differ(rowText(n) + " has different bytes or long values");
   }
   s.places.addNumber(digest);

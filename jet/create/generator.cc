@@ -30,7 +30,7 @@ class Random {
   bool chancePerMille(uint32_t perMille) { return below(1000) < perMille; }
   template <class T, size_t N>
   const T& pick(const std::array<T, N>& items) {
-    return items[below(N)];
+    return items[static_cast<size_t>(below(N))];
   }
 
  private:
@@ -90,12 +90,12 @@ std::string sentence(Random& r, size_t minChars, bool ascii) {
 std::u16string movementNote(Random& r) {
   uint64_t kind = r.below(100);
   bool ascii = r.chance(30);
-  size_t chars = kind < 55 ? r.between(5, 24) : kind < 95 ? r.between(40, 700) : r.between(2500, 7000);
+  size_t chars = static_cast<size_t>(kind < 55 ? r.between(5, 24) : kind < 95 ? r.between(40, 700) : r.between(2500, 7000));
   return utf8ToUtf16(sentence(r, chars, ascii));
 }
 
 std::vector<uint8_t> attachment(Random& r) {
-  size_t size = r.chance(70) ? r.between(100, 3000) : r.between(5000, 16000);
+  size_t size = static_cast<size_t>(r.chance(70) ? r.between(100, 3000) : r.between(5000, 16000));
   std::vector<uint8_t> bytes(size);
   // A small image-like header, then noise.
   static const uint8_t kHeader[] = {0x15, 0x1C, 0x2F, 0x00, 0x02, 0x00};
@@ -214,13 +214,13 @@ void writeMovements(TableWriter& table, Random& r, uint64_t count, const std::ve
   for (uint64_t i = 0; i < count; ++i) {
     const int32_t id = table.nextAutoNumber();
     // Only articles that exist: the relationship is enforced (none left: the movement names no article).
-    const uint32_t article = articles.empty() ? 0 : articles[r.below(articles.size())].id;
+    const uint32_t article = articles.empty() ? 0 : articles[static_cast<size_t>(r.below(articles.size()))].id;
     const double when = start + span * static_cast<double>(i) / static_cast<double>(count) +
                         static_cast<double>(r.below(600)) * kMinutes;
     std::vector<FieldValue> f(table.schema().columns.size());
     f[0] = longField(id);
     f[1] = article == 0 ? nullField() : longField(static_cast<int32_t>(article));
-    f[2] = textField(utf8ToUtf16(kWarehouses[r.below(kWarehouses.size())]), true);
+    f[2] = textField(utf8ToUtf16(kWarehouses[static_cast<size_t>(r.below(kWarehouses.size()))]), true);
     f[3] = dateField(std::floor(when * 24 * 60) / (24 * 60));
     f[4] = doubleField(static_cast<double>(r.between(1, 4000)) / 4.0);
     f[5] = currencyField(static_cast<int64_t>(r.between(0, 5'000'000)) * 100 - 100'000'000);
@@ -311,9 +311,9 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
     uint8_t guid[16];
     for (uint8_t& b : guid) b = static_cast<uint8_t>(r.next());
     f[12] = guidField(guid);
-    if (r.chance(40)) f[13] = textField(utf8ToUtf16(sentence(r, r.between(10, 300), r.chance(50))), true);
+    if (r.chance(40)) f[13] = textField(utf8ToUtf16(sentence(r, static_cast<size_t>(r.between(10, 300)), r.chance(50))), true);
     if (r.chance(30)) {
-      std::vector<uint8_t> code(r.between(4, 16));
+      std::vector<uint8_t> code(static_cast<size_t>(r.between(4, 16)));
       for (uint8_t& b : code) b = static_cast<uint8_t>(r.next());
       f[14] = bytesField(std::move(code));
     }
