@@ -5,6 +5,7 @@
 
 #include "jet/format/put_bytes.h"
 #include "jet/errors.h"
+#include "jet/os/unicode.h"
 
 namespace jet::create {
 
@@ -73,32 +74,12 @@ std::u16string utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
-    auto b = static_cast<uint8_t>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (b < 0x80) {
-      cp = b;
-      n = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1Fu;
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0Fu;
-      n = 3;
-    } else {
-      cp = b & 0x07u;
-      n = 4;
-    }
-    if (i + n > s.size()) fail(ErrorCode::InvalidArgument, "text ends inside a UTF-8 character");
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3Fu);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
+    char32_t code = 0;
+    const size_t length = unicode::decodeUtf8(s, i, code);
+    // Text written into a database is the caller's: guessing at bytes that are not UTF-8 would store other text.
+    if (length == 0) fail(ErrorCode::InvalidArgument, "the text has bytes that are not UTF-8 at byte " + std::to_string(i));
+    unicode::appendUtf16(out, code);
+    i += length;
   }
   return out;
 }

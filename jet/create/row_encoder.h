@@ -30,6 +30,7 @@ std::vector<uint8_t> encodeRow(const TableSchema& schema, const TableLayout& lay
 // Jet 4 text: the one-byte form (FF FE, then one byte per character) when `compressible` and every character is in
 // U+0001-U+00FF and that saves space, otherwise UCS-2 little-endian.
 std::vector<uint8_t> encodeText(std::u16string_view text, bool compressible);
+// Throws InvalidArgument when `utf8` is not well-formed UTF-8.
 std::u16string utf8ToUtf16(std::string_view utf8);
 
 FieldValue textField(std::u16string_view text, bool compressible);

@@ -2,8 +2,9 @@
 
 #include <string>
 
-#include "jet/format/put_bytes.h"
+#include "jet/create/row_encoder.h"
 #include "jet/errors.h"
+#include "jet/format/put_bytes.h"
 
 namespace jet::create {
 namespace {
@@ -18,18 +19,7 @@ constexpr uint8_t kReferencingSide = 2;
 constexpr uint8_t kOrderAscending = 0x01;
 
 void appendName(std::vector<uint8_t>& out, const std::string& utf8) {
-  // Names here are ASCII or Latin letters written as UTF-8; decode the two-byte forms we use.
-  std::u16string ucs;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    auto b = static_cast<uint8_t>(utf8[i]);
-    if (b < 0x80) {
-      ucs.push_back(b);
-    } else if ((b & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-      ucs.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (static_cast<uint8_t>(utf8[++i]) & 0x3F)));
-    } else {
-      fail(ErrorCode::InvalidArgument, "name " + utf8 + " has characters a table definition here cannot hold");
-    }
-  }
+  const std::u16string ucs = utf8ToUtf16(utf8);
   appendLe16(out, static_cast<uint32_t>(2 * ucs.size()));
   for (char16_t c : ucs) appendLe16(out, c);
 }

@@ -1,35 +1,12 @@
 #include "jet/format/text.h"
 
+#include "jet/os/unicode.h"
+
 namespace jet {
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-    return;
-  }
-  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
-  char b[4];
-  size_t n;
-  if (cp < 0x800) {
-    b[0] = static_cast<char>(0xC0 | (cp >> 6));
-    b[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    b[0] = static_cast<char>(0xE0 | (cp >> 12));
-    b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    b[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    b[0] = static_cast<char>(0xF0 | (cp >> 18));
-    b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    b[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  out.append(b, n);
-}
-
 namespace {
+
+using unicode::appendUtf8;
 
 // Emits UTF-16 code units, pairing surrogates.
 class Utf16Sink {
@@ -149,7 +126,7 @@ std::string decodeCodePage(std::span<const uint8_t> bytes, uint16_t codePage) {
     while (end < bytes.size() && bytes[end] < 0x80) ++end;
     out.append(reinterpret_cast<const char*>(bytes.data() + k), end - k);
     if (end == bytes.size()) break;
-    appendUtf8(out, high[bytes[end] - 0x80]);
+    unicode::appendUtf8(out, high[bytes[end] - 0x80]);
     k = end + 1;
   }
   return out;

@@ -7,9 +7,6 @@
 
 namespace jet {
 
-// Appends the UTF-8 form of a code point.
-void appendUtf8(std::string& out, uint32_t codePoint);
-
 // Jet 4 text: UCS-2 little-endian, or the compressed form that starts FF FE (one byte per character, a 0x00 byte
 // switching between one-byte and two-byte characters). An odd trailing byte is ignored.
 std::string decodeJet4Text(std::span<const uint8_t> bytes);

@@ -8,6 +8,9 @@ constexpr char32_t kReplacementCharacter = 0xFFFD;
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 bool isEscapedByte(char32_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
+bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
 
 void appendUtf16(std::u16string& out, char32_t code) {
   if (code < 0x10000) {
@@ -19,27 +22,6 @@ void appendUtf16(std::u16string& out, char32_t code) {
   }
 }
 
-void appendUtf8(std::string& out, char32_t code) {
-  auto byte = [&out](char32_t value) { out.push_back(static_cast<char>(static_cast<unsigned char>(value))); };
-  if (code < 0x80) {
-    byte(code);
-  } else if (code < 0x800) {
-    byte(0xC0 | (code >> 6));
-    byte(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    byte(0xE0 | (code >> 12));
-    byte(0x80 | ((code >> 6) & 0x3F));
-    byte(0x80 | (code & 0x3F));
-  } else {
-    byte(0xF0 | (code >> 18));
-    byte(0x80 | ((code >> 12) & 0x3F));
-    byte(0x80 | ((code >> 6) & 0x3F));
-    byte(0x80 | (code & 0x3F));
-  }
-}
-
-// Decodes one well-formed UTF-8 sequence at text[i]; returns its length, or 0 when the bytes
-// there are not one (overlong forms and encoded surrogates count as ill-formed).
 std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& code) {
   auto at = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = at(i);
@@ -59,14 +41,12 @@ std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& code) {
   }
   if (i + length > text.size()) return 0;
   for (std::size_t k = 1; k < length; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
+    if (!isContinuation(at(i + k))) return 0;
     code = (code << 6) | (at(i + k) & 0x3Fu);
   }
   if (code < minimum || code > 0x10FFFF || isHighSurrogate(code) || isLowSurrogate(code)) return 0;
   return length;
 }
-
-}  // namespace
 
 std::u16string fromUtf8(std::string_view text) {
   std::u16string out;
@@ -101,6 +81,12 @@ std::string toUtf8(std::u16string_view text) {
     }
   }
   return out;
+}
+
+std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
+  if (limit >= text.size()) return text.size();
+  while (limit > 0 && isContinuation(static_cast<unsigned char>(text[limit]))) --limit;
+  return limit;
 }
 
 }  // namespace jet::unicode

@@ -75,7 +75,9 @@ TableSchema everyType() {
 }
 
 TEST(TableDefWriter, DefinitionParsesBackFieldByField) {
-  const TableSchema schema = everyType();
+  TableSchema schema = everyType();
+  // Names are UTF-16 in the definition: letters of any script, and characters outside the basic plane as pairs.
+  schema.columns[2].name = "Cena \xE2\x82\xAC \xF0\x9F\x98\x80";
   TableDefState state;
   state.rowCount = 12;
   state.autoNumber = 15;
@@ -187,6 +189,18 @@ TEST(RowEncoder, EveryTypeDecodesBack) {
   // Text that has a one-byte form is stored in it when the column allows.
   EXPECT_EQ(encodeText(u"abc", true), (std::vector<uint8_t>{0xFF, 0xFE, 'a', 'b', 'c'}));
   EXPECT_EQ(encodeText(u"abc", false), (std::vector<uint8_t>{'a', 0, 'b', 0, 'c', 0}));
+}
+
+TEST(RowEncoder, TextThatIsNotUtf8IsRefused) {
+  EXPECT_EQ(utf8ToUtf16("\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80"), u"\u010D\u20AC\U0001F600");
+  for (const char* bad : {"a\x80", "ab\xC4", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+    try {
+      utf8ToUtf16(bad);
+      ADD_FAILURE() << "accepted " << testing::PrintToString(std::string(bad));
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::InvalidArgument);
+    }
+  }
 }
 
 TEST(IndexTreeWriter, DeepTreesWalkInOrder) {

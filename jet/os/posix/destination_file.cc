@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "jet/os/unicode.h"
+
 namespace jet::posix {
 namespace {
 
@@ -508,8 +510,7 @@ std::string partialNamePrefix(const std::string& folder, const std::string& leaf
   const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
   size_t keep = leaf.size();
   if (keep + kFixed > limit) {
-    keep = limit > kFixed ? limit - kFixed : 0;
-    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
+    keep = unicode::utf8Prefix(leaf, limit > kFixed ? limit - kFixed : 0);
   }
   std::string prefix(1, '.');
   prefix.append(leaf, 0, keep);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "jet/os/unicode.h"
 #include "jet/os/win32/wide_name.h"
 #include "jet/os/win32/win32_env.h"
 
@@ -246,8 +247,7 @@ std::string partialNamePrefix(const std::string& /*folder*/, const std::string& 
   constexpr size_t kFixed = 1 + 9 + 6;  // ".", ".partial-", the unique part
   size_t keep = leaf.size();
   if (keep + kFixed > kLimit) {
-    keep = kLimit - kFixed;
-    while (keep > 0 && (static_cast<unsigned char>(leaf[keep]) & 0xC0) == 0x80) --keep;
+    keep = unicode::utf8Prefix(leaf, kLimit - kFixed);
   }
   std::string prefix(1, '.');
   prefix.append(leaf, 0, keep);
