@@ -5,22 +5,11 @@
 #include "jet/compact/verify.h"
 #include "jet/compact/digest.h"
 #include "jet/errors.h"
+#include "jet/format/index_keys.h"
 #include "jet/format/row_layout.h"
 #include "jet/read/index_walk.h"
 
 namespace jet {
-namespace {
-
-constexpr uint8_t kDescending = 0x02;
-
-// Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed. The
-// keys of GUID and Numeric columns are not their stored bytes and are never taken apart here.
-size_t fixedKeyLength(ColumnType type) {
-  if (type == ColumnType::Guid || type == ColumnType::Numeric) return 0;
-  return fixedTypeSize(type);
-}
-
-}  // namespace
 
 bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
                 const std::vector<size_t>& idColumns, const TableIdMap& ids, std::vector<uint8_t>& key) {
@@ -39,8 +28,8 @@ bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>&
       isId = std::find(idColumns.begin(), idColumns.end(), k) != idColumns.end();
     }
     if (col == nullptr || pos >= key.size()) return false;
-    const bool descending = kc.order == kDescending;
-    const uint8_t nullFlag = descending ? 0xFF : 0x00;
+    const bool descending = kc.order == kKeyColumnDescending;
+    const uint8_t nullFlag = keyNullFlag(descending);
     if (isId) --idLeft;
     if (key[pos] == nullFlag) {
       ++pos;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "jet/create/index_keys.h"
+#include "jet/format/index_keys.h"
 #include "jet/create/system_tables.h"
 #include "jet/errors.h"
 #include "jet/format/usage_map_builder.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "jet/create/database_writer.h"
-#include "jet/create/index_keys.h"
+#include "jet/format/index_keys.h"
 #include "jet/create/row_encoder.h"
 #include "jet/errors.h"
 

@@ -16,7 +16,6 @@ constexpr uint8_t kLogicalPrimaryKey = 1;
 constexpr uint8_t kLogicalForeignKey = 2;
 constexpr uint8_t kReferencedSide = 1;
 constexpr uint8_t kReferencingSide = 2;
-constexpr uint8_t kOrderAscending = 0x01;
 
 void appendName(std::vector<uint8_t>& out, const std::string& utf8) {
   const std::u16string ucs = utf8ToUtf16(utf8);
@@ -108,7 +107,7 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
     for (size_t s = 0; s < kIndexColumnSlots; ++s) {
       if (s < ix.columns.size()) {
         appendLe16(d, ix.columns[s]);
-        d.push_back(kOrderAscending);
+        d.push_back(kKeyColumnAscending);
       } else {
         appendLe16(d, 0xFFFF);
         d.push_back(0);

@@ -251,18 +251,4 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   return tree;
 }
 
-void encodeLongKey(int32_t value, bool descending, uint8_t* out4) {
-  const uint32_t bits = static_cast<uint32_t>(value) ^ 0x80000000u;
-  for (size_t i = 0; i < 4; ++i) {
-    const auto b = static_cast<uint8_t>(bits >> (24 - 8 * i));
-    out4[i] = descending ? static_cast<uint8_t>(~b) : b;
-  }
-}
-
-int32_t decodeLongKey(const uint8_t* in4, bool descending) {
-  uint32_t bits = 0;
-  for (size_t i = 0; i < 4; ++i) bits = (bits << 8) | static_cast<uint8_t>(descending ? ~in4[i] : in4[i]);
-  return static_cast<int32_t>(bits ^ 0x80000000u);
-}
-
 }  // namespace jet

@@ -108,9 +108,4 @@ struct IndexTree {
 IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<IndexEntry> leafEntries,
                          uint32_t firstPage);
 
-// The key bytes of a Long value after its flag byte: big-endian with the sign bit flipped, so that keys sort as the
-// numbers do, and every bit inverted in a descending key column.
-void encodeLongKey(int32_t value, bool descending, uint8_t* out4);
-int32_t decodeLongKey(const uint8_t* in4, bool descending);
-
 }  // namespace jet

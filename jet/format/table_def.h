@@ -66,10 +66,14 @@ inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
 inline constexpr uint8_t kIndexRequired = 0x08;
 inline constexpr uint8_t kIndexAlways = 0x80;  // set on every index Jet writes
 
+// Order of a key column (RealIndexDef::KeyColumn::order).
+inline constexpr uint8_t kKeyColumnAscending = 0x01;
+inline constexpr uint8_t kKeyColumnDescending = 0x02;
+
 struct RealIndexDef {
   struct KeyColumn {
     uint16_t column = 0;  // column number; 0xFFFF marks an unused slot
-    uint8_t order = 0;    // 0x01 ascending, 0x02 descending
+    uint8_t order = 0;    // kKeyColumnAscending or kKeyColumnDescending
   };
   uint32_t keyCount = 0;          // from the per-index block before the columns (often stale)
   std::vector<KeyColumn> columns;  // used slots only, in key order

@@ -6,7 +6,7 @@
 
 #include "jet/create/generator.h"
 #include "jet/create/header_page_writer.h"
-#include "jet/create/index_keys.h"
+#include "jet/format/index_keys.h"
 #include "jet/create/page_file.h"
 #include "jet/create/row_encoder.h"
 #include "jet/create/table_def_writer.h"

@@ -1,4 +1,4 @@
-// Index keys of new databases. The General (Legacy) text codes are checked against the keys Jet itself stored in the
+// Index keys. The General (Legacy) text codes are checked against the keys Jet itself stored in the
 // sample databases: every entry of every single-column text index whose value consists only of characters with
 // established codes must carry exactly the key we compute for that value.
 #include <gtest/gtest.h>
@@ -8,8 +8,7 @@
 #include <set>
 
 #include "jet/create/generator.h"
-#include "jet/create/index_keys.h"
-#include "jet/create/row_encoder.h"
+#include "jet/format/index_keys.h"
 #include "jet/format/data_page.h"
 #include "jet/read/database.h"
 #include "jet/format/index_page.h"
@@ -17,8 +16,9 @@
 #include "jet/format/row_layout.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/format/value.h"
+#include "jet/os/unicode.h"
 
-namespace jet::create {
+namespace jet {
 namespace {
 
 using reader_testing::allSamples;
@@ -77,7 +77,7 @@ size_t compareKeys(Database& db, std::set<char16_t>& seen) {
           if (value.null) {
             appendNullKey(expected);
           } else if (c.type == ColumnType::Text) {
-            std::u16string text = utf8ToUtf16(value.text);
+            std::u16string text = unicode::fromUtf8(value.text);
             allText += text;
             ok = ok && !text.empty() && appendGeneralLegacyTextKey(text, expected);
           } else if (c.type == ColumnType::Long) {
@@ -126,11 +126,11 @@ TEST(GeneralLegacyKeys, SampleIndexesHoldTheKeysWeCompute) {
 // The generator's indexes hold the keys of the values in their rows (text, composite and integer keys alike).
 TEST(GeneralLegacyKeys, GeneratedIndexesHoldTheKeysOfTheirRows) {
   reader_testing::TempDir dir;
-  GeneratorOptions o;
+  create::GeneratorOptions o;
   o.articles = 200;
   o.bloatPercent = 30;
   const std::string path = (dir.path() / "keys.mdb").string();
-  generateDatabase(path, o);
+  create::generateDatabase(path, o);
   auto db = Database::open(path);
   std::set<char16_t> seen;
   // Artikli: ident, skl, (skl, ident); the catalog's (ParentId, Name); the relationships' three name indexes.
@@ -171,5 +171,29 @@ TEST(NumericKeys, BytesSortLikeTheNumbers) {
   }
 }
 
+// Compaction takes Long keys apart and puts them back when it renumbers table Ids, in either order of the column.
+TEST(NumericKeys, LongKeysDecodeBackAndDescendingColumnsSortTheOtherWay) {
+  const int32_t longs[] = {INT32_MIN, -70000, -1, 0, 1, 0x0F000001, INT32_MAX};
+  std::vector<uint8_t> previous;
+  for (int32_t v : longs) {
+    uint8_t up[4];
+    uint8_t down[4];
+    encodeLongKey(v, false, up);
+    encodeLongKey(v, true, down);
+    EXPECT_EQ(decodeLongKey(up, false), v);
+    EXPECT_EQ(decodeLongKey(down, true), v);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(down[i], static_cast<uint8_t>(~up[i]));
+    std::vector<uint8_t> key(down, down + 4);
+    if (!previous.empty()) {
+      EXPECT_TRUE(indexEntryLess(key, previous));
+    }
+    previous = key;
+  }
+  EXPECT_EQ(keyNullFlag(false), kKeyNullFlag);
+  EXPECT_EQ(keyNullFlag(true), 0xFF);
+  EXPECT_EQ(fixedKeyLength(ColumnType::Long), 4u);
+  EXPECT_EQ(fixedKeyLength(ColumnType::Guid), 0u);
+}
+
 }  // namespace
-}  // namespace jet::create
+}  // namespace jet

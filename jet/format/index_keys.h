@@ -1,4 +1,5 @@
-// Index keys of values, as Jet 4 stores them in index entries (ascending order only).
+// Index keys of values, as Jet stores them in index entries: the encoders of new databases (Jet 4, ascending order
+// only), and the Long key that compaction takes apart and puts back together when it renumbers table Ids.
 //
 // Every key starts with a flag byte: 0x7F for a value, 0x00 alone for a null. After it:
 //   integers (Byte, Integer, Long, Currency): big-endian, the sign bit flipped (Byte has no sign);
@@ -12,14 +13,20 @@
 // Text with any other character has no key here (generalLegacyTextKey returns false), so it must not be indexed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-namespace jet::create {
+#include "jet/format/table_def.h"
+
+namespace jet {
 
 inline constexpr uint8_t kKeyValueFlag = 0x7F;
 inline constexpr uint8_t kKeyNullFlag = 0x00;
+
+// A descending key column stores every byte of its segment inverted, the flag byte included.
+inline constexpr uint8_t keyNullFlag(bool descending) { return descending ? static_cast<uint8_t>(~kKeyNullFlag) : kKeyNullFlag; }
 
 // True when every character of the text has an established General (Legacy) code.
 bool hasGeneralLegacyKey(std::u16string_view text);
@@ -32,4 +39,13 @@ void appendLongKey(int32_t value, std::vector<uint8_t>& out);
 void appendDoubleKey(double value, std::vector<uint8_t>& out);  // also DateTime (days since 1899-12-30)
 inline void appendNullKey(std::vector<uint8_t>& out) { out.push_back(kKeyNullFlag); }
 
-}  // namespace jet::create
+// The key bytes of a Long value after its flag byte: big-endian with the sign bit flipped, so that keys sort as the
+// numbers do, and every bit inverted in a descending key column.
+void encodeLongKey(int32_t value, bool descending, uint8_t* out4);
+int32_t decodeLongKey(const uint8_t* in4, bool descending);
+
+// Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed. The
+// keys of GUID and Numeric columns are not their stored bytes.
+size_t fixedKeyLength(ColumnType type);
+
+}  // namespace jet

@@ -1,11 +1,11 @@
-#include "jet/create/index_keys.h"
+#include "jet/format/index_keys.h"
 
 #include <array>
 #include <cstring>
 
-#include "jet/format/index_page.h"
+#include "jet/format/row_layout.h"
 
-namespace jet::create {
+namespace jet {
 namespace {
 
 // General (Legacy) codes of the printable ASCII characters 0x20-0x7E: up to two bytes each, 0 = no established code.
@@ -125,4 +125,23 @@ void appendDoubleKey(double value, std::vector<uint8_t>& out) {
   appendBigEndian(bits, 8, out);
 }
 
-}  // namespace jet::create
+void encodeLongKey(int32_t value, bool descending, uint8_t* out4) {
+  const uint32_t bits = static_cast<uint32_t>(value) ^ 0x80000000u;
+  for (size_t i = 0; i < 4; ++i) {
+    const auto b = static_cast<uint8_t>(bits >> (24 - 8 * i));
+    out4[i] = descending ? static_cast<uint8_t>(~b) : b;
+  }
+}
+
+int32_t decodeLongKey(const uint8_t* in4, bool descending) {
+  uint32_t bits = 0;
+  for (size_t i = 0; i < 4; ++i) bits = (bits << 8) | static_cast<uint8_t>(descending ? ~in4[i] : in4[i]);
+  return static_cast<int32_t>(bits ^ 0x80000000u);
+}
+
+size_t fixedKeyLength(ColumnType type) {
+  if (type == ColumnType::Guid || type == ColumnType::Numeric) return 0;
+  return fixedTypeSize(type);
+}
+
+}  // namespace jet
