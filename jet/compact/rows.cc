@@ -5,6 +5,7 @@
 
 #include "jet/read/catalog.h"
 #include "jet/compact/digest.h"
+#include "jet/compact/row_reader.h"
 #include "jet/compact/verify.h"
 #include "jet/errors.h"
 #include "jet/format/long_value.h"
@@ -118,56 +119,65 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   const auto expectedRows = static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255));
   out.rows.reserve(expectedRows);
   out.rowDigests.reserve(expectedRows);
-  Digest places;
-  RowRecord rec;
-  RowLayout layout;
-  std::vector<uint8_t> row;
-  std::vector<uint8_t> value;
-  while (scan.next(rec)) {
-    const RowPointer home{rec.home.page, static_cast<uint8_t>(rec.home.row)};
-    row.assign(rec.bytes.begin(), rec.bytes.end());
-    crackRow(f, def, row, layout);
 
-    bool keep = true;
+  // The reading half: on the reader's thread, which alone touches the source until the copy is done.
+  RowRecord rec;
+  auto read = [&](ScannedRow& r) {
+    if (!scan.next(rec)) return false;
+    r.home = RowPointer{rec.home.page, static_cast<uint8_t>(rec.home.row)};
+    r.bytes.assign(rec.bytes.begin(), rec.bytes.end());
+    crackRow(f, def, r.bytes, r.layout);
+    r.keep = true;
     for (size_t k : table.idColumns) {
-      const FieldLocation& field = layout.fields[k];
+      const FieldLocation& field = r.layout.fields[k];
       if (!field.present || field.length != 4) continue;
-      int32_t id = static_cast<int32_t>(le32(row.data() + field.offset));
+      int32_t id = static_cast<int32_t>(le32(r.bytes.data() + field.offset));
       if (!TableIdMap::looksLikeTableId(id)) continue;
       std::optional<uint32_t> to = plan.ids.find(static_cast<uint32_t>(id));
       if (to) {
-        put32(row.data() + field.offset, *to);
+        put32(r.bytes.data() + field.offset, *to);
       } else if (def.page == kCatalogPage) {
-        corrupt("the catalog entry in " + rowName(table, home) + " names table Id " + std::to_string(id) +
+        corrupt("the catalog entry in " + rowName(table, r.home) + " names table Id " + std::to_string(id) +
                 ", which has no definition");
       } else {
-        keep = false;
+        r.keep = false;
       }
     }
-    if (!keep) {
-      out.dropped.push_back(home.raw());
+    if (!r.keep) return true;
+    for (size_t k : lvColumns) {
+      const FieldLocation& field = r.layout.fields[k];
+      if (!field.present || field.length < kLongValueDefinitionSize) continue;
+      LongValueRef ref = parseLongValueRef(Bytes(r.bytes).subspan(field.offset, field.length));
+      if (ref.kind == LongValueRef::Kind::Inline) continue;
+      readLongValue(source, ref, r.nextValue(k));
+    }
+    return true;
+  };
+
+  // The placing half, here.
+  Digest places;
+  RowReader reader(read);
+  while (ScannedRow* scanned = reader.next()) {
+    if (!scanned->keep) {
+      out.dropped.push_back(scanned->home.raw());
       continue;
     }
-
+    std::vector<uint8_t>& row = scanned->bytes;
     Digest values;
-    for (size_t k : lvColumns) {
-      const FieldLocation& field = layout.fields[k];
-      if (!field.present || field.length < kLongValueDefinitionSize) continue;
-      LongValueRef ref = parseLongValueRef(Bytes(row).subspan(field.offset, field.length));
-      if (ref.kind == LongValueRef::Kind::Inline) continue;
-      value.clear();
-      readLongValue(source, ref, value);
+    for (size_t i = 0; i < scanned->valueCount; ++i) {
+      const auto& [k, value] = scanned->values[i];
       addLongValueDigest(values, k, value);
       std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
-      std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + static_cast<std::ptrdiff_t>(field.offset));
+      std::copy_n(definition.begin(), kLongValueDefinitionSize,
+                  row.begin() + static_cast<std::ptrdiff_t>(scanned->layout.fields[k].offset));
       ++out.longValues;
     }
 
     RowPlacement at = builder.add(row);
     while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
     const RowPointer to{out.dataPages[at.pageIndex], at.row};
-    out.rows.add(home, to);
-    const uint64_t digest = rowDigest(def, row, layout, values.value());
+    out.rows.add(scanned->home, to);
+    const uint64_t digest = rowDigest(def, row, scanned->layout, values.value());
     out.rowDigests.push_back(static_cast<uint16_t>(digest));
     places.addNumber(digest);
     places.addNumber(to.raw());
