@@ -13,6 +13,7 @@
 
 #include "jet/errors.h"
 #include "jet/os/env.h"
+#include "jet/os/posix/whole_file_lock.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -251,22 +252,11 @@ std::vector<std::string> partialsOf(const std::string& folder, const std::string
   return found;
 }
 
-// A lock on the whole file. The writer of a partial file holds an exclusive one for as long as it writes, so that
-// nobody takes the file for a leftover; whoever removes a leftover holds a shared one meanwhile, so that no writer
-// can take it back. Open-file-description locks where the kernel has them; classic process locks otherwise.
-bool lockWholeFile(int fd, short type) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
-  if (errno != EINVAL) return false;
-  lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_SETLK, &lock) == 0;
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Partial files are locked as the engine locks its own (jet/os/posix/whole_file_lock.h).
+using jet::posix::lockWholeFile;
+using jet::posix::WholeFileLock;
 
 // Removes the partial files of `leaf` in `folder` that an interrupted run left: those that no process holds.
 void removeLeftoverPartials(const std::string& folder, const std::string& leaf) {
@@ -277,7 +267,7 @@ void removeLeftoverPartials(const std::string& folder, const std::string& leaf) 
     struct stat opened {};
     struct stat named {};
     if (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
-    if (!lockWholeFile(file.get(), F_RDLCK)) continue;  // being written
+    if (!lockWholeFile(file.get(), WholeFileLock::shared)) continue;  // being written
     if (::lstat(path.c_str(), &named) == 0 && sameFile(opened, named)) ::unlink(path.c_str());
   }
 }
@@ -291,7 +281,7 @@ int createPartial(const std::string& folder, const std::string& leaf, std::strin
     // Someone removing leftovers may have seen the file before it was held: then it is theirs, and another is made.
     struct stat opened {};
     struct stat named {};
-    if (lockWholeFile(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
         sameFile(opened, named)) {
       return fd;
     }

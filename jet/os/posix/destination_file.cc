@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "jet/os/posix/whole_file_lock.h"
 #include "jet/os/unicode.h"
 
 namespace jet::posix {
@@ -377,20 +378,6 @@ bool isPartialName(const std::string& entry, const std::string& prefix) {
   return entry.size() == prefix.size() + kUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Open-file-description locks where the kernel has them (a second open in this process sees them too); classic
-// process locks otherwise.
-bool lockWhole(int fd, short type) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
-  if (errno != EINVAL) return false;
-  lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_SETLK, &lock) == 0;
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 void syncFolderOf(const std::string& path) {
@@ -437,7 +424,7 @@ void removeLeftovers(const std::string& path, const std::string& source) {
     struct stat opened {};
     struct stat named {};
     // A shared lock: refused while a writer holds the file, and keeps a writer from taking it back meanwhile.
-    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && lockWhole(fd, F_RDLCK) &&
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && lockWholeFile(fd, WholeFileLock::shared) &&
         ::lstat(partial.c_str(), &named) == 0 && sameFile(opened, named)) {
       struct stat destination {};
       if (::lstat(path.c_str(), &destination) == 0 && sameFile(destination, opened) &&
@@ -470,7 +457,7 @@ std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
     // Somebody removing leftovers may have seen the file before it was held: it is theirs then, and another is made.
     struct stat opened {};
     struct stat named {};
-    if (lockWhole(fd, F_WRLCK) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
+    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
         sameFile(opened, named)) {
       ::fchmod(fd, 0666 & ~currentUmask());
       const int guard = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);

@@ -1,4 +1,5 @@
-// The parts of the POSIX Env, for its own files (and its tests) only: nothing outside jet/os/posix includes this.
+// The parts of the POSIX Env, for its own files (and its tests) only: nothing outside jet/os/posix includes this
+// (whole_file_lock.h is the one part the POSIX platform shares).
 #pragma once
 
 #include <memory>

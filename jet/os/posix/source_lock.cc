@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "jet/os/posix/posix_env.h"
+#include "jet/os/posix/whole_file_lock.h"
 
 namespace jet::posix {
 namespace {
@@ -23,21 +24,20 @@ class PosixSourceLock : public FileLock {
   int fd_;
 };
 
-bool takeSharedLock(int fd) {
+}  // namespace
+
+bool lockWholeFile(int fd, WholeFileLock kind) {
+  const short type = kind == WholeFileLock::exclusive ? F_WRLCK : F_RDLCK;
   struct flock lock {};
-  lock.l_type = F_RDLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;
   if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
   if (errno != EINVAL) return false;
   lock = {};
-  lock.l_type = F_RDLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
   return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
-
-}  // namespace
 
 // Open-file-description locks see both other processes' classic record locks and other open files' own; kernels
 // without them fall back to the former.
@@ -81,7 +81,7 @@ std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
     }
     fail(*holder, path + ": the database is opened exclusively by another user");
   }
-  if (!takeSharedLock(fd)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
+  if (!lockWholeFile(fd, WholeFileLock::shared)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;
 }
 
