@@ -229,10 +229,8 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 // A file being written, and the leftovers of runs that were interrupted while writing one, are named as the engine
-// names its destination while writing it (jet::partialNamePrefix + six characters): hidden, unique, and fitting
-// wherever the final name fits.
-constexpr std::size_t partialUniquePart = 6;
-
+// names its destination while writing it (jet::partialNamePrefix + six characters, jet::isPartialName): hidden,
+// unique, and fitting wherever the final name fits.
 std::string partialPrefix(const std::string& folder, const std::string& leaf) {
   return jet::partialNamePrefix(folder.empty() ? "." : folder, leaf);
 }
@@ -245,9 +243,7 @@ std::vector<std::string> partialsOf(const std::string& folder, const std::string
   for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, failure), end; !failure && entry != end;
        entry.increment(failure)) {
     const std::string name = entry->path().filename().native();
-    if (name.size() == prefix.size() + partialUniquePart && name.compare(0, prefix.size(), prefix) == 0) {
-      found.push_back(name);
-    }
+    if (jet::isPartialName(name, prefix)) found.push_back(name);
   }
   return found;
 }

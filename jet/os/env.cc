@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "jet/errors.h"
+#include "jet/os/unicode.h"
 
 namespace jet {
 
@@ -15,6 +16,22 @@ std::string lockFileName(const std::string& path, bool upperCase) {
   size_t dot = path.find_last_of('.');
   std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
   return base + (upperCase ? ".LDB" : ".ldb");
+}
+
+std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
+  static constexpr char kMarker[] = ".partial-";
+  constexpr size_t kFixed = 1 + (sizeof kMarker - 1) + kPartialNameUniqueLength;
+  const size_t limit = longestName(folder);
+  size_t keep = leaf.size();
+  if (keep + kFixed > limit) keep = unicode::utf8Prefix(leaf, limit > kFixed ? limit - kFixed : 0);
+  std::string prefix(1, '.');
+  prefix.append(leaf, 0, keep);
+  prefix.append(kMarker);
+  return prefix;
+}
+
+bool isPartialName(std::string_view name, std::string_view prefix) {
+  return name.size() == prefix.size() + kPartialNameUniqueLength && name.substr(0, prefix.size()) == prefix;
 }
 
 std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path) {

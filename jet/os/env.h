@@ -13,7 +13,9 @@
 
 #include <memory>
 #include <optional>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/errors.h"
@@ -102,6 +104,16 @@ std::optional<ErrorCode> databaseInUse(Env& env, const std::string& path);
 // boundary so that the whole name (this plus six characters) fits wherever `leaf` fits, + ".partial-". The engine's
 // destinations and the utility's backup copies are named so while they are written.
 std::string partialNamePrefix(const std::string& folder, const std::string& leaf);
+
+// The characters after the prefix that make a partial file's name unique (as many as mkstemp fills in).
+inline constexpr size_t kPartialNameUniqueLength = 6;
+
+// Whether `name`, an entry of a folder, is the name of a partial file made from `prefix` (partialNamePrefix).
+bool isPartialName(std::string_view name, std::string_view prefix);
+
+// The longest name, in bytes of UTF-8, that an entry of `folder` may have. Implemented by each system's part of the
+// engine (jet/os/posix, jet/os/win32).
+size_t longestName(const std::string& folder);
 
 // The lock file Jet would use for the database at path: same folder and base name, extension .ldb (.LDB when
 // upperCase).

@@ -355,10 +355,6 @@ std::unique_ptr<PageSink> createDestination(const std::string& path) {
   return std::make_unique<PosixDestination>(path, fd, st.st_dev, st.st_ino);
 }
 
-// The hidden names of files being written: see partialNamePrefix.
-constexpr char kPartialMarker[] = ".partial-";
-constexpr size_t kUniquePart = 6;
-
 namespace {
 
 std::pair<std::string, std::string> splitPath(const std::string& path) {
@@ -373,10 +369,6 @@ std::string joinPath(const std::string& folder, const std::string& leaf) {
   return folder + "/" + leaf;
 }
 
-
-bool isPartialName(const std::string& entry, const std::string& prefix) {
-  return entry.size() == prefix.size() + kUniquePart && entry.compare(0, prefix.size(), prefix) == 0;
-}
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -445,6 +437,7 @@ std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
     fail(ErrorCode::InvalidPath, path + ": cannot create the destination (" + std::strerror(errno) + ")");
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
+    static_assert(kPartialNameUniqueLength == 6, "mkostemp fills in six characters");
     std::string partial = joinPath(folder, partialNamePrefix(folder, leaf) + "XXXXXX");
     const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -491,18 +484,9 @@ void publishDestination(const std::string& hidden, const std::string& path, bool
 
 namespace jet {
 
-std::string partialNamePrefix(const std::string& folder, const std::string& leaf) {
-  constexpr size_t kFixed = 1 + (sizeof posix::kPartialMarker - 1) + posix::kUniquePart;
+size_t longestName(const std::string& folder) {
   const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  const size_t limit = max > 0 ? static_cast<size_t>(max) : 255;
-  size_t keep = leaf.size();
-  if (keep + kFixed > limit) {
-    keep = unicode::utf8Prefix(leaf, limit > kFixed ? limit - kFixed : 0);
-  }
-  std::string prefix(1, '.');
-  prefix.append(leaf, 0, keep);
-  prefix.append(posix::kPartialMarker);
-  return prefix;
+  return max > 0 ? static_cast<size_t>(max) : 255;
 }
 
 }  // namespace jet

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "jet/os/env.h"
+#include "jet/os/unicode.h"
 #include "jet/testing/temp_folder.h"
 
 namespace jet {
@@ -92,6 +93,29 @@ TEST(Env, AFolderThatCannotBeOpenedIsNotFlushedAndSaysWhy) {
 TEST(Env, LockFilesAreNamedAfterTheDatabase) {
   EXPECT_EQ(lockFileName("/a/b/DATA.MDB", false), "/a/b/DATA.ldb");
   EXPECT_EQ(lockFileName("/a.b/DATA", true), "/a.b/DATA.LDB");
+}
+
+TEST(Env, PartialNamesFitWhereTheNameFitsWithoutCuttingACharacter) {
+  test_support::TempFolder dir("jet-env");
+  const std::string folder = dir.path().string();
+  const size_t longest = longestName(folder);
+  std::string leaf;
+  while (leaf.size() + 2 <= longest) leaf += "\xC4\x8D";  // č, two bytes
+  const std::string prefix = partialNamePrefix(folder, leaf);
+  EXPECT_LE(prefix.size() + kPartialNameUniqueLength, longest);
+  EXPECT_GT(prefix.size() + kPartialNameUniqueLength, longest - 2);
+  EXPECT_EQ(prefix.substr(prefix.size() - 9), ".partial-");
+  for (size_t i = 0; i < prefix.size();) {  // no character cut in two
+    char32_t code = 0;
+    const size_t length = unicode::decodeUtf8(prefix, i, code);
+    ASSERT_NE(length, 0u) << "at byte " << i;
+    i += length;
+  }
+
+  EXPECT_TRUE(isPartialName(".DATA.MDB.partial-a1b2c3", ".DATA.MDB.partial-"));
+  EXPECT_FALSE(isPartialName(".DATA.MDB.partial-a1b2c", ".DATA.MDB.partial-"));
+  EXPECT_FALSE(isPartialName(".DATA.MDB.partial-a1b2c3d", ".DATA.MDB.partial-"));
+  EXPECT_FALSE(isPartialName(".OTHER.MD.partial-a1b2c3", ".DATA.MDB.partial-"));
 }
 
 }  // namespace

@@ -170,7 +170,7 @@ std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
   uint64_t seed = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32);
   for (int attempt = 0;; ++attempt) {
     std::string name = prefix;
-    for (int i = 0; i < 6; ++i) {
+    for (size_t i = 0; i < kPartialNameUniqueLength; ++i) {
       seed = seed * 6364136223846793005ull + 1442695040888963407ull;
       name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
     }
@@ -241,18 +241,7 @@ void removeLeftovers(const std::string& path, const std::string& source) {
 
 namespace jet {
 
-// Windows names hold up to 255 UTF-16 units; a UTF-8 leaf of that many bytes is never longer.
-std::string partialNamePrefix(const std::string& /*folder*/, const std::string& leaf) {
-  constexpr size_t kLimit = 255;
-  constexpr size_t kFixed = 1 + 9 + 6;  // ".", ".partial-", the unique part
-  size_t keep = leaf.size();
-  if (keep + kFixed > kLimit) {
-    keep = unicode::utf8Prefix(leaf, kLimit - kFixed);
-  }
-  std::string prefix(1, '.');
-  prefix.append(leaf, 0, keep);
-  prefix.append(".partial-");
-  return prefix;
-}
+// Windows names hold up to 255 UTF-16 units; a UTF-8 name of that many bytes is never longer.
+size_t longestName(const std::string& /*folder*/) { return 255; }
 
 }  // namespace jet
