@@ -33,11 +33,11 @@ std::string describeProblem(const Problem& p) {
 
 namespace {
 
-// A table's Id is the page of its definition; other objects have Ids with high bits set. An Id that reads as a page
-// number but names no table would make the object look like a table's to whatever renumbers tables.
+// An Id that reads as a page number but names no table would make the object look like a table's to whatever
+// renumbers tables.
 void checkCatalogIds(const Catalog& catalog, const PageClaims& claims, ProblemLog& log) {
   for (const CatalogEntry& e : catalog.entries) {
-    const bool pageNumber = e.id >= 2 && e.id < 0x01000000;
+    const bool pageNumber = idReadsAsPage(e.id);
     if (e.isTable() && !pageNumber) {
       log.add(Severity::Error, e.name, 0, -1,
               "the catalog lists the table with Id " + std::to_string(e.id) + ", which is no page number");
@@ -67,13 +67,13 @@ CheckReport checkDatabase(Database& db, const CheckOptions& options) {
       log.add(Severity::Error, e->name, page, -1, "a second catalog entry names the same table definition");
       continue;
     }
-    catalogListed = catalogListed || page == 2;
+    catalogListed = catalogListed || page == kCatalogPage;
     tables.emplace_back(e->name, page);
     claims.nameTable(page, e->name);
   }
   if (!catalogListed) {
-    tables.insert(tables.begin(), {"MSysObjects", 2});
-    claims.nameTable(2, "MSysObjects");
+    tables.insert(tables.begin(), {"MSysObjects", kCatalogPage});
+    claims.nameTable(kCatalogPage, "MSysObjects");
   }
   checkCatalogIds(db.catalog(), claims, log);
   for (const auto& [name, page] : tables) TableChecker(db, name, page, claims, options, log).run();

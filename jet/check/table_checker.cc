@@ -90,10 +90,10 @@ void TableChecker::checkLogicalIndexes() {
     }
     // A foreign key names the other table by its definition's page. Any other index whose related-table field
     // holds a page number (rather than 0 or all bits set) names a table too, and a copy would have to renumber it.
-    const bool namesTable = li.relatedTablePage >= 2 && li.relatedTablePage < 0x01000000;
-    if ((li.type == 2 || namesTable) && claims_.tableAt(li.relatedTablePage) == nullptr) {
+    const bool foreignKey = li.type == kLogicalIndexForeignKey;
+    if ((foreignKey || idReadsAsPage(li.relatedTablePage)) && claims_.tableAt(li.relatedTablePage) == nullptr) {
       add(Severity::Error, tdef_, -1,
-          (li.type == 2 ? "foreign key " : "index ") + li.name + " refers to the table at page " +
+          (foreignKey ? "foreign key " : "index ") + li.name + " refers to the table at page " +
               std::to_string(li.relatedTablePage) + ", which the catalog does not list");
     }
   }

@@ -24,7 +24,7 @@ class TableIdMap {
   void add(uint32_t oldPage, uint32_t newPage) { pairs_.emplace_back(oldPage, newPage); }
   std::optional<uint32_t> find(uint32_t oldPage) const;
   // Ids of table objects are page numbers (the top byte clear); other objects have Ids with high bits set.
-  static bool looksLikeTableId(int32_t id) { return id >= 2 && id < 0x01000000; }
+  static bool looksLikeTableId(int32_t id) { return idReadsAsPage(id); }
 
  private:
   std::vector<std::pair<uint32_t, uint32_t>> pairs_;  // ascending in both

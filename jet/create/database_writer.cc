@@ -17,9 +17,6 @@ constexpr int32_t kDatabasesContainer = 0x0F000002;
 constexpr int32_t kRelationshipsContainer = 0x0F000003;
 constexpr int32_t kDatabaseObject = 0x10000000;
 constexpr int32_t kFirstAccessContainer = static_cast<int32_t>(0x80000000u);
-constexpr int16_t kTypeTable = 1;
-constexpr int16_t kTypeDatabase = 2;
-constexpr int16_t kTypeContainer = 3;
 constexpr auto kFlagsSystemObject = static_cast<int32_t>(kObjectFlagSystem);
 // Access rights masks as Jet grants them to the creator: everything, and read-only design for other users.
 constexpr int32_t kRightsAll = 0x000FFFFF;
@@ -80,22 +77,22 @@ void DatabaseWriter::addRelationship(const std::string& name, const std::string&
 void DatabaseWriter::writeCatalog() {
   std::vector<CatalogRow> rows;
   const double d = header_.creationDate;
-  rows.push_back({kTablesContainer, kRootContainer, "Tables", kTypeContainer, kFlagsSystemObject, d, false});
-  rows.push_back({kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back({kTablesContainer, kRootContainer, "Tables", kObjectTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back({kDatabasesContainer, kRootContainer, "Databases", kObjectTypeContainer, kFlagsSystemObject, d, false});
   rows.push_back(
-      {kRelationshipsContainer, kRootContainer, "Relationships", kTypeContainer, kFlagsSystemObject, d, false});
-  rows.push_back({kDatabaseObject, kDatabasesContainer, "MSysDb", kTypeDatabase, kFlagsSystemObject, d, false});
+      {kRelationshipsContainer, kRootContainer, "Relationships", kObjectTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back({kDatabaseObject, kDatabasesContainer, "MSysDb", kObjectTypeDatabase, kFlagsSystemObject, d, false});
   for (const Entry& e : system_) {
-    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kTypeTable,
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kObjectTypeTable,
                     kFlagsSystemObject, d, false});
   }
   const char* accessContainers[] = {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"};
   int32_t n = 0;
   for (const char* name : accessContainers) {
-    rows.push_back({kFirstAccessContainer + n++, kRootContainer, name, kTypeContainer, 0, d, false});
+    rows.push_back({kFirstAccessContainer + n++, kRootContainer, name, kObjectTypeContainer, 0, d, false});
   }
   for (const Entry& e : user_) {
-    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kTypeTable,
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kObjectTypeTable,
                     0, e.created, e.dropped});
   }
 
@@ -132,13 +129,13 @@ void DatabaseWriter::writeCatalog() {
   TableWriter& aces = *system_[1].writer;
   std::vector<IndexEntry> byObject;
   for (const CatalogRow& r : rows) {
-    if (r.type == kTypeDatabase) continue;
+    if (r.type == kObjectTypeDatabase) continue;
     for (int k = 0; k < 2; ++k) {
       std::vector<FieldValue> f(4);
       f[0] = longField(r.id);
       f[1] = bytesField(k == 0 ? kAdminSid : kUsersSid);
       f[2] = longField(k == 0 ? kRightsAll : kRightsReadDesign);
-      f[3] = booleanField(r.type == kTypeContainer && k == 0);
+      f[3] = booleanField(r.type == kObjectTypeContainer && k == 0);
       RowPointer at = aces.addRow(std::move(f), r.deleted);
       if (r.deleted) continue;
       std::vector<uint8_t> key;

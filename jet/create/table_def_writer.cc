@@ -12,8 +12,6 @@ namespace {
 constexpr uint32_t kTableMagic = 1625;
 constexpr uint32_t kRealIndexMagic = 1923;
 constexpr size_t kIndexColumnSlots = 10;
-constexpr uint8_t kLogicalPrimaryKey = 1;
-constexpr uint8_t kLogicalForeignKey = 2;
 constexpr uint8_t kReferencedSide = 1;
 constexpr uint8_t kReferencingSide = 2;
 
@@ -132,7 +130,7 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
     appendLe32(d, 0);
     d.push_back(0);
     d.push_back(0);
-    d.push_back(schema.indexes[k].primaryKey ? kLogicalPrimaryKey : 0);
+    d.push_back(schema.indexes[k].primaryKey ? kLogicalIndexPrimaryKey : 0);
     appendLe32(d, 0);
   }
   for (size_t j = 0; j < schema.foreignKeys.size(); ++j) {
@@ -146,7 +144,7 @@ std::vector<uint8_t> encodeTableDef(const TableSchema& schema, const TableDefSta
     appendLe32(d, state.foreignKeyTables[j]);
     d.push_back(0);  // no cascading updates
     d.push_back(0);  // no cascading deletes
-    d.push_back(kLogicalForeignKey);
+    d.push_back(kLogicalIndexForeignKey);
     appendLe32(d, 0);
   }
   for (const IndexSpec& ix : schema.indexes) appendName(d, ix.name);

@@ -1,5 +1,5 @@
-// What a page is and whom it belongs to, as its own header says: for tools and tests that look at single pages. The
-// integrity check reads the same headers on its own.
+// What a page is and whom it belongs to, as its own header says: for tests that look at single pages. The integrity
+// check reads the same headers on its own.
 #pragma once
 
 #include <cstdint>

@@ -66,6 +66,10 @@ inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
 inline constexpr uint8_t kIndexRequired = 0x08;
 inline constexpr uint8_t kIndexAlways = 0x80;  // set on every index Jet writes
 
+// Kinds of a logical index (LogicalIndexDef::type); 0 is a plain index.
+inline constexpr uint8_t kLogicalIndexPrimaryKey = 1;
+inline constexpr uint8_t kLogicalIndexForeignKey = 2;
+
 // Order of a key column (RealIndexDef::KeyColumn::order).
 inline constexpr uint8_t kKeyColumnAscending = 0x01;
 inline constexpr uint8_t kKeyColumnDescending = 0x02;
@@ -93,7 +97,7 @@ struct LogicalIndexDef {
   uint32_t relatedTablePage = 0;   // TDEF page of the related table (foreign keys)
   uint8_t cascadeUpdates = 0;
   uint8_t cascadeDeletes = 0;
-  uint8_t type = 0;                // 1 = primary key, 2 = foreign key
+  uint8_t type = 0;                // kLogicalIndexPrimaryKey, kLogicalIndexForeignKey, or 0
   uint32_t defOffset = 0;
   uint32_t nameOffset = 0;
 };

@@ -12,7 +12,13 @@
 namespace jet {
 
 inline constexpr uint32_t kCatalogPage = 2;
+// Types of catalog objects (the low seven bits of the Type column).
 inline constexpr int16_t kObjectTypeTable = 1;
+inline constexpr int16_t kObjectTypeDatabase = 2;
+inline constexpr int16_t kObjectTypeContainer = 3;
+// A table's Id is the page of its definition; the Ids of other objects have high bits set. An Id in this range reads
+// as a page number, and so names a table if any.
+inline constexpr bool idReadsAsPage(int64_t id) { return id >= 2 && id < 0x01000000; }
 // Flags of catalog objects: Jet's own objects (the MSys* tables, the containers) carry the first; some files mark
 // system tables with the second instead. Either makes an object a system object.
 inline constexpr uint32_t kObjectFlagSystem = 0x80000000u;
