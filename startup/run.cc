@@ -13,13 +13,13 @@
 namespace startup {
 namespace {
 
-constexpr char16_t applicationTitle[] = u"jetcompact";
+constexpr char16_t kApplicationTitle[] = u"jetcompact";
 
 void reportUntrapped(platform::Runtime& runtime, const platform::RuntimeError& failure) {
   const std::u16string text = u"Run-time error '" + platform::decimal(failure.number()) + u"':\n\n" +
                               platform::fromUtf8(failure.description());
   try {
-    runtime.userInterface().showMessage(text, applicationTitle);
+    runtime.userInterface().showMessage(text, kApplicationTitle);
   } catch (const platform::RuntimeError&) {
     // The failure may be the user interface's own: the error stream is the last resort.
     std::fputs((platform::toUtf8(text) + "\n").c_str(), stderr);

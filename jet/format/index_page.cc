@@ -10,8 +10,6 @@
 namespace jet {
 namespace {
 
-constexpr size_t kRowPointerSize = 4;  // 3-byte big-endian page + row
-constexpr size_t kChildPointerSize = 4;
 constexpr uint8_t kLeafType = static_cast<uint8_t>(PageType::IndexLeaf);
 constexpr uint8_t kNodeType = static_cast<uint8_t>(PageType::IndexNode);
 
@@ -89,7 +87,7 @@ void decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber, Inde
   size_t entryStart = start;
   const uint8_t* first = nullptr;
   size_t firstSize = 0;
-  const size_t minSize = out.leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize;
+  const size_t minSize = out.leaf ? kIndexRowPointerSize : kIndexRowPointerSize + kIndexChildPointerSize;
   for (size_t i = 1; i < bits; ++i) {
     if (!(page[format.indexBitmask + i / 8] & (1u << (i % 8)))) continue;
     size_t entryEnd = start + i;
@@ -170,10 +168,10 @@ std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) 
 }
 
 IndexEntryParts splitLeafEntry(Bytes entry) {
-  if (entry.size() < kRowPointerSize) {
+  if (entry.size() < kIndexRowPointerSize) {
     fail(ErrorCode::Corrupt, "index entry of " + std::to_string(entry.size()) + " bytes has no row pointer");
   }
-  size_t keySize = entry.size() - kRowPointerSize;
+  size_t keySize = entry.size() - kIndexRowPointerSize;
   IndexEntryParts parts;
   parts.key = entry.first(keySize);
   parts.row.page = be24(entry.data() + keySize);
@@ -182,11 +180,11 @@ IndexEntryParts splitLeafEntry(Bytes entry) {
 }
 
 IndexEntryParts splitNodeEntry(Bytes entry) {
-  if (entry.size() < kRowPointerSize + kChildPointerSize) {
+  if (entry.size() < kIndexRowPointerSize + kIndexChildPointerSize) {
     fail(ErrorCode::Corrupt, "index node entry of " + std::to_string(entry.size()) + " bytes has no child pointer");
   }
-  IndexEntryParts parts = splitLeafEntry(entry.first(entry.size() - kChildPointerSize));
-  parts.childPage = be32(entry.data() + entry.size() - kChildPointerSize);
+  IndexEntryParts parts = splitLeafEntry(entry.first(entry.size() - kIndexChildPointerSize));
+  parts.childPage = be32(entry.data() + entry.size() - kIndexChildPointerSize);
   return parts;
 }
 
@@ -198,9 +196,9 @@ IndexEntry makeLeafEntry(Bytes key, RowPointer row) {
 
 void makeLeafEntry(Bytes key, RowPointer row, IndexEntry& out) {
   out.assign(key.begin(), key.end());
-  const uint8_t pointer[kRowPointerSize] = {static_cast<uint8_t>(row.page >> 16), static_cast<uint8_t>(row.page >> 8),
+  const uint8_t pointer[kIndexRowPointerSize] = {static_cast<uint8_t>(row.page >> 16), static_cast<uint8_t>(row.page >> 8),
                                             static_cast<uint8_t>(row.page), row.row};
-  out.insert(out.end(), pointer, pointer + kRowPointerSize);
+  out.insert(out.end(), pointer, pointer + kIndexRowPointerSize);
 }
 
 IndexEntry makeNodeEntry(Bytes leafEntry, uint32_t childPage) {

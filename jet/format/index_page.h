@@ -35,6 +35,7 @@
 // writes nodes without prefix. Keys are opaque bytes here; this file never interprets them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -45,6 +46,10 @@
 namespace jet {
 
 using IndexEntry = std::vector<uint8_t>;
+
+// The row pointer that ends every entry (3-byte big-endian page, then the row), and the child page a node entry adds.
+inline constexpr size_t kIndexRowPointerSize = 4;
+inline constexpr size_t kIndexChildPointerSize = 4;
 
 // The decoded form of one index page, and the input of encodeIndexPage.
 struct IndexPage {

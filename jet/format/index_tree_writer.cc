@@ -8,11 +8,8 @@
 namespace jet {
 namespace {
 
-constexpr size_t kRowPointerSize = 4;
-constexpr size_t kChildPointerSize = 4;
-
 bool sameKey(const IndexEntry& a, const IndexEntry& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end() - kRowPointerSize, b.begin());
+  return a.size() == b.size() && std::equal(a.begin(), a.end() - kIndexRowPointerSize, b.begin());
 }
 
 }  // namespace
@@ -25,10 +22,10 @@ IndexTreeWriter::IndexTreeWriter(const Format& format, uint32_t owner, IndexPage
       prefixLimit_(format.version == Version::Jet3 ? 0xFF : 0xFFFF) {}
 
 void IndexTreeWriter::add(IndexEntry entry) {
-  if (entry.size() < kRowPointerSize) {
+  if (entry.size() < kIndexRowPointerSize) {
     fail(ErrorCode::InvalidArgument, "an index entry without a row pointer");
   }
-  if (entry.size() + kChildPointerSize > capacity_) {
+  if (entry.size() + kIndexChildPointerSize > capacity_) {
     fail(ErrorCode::InvalidArgument, "an index entry too large for a page");
   }
   if (result_.entries > 0) {
@@ -128,7 +125,7 @@ WrittenIndexTree IndexTreeWriter::finish() {
       size_t b = a + 1;
       size_t stored = 0;
       while (b < below.size()) {
-        size_t next = stored + below[b - 1].last->size() + kChildPointerSize;
+        size_t next = stored + below[b - 1].last->size() + kIndexChildPointerSize;
         if (next > capacity_) break;
         stored = next;
         ++b;

@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 // The control facility, under which automation objects raise their own numbered errors.
-constexpr unsigned controlFacility = 0xA;
+constexpr unsigned kControlFacility = 0xA;
 
 class Bstr {
  public:
@@ -91,7 +91,7 @@ std::int32_t automationErrorNumber(HRESULT result, const EXCEPINFO* exception) {
     if (exception->scode != S_OK) result = exception->scode;
   }
   const auto code = static_cast<std::uint32_t>(result);
-  if ((code & 0x80000000u) != 0 && ((code >> 16) & 0x1FFFu) == controlFacility) {
+  if ((code & 0x80000000u) != 0 && ((code >> 16) & 0x1FFFu) == kControlFacility) {
     return static_cast<std::int32_t>(code & 0xFFFFu);
   }
   switch (result) {

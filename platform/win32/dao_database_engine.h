@@ -14,7 +14,7 @@
 namespace platform {
 
 // DAO 3.6, the Jet 4 engine of every 32-bit Windows.
-inline constexpr wchar_t daoProgId[] = L"DAO.DBEngine.36";
+inline constexpr wchar_t kDaoProgId[] = L"DAO.DBEngine.36";
 
 // The number that the platform's run-time shows for a failed automation call: an exception whose code belongs to the
 // control facility (0x800A....) carries the engine's own number in its low 16 bits (3356, 3204, ...); a few system

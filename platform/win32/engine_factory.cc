@@ -6,7 +6,7 @@
 namespace platform {
 
 std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem& files) {
-  return createAutomationEngine(daoProgId, files, createFallbackDatabaseEngine);
+  return createAutomationEngine(kDaoProgId, files, createFallbackDatabaseEngine);
 }
 
 }  // namespace platform

@@ -13,7 +13,7 @@
 namespace platform {
 namespace {
 
-constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The name as the system takes it: a wide string ending in a zero. A zero inside the name would cut it short
 // and name another file.
@@ -75,7 +75,7 @@ void copyContents(HANDLE from, HANDLE to) {
 }
 
 void flushFile(const std::wstring& name) {
-  Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                           nullptr));
   if (!file.valid() || !FlushFileBuffers(file.get())) failWithLastError();
 }
@@ -122,7 +122,7 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
   const std::wstring to = systemName(destination);
   if (requireExisting(from) & FILE_ATTRIBUTE_DIRECTORY) throw RuntimeError(error::kPathFileAccessError);
   // Read as a reader beside the database engine: a database that is open elsewhere is still backed up.
-  Handle input(CreateFileW(from.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+  Handle input(CreateFileW(from.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                            nullptr));
   if (!input.valid()) failWithLastError();
 
@@ -191,7 +191,7 @@ std::u16string Win32FileSystem::fileBehind(const std::u16string& name) {
   const std::wstring wide = systemName(name);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return name;
-  Handle file(CreateFileW(wide.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Handle file(CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) return name;
   std::vector<wchar_t> target(32768);
   const DWORD length = GetFinalPathNameByHandleW(file.get(), target.data(), static_cast<DWORD>(target.size()),

@@ -13,9 +13,9 @@
 namespace platform {
 namespace {
 
-constexpr wchar_t windowClass[] = L"JetcompactForm";
+constexpr wchar_t kWindowClass[] = L"JetcompactForm";
 // Child windows' identifiers: the control's place in the design, past the system's own (IDOK, IDCANCEL, ...).
-constexpr int firstControlId = 100;
+constexpr int kFirstControlId = 100;
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -31,7 +31,7 @@ void registerClass() {
     description.hInstance = GetModuleHandleW(nullptr);
     description.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     description.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    description.lpszClassName = windowClass;
+    description.lpszClassName = kWindowClass;
     return RegisterClassExW(&description) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   }();
   if (!registered) throw RuntimeError(error::kInternalError, "The window class could not be registered");
@@ -52,7 +52,7 @@ class Win32FormView final : public FormView {
     const DWORD extendedStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     RECT frame{0, 0, px(design.clientWidth), px(design.clientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, extendedStyle);
-    window_ = CreateWindowExW(extendedStyle, windowClass, wide(design.caption).c_str(), style, CW_USEDEFAULT,
+    window_ = CreateWindowExW(extendedStyle, kWindowClass, wide(design.caption).c_str(), style, CW_USEDEFAULT,
                               CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                               GetModuleHandleW(nullptr), this);
     if (window_ == nullptr) throw RuntimeError(error::kOutOfMemory, "The window could not be created");
@@ -77,7 +77,7 @@ class Win32FormView final : public FormView {
       // Created in the design's order, which is the tab order.
       HWND control = CreateWindowExW(0, kind, wide(c.caption).c_str(), controlStyle, px(c.bounds.left),
                                      px(c.bounds.top), px(c.bounds.width), px(c.bounds.height), window_,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(firstControlId + k)),
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + k)),
                                      GetModuleHandleW(nullptr), nullptr);
       if (control == nullptr) {
         DestroyWindow(window_);
@@ -123,9 +123,9 @@ class Win32FormView final : public FormView {
     switch (message) {
       case WM_COMMAND: {
         const int id = LOWORD(wParam);
-        if (HIWORD(wParam) == BN_CLICKED && id >= firstControlId &&
-            static_cast<std::size_t>(id - firstControlId) < controls_.size()) {
-          events_->clicked(static_cast<std::size_t>(id - firstControlId));
+        if (HIWORD(wParam) == BN_CLICKED && id >= kFirstControlId &&
+            static_cast<std::size_t>(id - kFirstControlId) < controls_.size()) {
+          events_->clicked(static_cast<std::size_t>(id - kFirstControlId));
         }
         return 0;
       }
@@ -180,7 +180,7 @@ void Win32Forms::processPendingMessages() {
     // Tab, Return and Escape move between and press the window's controls, as in a dialog.
     HWND top = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
     wchar_t className[32] = {};
-    if (top != nullptr && GetClassNameW(top, className, 32) > 0 && std::wstring(className) == windowClass &&
+    if (top != nullptr && GetClassNameW(top, className, 32) > 0 && std::wstring(className) == kWindowClass &&
         IsDialogMessageW(top, &message)) {
       continue;
     }

@@ -165,7 +165,7 @@ TEST(DaoEngine, AnUnknownProgIdFallsBackToTheLinkedEngine) {
 
 TEST(DaoEngine, WithoutDaoAndWithoutAnEngineOfItsOwnCreationFailsWith429) {
   CLSID dao{};
-  if (SUCCEEDED(CLSIDFromProgID(daoProgId, &dao))) GTEST_SKIP() << "DAO is registered on this system";
+  if (SUCCEEDED(CLSIDFromProgID(kDaoProgId, &dao))) GTEST_SKIP() << "DAO is registered on this system";
   Win32FileSystem files;
   try {
     createDatabaseEngine(files);
