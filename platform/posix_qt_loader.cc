@@ -2,8 +2,8 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -38,7 +38,8 @@ QtModule load() {
     // Never closed: Qt leaves threads and exit handlers behind that need its code to the end.
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-      if (module.failure.empty()) module.failure = ::dlerror();
+      const char* why = ::dlerror();
+      if (module.failure.empty()) module.failure = why != nullptr ? why : file.string() + ": not loaded";
       continue;
     }
     auto* version = reinterpret_cast<qt_module::VersionFunction*>(::dlsym(handle, qt_module::kVersionSymbol));
@@ -96,10 +97,47 @@ class LoadingUserInterface final : public UserInterface {
   ConsoleUserInterface console_;
 };
 
+// What a window's owner throws from a callback is held here while Qt dispatches, and thrown again
+// once the module has returned, so that nothing unwinds through it.
+struct HeldFailure {
+  std::exception_ptr failure;
+};
+
+class RelayedEvents final : public FormEvents {
+ public:
+  RelayedEvents(FormEvents& events, std::shared_ptr<HeldFailure> held) : events_(events), held_(std::move(held)) {}
+  void clicked(std::size_t control) override {
+    relay([&] { events_.clicked(control); });
+  }
+  void closeRequested() override {
+    relay([&] { events_.closeRequested(); });
+  }
+
+ private:
+  // The callback may destroy the view, and this object with it: only the stack is used after it.
+  template <typename Call>
+  void relay(Call call) {
+    const std::shared_ptr<HeldFailure> held = held_;
+    try {
+      call();
+    } catch (...) {
+      if (!held->failure) held->failure = std::current_exception();
+    }
+  }
+
+  FormEvents& events_;
+  std::shared_ptr<HeldFailure> held_;
+};
+
 // A bar's range is checked here, where its 380 can be thrown; the module does not throw.
 class CheckedView final : public FormView {
  public:
-  CheckedView(const FormDesign& design, std::unique_ptr<FormView> view) : design_(design), view_(std::move(view)) {}
+  CheckedView(const FormDesign& design, FormEvents& events, std::shared_ptr<HeldFailure> held)
+      : design_(design), events_(events, std::move(held)) {}
+  // Made apart from the constructor: the module's view refers to events_, which must exist first.
+  FormEvents& events() { return events_; }
+  void attach(std::unique_ptr<FormView> view) { view_ = std::move(view); }
+
   void show() override { view_->show(); }
   void setText(std::size_t control, const std::u16string& text) override { view_->setText(control, text); }
   void setValue(std::size_t control, float value) override {
@@ -109,20 +147,27 @@ class CheckedView final : public FormView {
 
  private:
   FormDesign design_;
-  std::unique_ptr<FormView> view_;
+  RelayedEvents events_;
+  std::unique_ptr<FormView> view_;  // last: it refers to events_
 };
 
 class LoadedForms final : public Forms {
  public:
   explicit LoadedForms(std::unique_ptr<Forms> forms) : forms_(std::move(forms)) {}
   std::unique_ptr<FormView> create(const FormDesign& design, FormEvents& events) override {
-    std::unique_ptr<FormView> view = forms_->create(design, events);
-    if (!view) throw RuntimeError(error::kOutOfMemory);
-    return std::make_unique<CheckedView>(design, std::move(view));
+    auto view = std::make_unique<CheckedView>(design, events, held_);
+    std::unique_ptr<FormView> drawn = forms_->create(design, view->events());
+    if (!drawn) throw RuntimeError(error::kOutOfMemory);
+    view->attach(std::move(drawn));
+    return view;
   }
-  void processPendingMessages() override { forms_->processPendingMessages(); }
+  void processPendingMessages() override {
+    forms_->processPendingMessages();
+    if (held_->failure) std::rethrow_exception(std::exchange(held_->failure, nullptr));
+  }
 
  private:
+  std::shared_ptr<HeldFailure> held_ = std::make_shared<HeldFailure>();
   std::unique_ptr<Forms> forms_;
 };
 
