@@ -153,19 +153,63 @@ void flushFolder(const ResolvedName& name) {
   }
 }
 
-void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
+// Asks the kernel to start writing what has been copied so far, so that the flush at the end does not wait for the
+// whole file: a database copied to the page cache and flushed only then takes about twice as long.
+class Writeback {
+ public:
+  explicit Writeback(int fd) : fd_(fd) {}
+  void copied(uint64_t bytes) {
+    pending_ += bytes;
+    if (pending_ < kStep) return;
+    pending_ = 0;
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);  // advice only: the flush at the end decides
+  }
+
+ private:
+  static constexpr uint64_t kStep = uint64_t{16} << 20;
+  int fd_;
+  uint64_t pending_ = 0;
+};
+
+bool copyByReading(int from, int to, const ResolvedName& source, const ResolvedName& destination,
+                   Writeback& writeback) {
   std::vector<char> buffer(1 << 20);
   for (;;) {
     const ssize_t got = ::read(from, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) fail(errno, source);
-    if (got == 0) return;
+    if (got == 0) return true;
     for (ssize_t written = 0; written < got;) {
       const ssize_t put = ::write(to, buffer.data() + written, static_cast<std::size_t>(got - written));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) fail(errno, destination);
       written += put;
     }
+    writeback.copied(static_cast<uint64_t>(got));
+  }
+}
+
+// The kernel copies from file to file without passing the bytes through this process (and may share the blocks where
+// the file system can). Where it cannot (another file system on old kernels, a special file system), the copy reads
+// and writes; that is decided before the first byte is copied, so both never mix.
+void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
+  Writeback writeback(to);
+  constexpr size_t kChunk = size_t{8} << 20;
+  bool started = false;
+  for (;;) {
+    const ssize_t got = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && !started &&
+        (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+      copyByReading(from, to, source, destination, writeback);
+      return;
+    }
+    // Which side failed is not told; the number depends on the error alone, apart from a missing file, which only
+    // the source can be once both are open.
+    if (got < 0) fail(errno, errno == ENOSPC || errno == EDQUOT ? destination : source);
+    if (got == 0) return;
+    started = true;
+    writeback.copied(static_cast<uint64_t>(got));
   }
 }
 

@@ -131,7 +131,7 @@ verify() {
   fi
 }
 
-syscalls=(write pwrite64 pwritev rename renameat renameat2 link linkat unlink unlinkat mkdir fsync fdatasync
+syscalls=(write pwrite64 pwritev copy_file_range rename renameat renameat2 link linkat unlink unlinkat mkdir fsync fdatasync
           fchmod fchown fsetxattr utimensat)
 sweep_kills=0
 names=(data.mdb DATA.MDB)

@@ -5,6 +5,7 @@
 
 #include "jet/read/catalog.h"
 #include "jet/compact/digest.h"
+#include "jet/compact/row_reader.h"
 #include "jet/compact/verify.h"
 #include "jet/errors.h"
 #include "jet/format/long_value.h"
@@ -15,11 +16,12 @@
 namespace jet {
 
 void RowPointerMap::add(RowPointer from, RowPointer to) {
-  if (!from_.empty() && from_.back() >= from.raw()) {
+  if (!slots_.empty() && lastFrom_ >= from.raw()) {
     corrupt("row " + std::to_string(from.row) + " of page " + std::to_string(from.page) +
             " is met out of order (is a page listed twice?)");
   }
-  const uint64_t ordinal = from_.size();
+  const uint64_t ordinal = slots_.size();
+  if (ordinal >= 0xFFFFFFFFu) fail(ErrorCode::InvalidArgument, "a table cannot hold that many rows");
   if (pages_.empty() || pages_.back() != to.page) {
     if (to.row != 0) fail(ErrorCode::InvalidArgument, "a new page's rows must be added from row 0");
     pages_.push_back(to.page);
@@ -29,24 +31,47 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   }
   if (oldPages_.empty()) firstOldPage_ = from.page;
   // Old pages ascend with the pointers: the pages skipped since the last row added hold none.
-  const auto first = static_cast<uint32_t>(ordinal);
-  const auto newPage = static_cast<uint32_t>(pages_.size() - 1);
-  while (firstOldPage_ + oldPages_.size() <= from.page) oldPages_.push_back({first, newPage});
-  from_.push_back(from.raw());
+  const bool newOldPage = firstOldPage_ + oldPages_.size() <= from.page;
+  while (firstOldPage_ + oldPages_.size() <= from.page) {
+    oldPages_.push_back({static_cast<uint32_t>(ordinal), to.raw(), 0});
+  }
+  OldPage& old = oldPages_.back();
+  if (newOldPage || (old.sameNewPage == ordinal - old.first && to.page == RowPointer::fromRaw(old.firstTo).page)) {
+    ++old.sameNewPage;
+  }
+  slots_.push_back(from.row);
+  lastFrom_ = from.raw();
 }
 
 std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
   if (from.page < firstOldPage_ || from.page - firstOldPage_ >= oldPages_.size()) return std::nullopt;
   const size_t k = from.page - firstOldPage_;
-  const auto begin = from_.begin() + static_cast<std::ptrdiff_t>(oldPages_[k].first);
-  const auto end =
-      k + 1 < oldPages_.size() ? from_.begin() + static_cast<std::ptrdiff_t>(oldPages_[k + 1].first) : from_.end();
-  auto it = std::lower_bound(begin, end, from.raw());
-  if (it == end || *it != from.raw()) return std::nullopt;
-  const auto ordinal = static_cast<uint32_t>(it - from_.begin());
-  // The page's rows start on its first row's new page and may run over the next few.
-  size_t page = oldPages_[k].newPage;
-  while (page + 1 < pageStarts_.size() && pageStarts_[page + 1] <= ordinal) ++page;
+  const OldPage& old = oldPages_[k];
+  const uint32_t end = k + 1 < oldPages_.size() ? oldPages_[k + 1].first : static_cast<uint32_t>(slots_.size());
+  if (old.first == end) return std::nullopt;
+  // Slots ascend, so the row with slot s sits at most s - (first slot) places after the page's first row: exactly
+  // there when no slot before it was left out, which is the common case.
+  const uint8_t* slots = slots_.data();
+  const uint8_t firstSlot = slots[old.first];
+  if (from.row < firstSlot) return std::nullopt;
+  uint32_t hi = std::min<uint32_t>(end - 1, old.first + (from.row - firstSlot));
+  uint32_t lo = old.first;
+  while (lo < hi) {
+    const uint32_t mid = hi - (hi - lo) / 2;
+    if (slots[mid] > from.row) hi = mid - 1;
+    else lo = mid;
+  }
+  if (slots[lo] != from.row) return std::nullopt;
+  const uint32_t ordinal = lo;
+  const uint32_t r = ordinal - old.first;
+  if (r < old.sameNewPage) {
+    RowPointer to = RowPointer::fromRaw(old.firstTo);
+    to.row = static_cast<uint8_t>(to.row + r);
+    return Found{to, ordinal};
+  }
+  // The page's rows ran over onto the next new pages.
+  const auto it = std::upper_bound(pageStarts_.begin(), pageStarts_.end(), ordinal);
+  const auto page = static_cast<size_t>(it - pageStarts_.begin()) - 1;
   return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
 }
 
@@ -94,56 +119,65 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   const auto expectedRows = static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255));
   out.rows.reserve(expectedRows);
   out.rowDigests.reserve(expectedRows);
-  Digest places;
-  RowRecord rec;
-  RowLayout layout;
-  std::vector<uint8_t> row;
-  std::vector<uint8_t> value;
-  while (scan.next(rec)) {
-    const RowPointer home{rec.home.page, static_cast<uint8_t>(rec.home.row)};
-    row.assign(rec.bytes.begin(), rec.bytes.end());
-    crackRow(f, def, row, layout);
 
-    bool keep = true;
+  // The reading half: on the reader's thread, which alone touches the source until the copy is done.
+  RowRecord rec;
+  auto read = [&](ScannedRow& r) {
+    if (!scan.next(rec)) return false;
+    r.home = RowPointer{rec.home.page, static_cast<uint8_t>(rec.home.row)};
+    r.bytes.assign(rec.bytes.begin(), rec.bytes.end());
+    crackRow(f, def, r.bytes, r.layout);
+    r.keep = true;
     for (size_t k : table.idColumns) {
-      const FieldLocation& field = layout.fields[k];
+      const FieldLocation& field = r.layout.fields[k];
       if (!field.present || field.length != 4) continue;
-      int32_t id = static_cast<int32_t>(le32(row.data() + field.offset));
+      int32_t id = static_cast<int32_t>(le32(r.bytes.data() + field.offset));
       if (!TableIdMap::looksLikeTableId(id)) continue;
       std::optional<uint32_t> to = plan.ids.find(static_cast<uint32_t>(id));
       if (to) {
-        put32(row.data() + field.offset, *to);
+        put32(r.bytes.data() + field.offset, *to);
       } else if (def.page == kCatalogPage) {
-        corrupt("the catalog entry in " + rowName(table, home) + " names table Id " + std::to_string(id) +
+        corrupt("the catalog entry in " + rowName(table, r.home) + " names table Id " + std::to_string(id) +
                 ", which has no definition");
       } else {
-        keep = false;
+        r.keep = false;
       }
     }
-    if (!keep) {
-      out.dropped.push_back(home.raw());
+    if (!r.keep) return true;
+    for (size_t k : lvColumns) {
+      const FieldLocation& field = r.layout.fields[k];
+      if (!field.present || field.length < kLongValueDefinitionSize) continue;
+      LongValueRef ref = parseLongValueRef(Bytes(r.bytes).subspan(field.offset, field.length));
+      if (ref.kind == LongValueRef::Kind::Inline) continue;
+      readLongValue(source, ref, r.nextValue(k));
+    }
+    return true;
+  };
+
+  // The placing half, here.
+  Digest places;
+  RowReader reader(read);
+  while (ScannedRow* scanned = reader.next()) {
+    if (!scanned->keep) {
+      out.dropped.push_back(scanned->home.raw());
       continue;
     }
-
+    std::vector<uint8_t>& row = scanned->bytes;
     Digest values;
-    for (size_t k : lvColumns) {
-      const FieldLocation& field = layout.fields[k];
-      if (!field.present || field.length < kLongValueDefinitionSize) continue;
-      LongValueRef ref = parseLongValueRef(Bytes(row).subspan(field.offset, field.length));
-      if (ref.kind == LongValueRef::Kind::Inline) continue;
-      value.clear();
-      readLongValue(source, ref, value);
+    for (size_t i = 0; i < scanned->valueCount; ++i) {
+      const auto& [k, value] = scanned->values[i];
       addLongValueDigest(values, k, value);
       std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
-      std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + static_cast<std::ptrdiff_t>(field.offset));
+      std::copy_n(definition.begin(), kLongValueDefinitionSize,
+                  row.begin() + static_cast<std::ptrdiff_t>(scanned->layout.fields[k].offset));
       ++out.longValues;
     }
 
     RowPlacement at = builder.add(row);
     while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
     const RowPointer to{out.dataPages[at.pageIndex], at.row};
-    out.rows.add(home, to);
-    const uint64_t digest = rowDigest(def, row, layout, values.value());
+    out.rows.add(scanned->home, to);
+    const uint64_t digest = rowDigest(def, row, scanned->layout, values.value());
     out.rowDigests.push_back(static_cast<uint16_t>(digest));
     places.addNumber(digest);
     places.addNumber(to.raw());

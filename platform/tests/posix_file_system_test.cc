@@ -74,7 +74,10 @@ TEST_F(PosixFileSystemTest, NamesResolveCaseInsensitivelyAndAnExactMatchWins) {
 
 TEST_F(PosixFileSystemTest, CopyReplacesTheDestinationAndLeavesNothingElse) {
   fs::create_directories("VARKOP");
-  writeFile("DATA.MDB", std::string(3 << 20, 'x'));  // larger than one read
+  // Larger than one step of the kernel's copy and than one step of the writeback, and no two blocks alike.
+  std::string contents(20 << 20, '\0');
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>((i * 2654435761u) >> 13);
+  writeFile("DATA.MDB", contents);
   writeFile("VARKOP/DATA.MDB", "older and different");
   fs::last_write_time("DATA.MDB", fs::last_write_time("DATA.MDB") - std::chrono::hours(24));
   fs::permissions("DATA.MDB", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);

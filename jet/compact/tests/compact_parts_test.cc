@@ -7,6 +7,7 @@
 
 #include "jet/compact/indexes.h"
 #include "jet/pager/page_writer.h"
+#include "jet/compact/row_reader.h"
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
 #include "jet/read/index_walk.h"
@@ -198,6 +199,59 @@ TEST(CompactParts, RowPointerMapFindsExactlyTheRowsAdded) {
     EXPECT_EQ(found->to.raw(), where.first.raw());
   }
   EXPECT_THROW(map.add({oldPage, 0}, {newPage, newRow}), Error);  // out of order
+}
+
+// The reader hands over every row in order, with its long values, across many chunks, and an error after exactly the
+// rows read before it; a consumer that stops early is not kept waiting.
+TEST(CompactParts, RowReaderKeepsTheScanOrderAndPlacesErrorsWhereTheyHappened) {
+  auto makeRead = [](uint32_t rows, uint32_t failAt) {
+    return [rows, failAt, n = uint32_t{0}](ScannedRow& r) mutable {
+      if (n == failAt) corrupt("row " + std::to_string(n) + " cannot be read");
+      if (n == rows) return false;
+      r.home = RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)};
+      r.bytes.assign(1 + n % 300, static_cast<uint8_t>(n));
+      r.keep = n % 11 != 0;
+      for (uint32_t v = 0; v < n % 3; ++v) r.nextValue(v).assign((n * 37 + v) % 5000, static_cast<uint8_t>(v + n));
+      ++n;
+      return true;
+    };
+  };
+  auto expectRow = [](const ScannedRow& r, uint32_t n) {
+    ASSERT_EQ(r.home.raw(), (RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)}.raw()));
+    ASSERT_EQ(r.bytes, std::vector<uint8_t>(1 + n % 300, static_cast<uint8_t>(n)));
+    ASSERT_EQ(r.keep, n % 11 != 0);
+    ASSERT_EQ(r.valueCount, n % 3);
+    for (uint32_t v = 0; v < n % 3; ++v) {
+      ASSERT_EQ(r.values[v].first, v);
+      ASSERT_EQ(r.values[v].second, std::vector<uint8_t>((n * 37 + v) % 5000, static_cast<uint8_t>(v + n)));
+    }
+  };
+
+  for (uint32_t rows : {0u, 1u, 63u, 64u, 65u, 20000u}) {
+    RowReader reader(makeRead(rows, ~0u));
+    uint32_t n = 0;
+    while (ScannedRow* r = reader.next()) expectRow(*r, n++);
+    EXPECT_EQ(n, rows);
+    EXPECT_EQ(reader.next(), nullptr);
+  }
+
+  for (uint32_t failAt : {0u, 1u, 64u, 5000u}) {
+    RowReader reader(makeRead(20000, failAt));
+    uint32_t n = 0;
+    try {
+      while (ScannedRow* r = reader.next()) expectRow(*r, n++);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Corrupt);
+      EXPECT_EQ(std::string(e.what()), "row " + std::to_string(failAt) + " cannot be read");
+    }
+    EXPECT_EQ(n, failAt);
+  }
+
+  {
+    RowReader reader(makeRead(1'000'000, ~0u));
+    for (int i = 0; i < 10; ++i) ASSERT_NE(reader.next(), nullptr);
+  }  // leaves with the reader far ahead of the consumer
 }
 
 }  // namespace

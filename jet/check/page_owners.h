@@ -1,0 +1,71 @@
+// Who owns each page of the file: the registry every part of the check claims pages in, the free-page map of page 1,
+// and the closing look at every page (in use yet marked free, neither in use nor free, rows no map lists).
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/check/problem_log.h"
+#include "jet/format/format.h"
+#include "jet/pager/page_reader.h"
+
+namespace jet {
+
+// What a page is used for. Each page in use has exactly one use; map rows of many owners may share a page, and so
+// may long values of many columns.
+enum class Use : uint8_t { None, Header, FreeMap, Definition, Data, Index, LongValue, MapRows, MapBitmap };
+
+struct Claim {
+  Use use = Use::None;
+  uint32_t table = 0;  // TDEF page of the owner (0 for shared uses)
+  uint32_t detail = 0; // index number for index pages
+};
+
+// The claims on every page of the file, shared by the checks of all tables so that a page two tables use shows up,
+// together with what the claims are described by: the names of the tables the catalog lists, and which long-value
+// rows some value already uses.
+class PageClaims {
+ public:
+  PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log) {}
+
+  uint32_t size() const { return static_cast<uint32_t>(claims_.size()); }
+  const Claim& operator[](uint32_t page) const { return claims_[page]; }
+
+  // Records that `page` is used as `use`; reports a page that something else uses already. Returns false then.
+  bool claim(uint32_t page, Use use, uint32_t table, const std::string& tableForProblem, uint32_t detail = 0);
+  std::string describe(const Claim& c) const;
+
+  void nameTable(uint32_t tdef, const std::string& name) { tableNames_[tdef] = name; }
+  // The name of the table whose definition starts at `tdef`, or null when the catalog lists none there.
+  const std::string* tableAt(uint32_t tdef) const;
+  // The name, or where the table would be when the catalog lists none there.
+  std::string tableName(uint32_t tdef) const;
+
+  // The rows of a long-value page that values use so far: a row used twice is shared, or a chain that loops.
+  std::bitset<256>& longValueRowsUsed(uint32_t page) { return longValueRowsUsed_[page]; }
+  bool anyLongValueRowUsed(uint32_t page) const { return longValueRowsUsed_.count(page) != 0; }
+
+ private:
+  std::vector<Claim> claims_;
+  ProblemLog& log_;
+  std::unordered_map<uint32_t, std::string> tableNames_;
+  std::unordered_map<uint32_t, std::bitset<256>> longValueRowsUsed_;
+};
+
+// The free-page map of page 1, as read: which pages it marks free, if it could be read at all.
+struct FreeMap {
+  bool read = false;
+  std::vector<bool> free;
+};
+
+// Claims page 1 and the map's bitmap pages, and reads which pages are free.
+FreeMap readFreeMap(PageReader& pages, PageClaims& claims, ProblemLog& log);
+
+// After every table: counts the pages in use, and reports those also marked free and those neither in use nor free.
+void checkPageUse(PageReader& pages, const Format& f, const PageClaims& claims, const FreeMap& freeMap,
+                  ProblemLog& log);
+
+}  // namespace jet
