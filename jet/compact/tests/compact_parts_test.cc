@@ -7,7 +7,7 @@
 
 #include "jet/compact/indexes.h"
 #include "jet/pager/page_writer.h"
-#include "jet/compact/row_reader.h"
+#include "jet/compact/read_ahead.h"
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
 #include "jet/read/index_walk.h"
@@ -201,55 +201,52 @@ TEST(CompactParts, RowPointerMapFindsExactlyTheRowsAdded) {
   EXPECT_THROW(map.add({oldPage, 0}, {newPage, newRow}), Error);  // out of order
 }
 
-// The reader hands over every row in order, with its long values, across many chunks, and an error after exactly the
-// rows read before it; a consumer that stops early is not kept waiting.
-TEST(CompactParts, RowReaderKeepsTheScanOrderAndPlacesErrorsWhereTheyHappened) {
-  auto makeRead = [](uint32_t rows, uint32_t failAt) {
-    return [rows, failAt, n = uint32_t{0}](ScannedRow& r) mutable {
-      if (n == failAt) corrupt("row " + std::to_string(n) + " cannot be read");
-      if (n == rows) return false;
-      r.home = RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)};
-      r.bytes.assign(1 + n % 300, static_cast<uint8_t>(n));
-      r.keep = n % 11 != 0;
-      for (uint32_t v = 0; v < n % 3; ++v) r.nextValue(v).assign((n * 37 + v) % 5000, static_cast<uint8_t>(v + n));
+// The reader hands over every item in order, across many chunks, and an error after exactly the items read before
+// it; a consumer that stops early is not kept waiting.
+TEST(CompactParts, ReadAheadKeepsTheOrderAndPlacesErrorsWhereTheyHappened) {
+  struct Item {
+    uint32_t n = 0;
+    std::vector<uint8_t> bytes;
+    static size_t weight(const Item& i) { return i.bytes.size(); }
+  };
+  auto makeRead = [](uint32_t items, uint32_t failAt) {
+    return [items, failAt, n = uint32_t{0}](Item& item) mutable {
+      if (n == failAt) corrupt("item " + std::to_string(n) + " cannot be read");
+      if (n == items) return false;
+      item.n = n;
+      item.bytes.assign((n * 37) % 20000, static_cast<uint8_t>(n));  // now and then a chunk's worth of bytes
       ++n;
       return true;
     };
   };
-  auto expectRow = [](const ScannedRow& r, uint32_t n) {
-    ASSERT_EQ(r.home.raw(), (RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)}.raw()));
-    ASSERT_EQ(r.bytes, std::vector<uint8_t>(1 + n % 300, static_cast<uint8_t>(n)));
-    ASSERT_EQ(r.keep, n % 11 != 0);
-    ASSERT_EQ(r.valueCount, n % 3);
-    for (uint32_t v = 0; v < n % 3; ++v) {
-      ASSERT_EQ(r.values[v].first, v);
-      ASSERT_EQ(r.values[v].second, std::vector<uint8_t>((n * 37 + v) % 5000, static_cast<uint8_t>(v + n)));
-    }
+  auto expectItem = [](const Item& item, uint32_t n) {
+    ASSERT_EQ(item.n, n);
+    ASSERT_EQ(item.bytes, std::vector<uint8_t>((n * 37) % 20000, static_cast<uint8_t>(n)));
   };
 
-  for (uint32_t rows : {0u, 1u, 63u, 64u, 65u, 20000u}) {
-    RowReader reader(makeRead(rows, ~0u));
+  for (uint32_t items : {0u, 1u, 63u, 64u, 65u, 20000u}) {
+    ReadAhead<Item> reader(makeRead(items, ~0u), &Item::weight, 64, 64 << 10);
     uint32_t n = 0;
-    while (ScannedRow* r = reader.next()) expectRow(*r, n++);
-    EXPECT_EQ(n, rows);
+    while (Item* item = reader.next()) expectItem(*item, n++);
+    EXPECT_EQ(n, items);
     EXPECT_EQ(reader.next(), nullptr);
   }
 
   for (uint32_t failAt : {0u, 1u, 64u, 5000u}) {
-    RowReader reader(makeRead(20000, failAt));
+    ReadAhead<Item> reader(makeRead(20000, failAt), &Item::weight, 64, 64 << 10);
     uint32_t n = 0;
     try {
-      while (ScannedRow* r = reader.next()) expectRow(*r, n++);
+      while (Item* item = reader.next()) expectItem(*item, n++);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       EXPECT_EQ(e.code(), ErrorCode::Corrupt);
-      EXPECT_EQ(std::string(e.what()), "row " + std::to_string(failAt) + " cannot be read");
+      EXPECT_EQ(std::string(e.what()), "item " + std::to_string(failAt) + " cannot be read");
     }
     EXPECT_EQ(n, failAt);
   }
 
   {
-    RowReader reader(makeRead(1'000'000, ~0u));
+    ReadAhead<Item> reader(makeRead(1'000'000, ~0u), &Item::weight, 64);
     for (int i = 0; i < 10; ++i) ASSERT_NE(reader.next(), nullptr);
   }  // leaves with the reader far ahead of the consumer
 }
