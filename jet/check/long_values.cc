@@ -50,20 +50,19 @@ void TableChecker::checkListedLongValuePages(const ListedLongValuePages& listed)
 
 // One row of a long value: on an LVAL page, present, and not used by any other value.
 Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, const std::vector<uint32_t>* columnPages) {
-  const std::string where = "long-value row " + std::to_string(at.row) + " of page " + std::to_string(at.page);
-  if (at.page == 0 || at.page >= pages_.pageCount()) corrupt("the " + where + " lies outside the file");
+  // Built only for a message: a compaction's read-back passes here for every row of every long value.
+  auto where = [&at] { return "long-value row " + std::to_string(at.row) + " of page " + std::to_string(at.page); };
+  if (at.page == 0 || at.page >= pages_.pageCount()) corrupt("the " + where() + " lies outside the file");
   hold = pages_.page(at.page);
   Bytes p(*hold);
-  if (p[0] != static_cast<uint8_t>(PageType::Data)) corrupt("the " + where + " is on " + pageTypeName(p[0]));
-  if (dataPageOwner(f_, p) != kLongValueOwner) corrupt("the " + where + " is on a page that is not a long-value page");
-  if (at.row >= dataPageRowCount(f_, p)) corrupt("the " + where + " does not exist");
+  if (p[0] != static_cast<uint8_t>(PageType::Data)) corrupt("the " + where() + " is on " + pageTypeName(p[0]));
+  if (dataPageOwner(f_, p) != kLongValueOwner) corrupt("the " + where() + " is on a page that is not a long-value page");
+  if (at.row >= dataPageRowCount(f_, p)) corrupt("the " + where() + " does not exist");
   RowSlot slot = dataPageRow(f_, p, at.row);
-  if (slot.deleted()) corrupt("the " + where + " is deleted");
-  std::bitset<256>& used = claims_.longValueRowsUsed(at.page);
-  if (used.test(at.row)) corrupt("the " + where + " is used by another value too");
-  used.set(at.row);
+  if (slot.deleted()) corrupt("the " + where() + " is deleted");
+  if (!claims_.useLongValueRow(at)) corrupt("the " + where() + " is used by another value too");
   if (columnPages != nullptr && !std::binary_search(columnPages->begin(), columnPages->end(), at.page)) {
-    corrupt("the " + where + " is on a page the column's long-value map does not list");
+    corrupt("the " + where() + " is on a page the column's long-value map does not list");
   }
   claim(at.page, Use::LongValue, 0);
   return dataPageRowBytes(p, slot);

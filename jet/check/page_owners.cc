@@ -1,5 +1,6 @@
 #include "jet/check/page_owners.h"
 
+#include <algorithm>
 #include <map>
 
 #include "jet/check/usage_maps.h"
@@ -7,6 +8,30 @@
 #include "jet/format/usage_map.h"
 
 namespace jet {
+
+bool PageClaims::useLongValueRow(RowPointer at) {
+  if (longValueRowCount_ * 2 >= longValueRows_.size()) {
+    std::vector<uint32_t> old(std::max<size_t>(1024, longValueRows_.size() * 2), 0);
+    old.swap(longValueRows_);
+    longValueRowCount_ = 0;
+    for (uint32_t raw : old) {
+      if (raw != 0) useLongValueRow(RowPointer::fromRaw(raw));
+    }
+  }
+  const uint32_t raw = at.raw();
+  const size_t mask = longValueRows_.size() - 1;
+  uint64_t h = raw * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;  // the high bits of the product, so that pages far apart do not share slots
+  for (size_t i = h & mask;; i = (i + 1) & mask) {
+    if (longValueRows_[i] == raw) return false;
+    if (longValueRows_[i] == 0) {
+      longValueRows_[i] = raw;
+      ++longValueRowCount_;
+      longValuePages_[at.page] = true;
+      return true;
+    }
+  }
+}
 
 namespace {
 

@@ -2,13 +2,13 @@
 // and the closing look at every page (in use yet marked free, neither in use nor free, rows no map lists).
 #pragma once
 
-#include <bitset>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "jet/check/problem_log.h"
+#include "jet/format/bytes.h"
 #include "jet/format/format.h"
 #include "jet/pager/page_reader.h"
 
@@ -29,7 +29,7 @@ struct Claim {
 // rows some value already uses.
 class PageClaims {
  public:
-  PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log) {}
+  PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log), longValuePages_(pageCount) {}
 
   uint32_t size() const { return static_cast<uint32_t>(claims_.size()); }
   const Claim& operator[](uint32_t page) const { return claims_[page]; }
@@ -44,15 +44,20 @@ class PageClaims {
   // The name, or where the table would be when the catalog lists none there.
   std::string tableName(uint32_t tdef) const;
 
-  // The rows of a long-value page that values use so far: a row used twice is shared, or a chain that loops.
-  std::bitset<256>& longValueRowsUsed(uint32_t page) { return longValueRowsUsed_[page]; }
-  bool anyLongValueRowUsed(uint32_t page) const { return longValueRowsUsed_.count(page) != 0; }
+  // Marks a long-value row as used by a value. False when a value used it before: the row is shared, or a chain
+  // loops. `at.page` must be a page of the file.
+  bool useLongValueRow(RowPointer at);
+  bool anyLongValueRowUsed(uint32_t page) const { return longValuePages_[page]; }
 
  private:
   std::vector<Claim> claims_;
   ProblemLog& log_;
   std::unordered_map<uint32_t, std::string> tableNames_;
-  std::unordered_map<uint32_t, std::bitset<256>> longValueRowsUsed_;
+  // The long-value rows in use, as raw row pointers (never 0: page 0 holds none) in an open-addressed table: 4 to 8
+  // bytes a row, where a map of per-page bitmaps took about 70 bytes a page.
+  std::vector<uint32_t> longValueRows_;
+  size_t longValueRowCount_ = 0;
+  std::vector<bool> longValuePages_;
 };
 
 // The free-page map of page 1, as read: which pages it marks free, if it could be read at all.
