@@ -1,6 +1,7 @@
-# Qt draws the windows of a desktop session (the message boxes). Everything else builds without it: the engine, jetdb,
-# and a jetcompact that writes its messages to the error stream. Targets that need Qt are built only where
-# JETCOMPACT_HAVE_QT is true.
+# Qt draws the windows of a desktop session (the message boxes, the status window). Everything else builds without it:
+# the engine, jetdb, and a jetcompact that writes its messages to the error stream. Targets that need Qt are built only
+# where JETCOMPACT_HAVE_QT is true; the executables never link it, they load the module jetcompact_qt that does
+# (platform/CMakeLists.txt).
 #   AUTO  use Qt when it is found (the default)
 #   ON    require it (CI, so that its windows and their tests cannot silently drop out)
 #   OFF   build without it

@@ -335,9 +335,13 @@ bool fileIsLockedByOthers(const std::filesystem::path& file) {
   return jet::databaseInUse(jet::Env::system(), file.string()).has_value();
 }
 
+std::filesystem::path executablePath(std::error_code& failure) {
+  return std::filesystem::read_symlink("/proc/self/exe", failure);
+}
+
 std::u16string PosixFileSystem::executableFolder() {
   std::error_code failure;
-  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", failure);
+  const std::filesystem::path executable = executablePath(failure);
   if (failure) throw RuntimeError(error::kPathFileAccessError);
   return fromUtf8(executable.parent_path().native());
 }

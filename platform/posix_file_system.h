@@ -1,6 +1,9 @@
 #pragma once
 // The file system of a POSIX system, with the Windows name semantics the utility relies on.
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/file_system.h"
 
 namespace platform {
@@ -20,5 +23,8 @@ class PosixFileSystem final : public FileSystem {
 // lock on any part of the file or of its lock file (the name with the extension .ldb, in any
 // case), as Jet takes them while a database is open. Shared locks, a reader's, do not count.
 bool fileIsLockedByOthers(const std::filesystem::path& file);
+
+// The running executable's file, as the system names it (symbolic links resolved).
+std::filesystem::path executablePath(std::error_code& failure);
 
 }  // namespace platform

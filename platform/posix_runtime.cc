@@ -3,16 +3,17 @@
 #include "platform/console_user_interface.h"
 #include "platform/text.h"
 #if JETCOMPACT_HAVE_QT
-#include "platform/qt_user_interface.h"
+#include "platform/qt_loader.h"
 #endif
 
 namespace platform {
 namespace {
 
-// A build without Qt has only the error stream, display or not.
+// A build without Qt has only the error stream, display or not; with Qt, the boxes' module is
+// loaded only when a message is shown.
 std::unique_ptr<UserInterface> sessionUserInterface() {
 #if JETCOMPACT_HAVE_QT
-  if (displayAvailable()) return std::make_unique<QtUserInterface>();
+  if (displayAvailable()) return qtUserInterface();
 #endif
   return std::make_unique<ConsoleUserInterface>();
 }

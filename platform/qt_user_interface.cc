@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -122,34 +123,19 @@ std::optional<std::string> usableQtPlatform(bool invisibleAllowed) {
   return platform->toLocal8Bit().toStdString();
 }
 
-bool displayAvailable() {
-  return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") || environmentSet("QT_QPA_PLATFORM");
-}
-
-QtUserInterface::QtUserInterface(Screens screens) : screens_(screens) {}
+QtUserInterface::QtUserInterface(std::string qtPlatform) : qtPlatform_(std::move(qtPlatform)) {}
 QtUserInterface::~QtUserInterface() = default;
-
-QApplication& QtUserInterface::application(const QString& platform) {
-  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-  // Qt keeps references to argc and argv for the application's whole life.
-  static std::string platformArgument;
-  platformArgument = platform.toLocal8Bit().toStdString();
-  static int argc = 3;
-  static char name[] = "jetcompact";
-  static char option[] = "-platform";
-  static char* argv[] = {name, option, platformArgument.data(), nullptr};
-  application_ = std::make_unique<QApplication>(argc, argv);
-  return *application_;
-}
 
 void QtUserInterface::showMessage(const std::u16string& text, const std::u16string& title) {
   if (QCoreApplication::instance() == nullptr) {
-    const std::optional<QString> platform = choosePlatform(screens_ == Screens::invisibleToo);
-    if (!platform) {
-      console_.showMessage(text, title);
-      return;
-    }
-    application(*platform);
+    // Qt keeps references to argc and argv for the application's whole life.
+    static std::string platformArgument;
+    platformArgument = qtPlatform_;
+    static int argc = 3;
+    static char name[] = "jetcompact";
+    static char option[] = "-platform";
+    static char* argv[] = {name, option, platformArgument.data(), nullptr};
+    application_ = std::make_unique<QApplication>(argc, argv);
   }
   QMessageBox box(QMessageBox::NoIcon, toQString(title), toQString(text), QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);

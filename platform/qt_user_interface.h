@@ -1,28 +1,22 @@
 #pragma once
-// The user interface of a desktop session, drawn with Qt. The Qt application object is made
-// only when a message box is first needed, so that a run that shows nothing starts no GUI.
-// When no platform of the session can show a box to a person then (the display cannot be reached, Qt's plugin for it
-// is not installed, or it draws off screen), messages go to the error stream instead.
+// Message boxes drawn with Qt, part of the Qt module (platform/qt_module.h). The Qt application
+// object is made only when the first box is shown, on a platform chosen beforehand by
+// usableQtPlatform, so that Qt is never told to use a platform that would end the process.
 
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/console_user_interface.h"
 #include "platform/user_interface.h"
 
 class QApplication;
-class QString;
 
 namespace platform {
 
 class QtUserInterface final : public UserInterface {
  public:
-  enum class Screens {
-    visible,       // only where a person can see the box
-    invisibleToo,  // also off screen; for tests, which close the box themselves
-  };
-  explicit QtUserInterface(Screens screens = Screens::visible);
+  // `qtPlatform`: the QT_QPA_PLATFORM entry the application is started on, if this object starts it.
+  explicit QtUserInterface(std::string qtPlatform);
   ~QtUserInterface() override;
   QtUserInterface(const QtUserInterface&) = delete;
   QtUserInterface& operator=(const QtUserInterface&) = delete;
@@ -33,16 +27,10 @@ class QtUserInterface final : public UserInterface {
   void processPendingMessages() override;
 
  private:
-  QApplication& application(const QString& platform);
-
-  Screens screens_;
-
+  std::string qtPlatform_;
   std::unique_ptr<QApplication> application_;  // set when this object had to create it
-  ConsoleUserInterface console_;
 };
 
-// True when the session has a display that Qt can draw on.
-bool displayAvailable();
 // The Qt platform ("xcb", "wayland", ...) that is installed and answers, in the order Qt would try
 // them, so that starting Qt on it cannot end the process; nothing when there is none. Platforms
 // that draw for nobody (offscreen, minimal) count only when `invisibleAllowed`.

@@ -95,6 +95,8 @@ for entry in "${sizes[@]}"; do
   # A whole run of the utility, as a user starts it: executable and database in one folder.
   mkdir -p "$work/app"
   cp "$jetcompact" "$work/app/"
+  # Its Qt module goes along (built with Qt only), for the box a failure would show on a display.
+  if [ -f "$build/platform/jetcompact_qt.so" ]; then cp "$build/platform/jetcompact_qt.so" "$work/app/"; fi
   names=()
   measure cp 'rm -f "$work/copy.mdb"' cp "$src" "$work/copy.mdb"
   measure cpsync 'rm -f "$work/copy.mdb"' sh -c 'cp "$1" "$2" && sync "$2"' sh "$src" "$work/copy.mdb"

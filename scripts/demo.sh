@@ -19,6 +19,8 @@ demo=$build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$build/startup/jetcompact" "$demo/"
+# The Qt module of its message boxes, where the build has Qt: beside the executable, where it is looked for first.
+if [ -f "$build/platform/jetcompact_qt.so" ]; then cp "$build/platform/jetcompact_qt.so" "$demo/"; fi
 cd "$demo"
 
 size() { stat -c %s "$1"; }

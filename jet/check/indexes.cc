@@ -10,6 +10,24 @@ namespace jet {
 
 namespace {
 
+// Sorts raw row pointers in four passes of one byte each: an index's entries point all over the table, and a
+// comparison sort of a large table's pointers took a tenth of the read-back.
+void sortPointers(std::vector<uint32_t>& values) {
+  if (values.size() < 256) {
+    std::sort(values.begin(), values.end());
+    return;
+  }
+  std::vector<uint32_t> spare(values.size());
+  for (unsigned shift = 0; shift < 32; shift += 8) {
+    size_t counts[257] = {};
+    for (uint32_t v : values) ++counts[((v >> shift) & 0xFF) + 1];
+    if (std::find(counts + 1, counts + 257, values.size()) != counts + 257) continue;  // one bucket: nothing moves
+    for (size_t b = 1; b < 257; ++b) counts[b] += counts[b - 1];
+    for (uint32_t v : values) spare[counts[(v >> shift) & 0xFF]++] = v;
+    values.swap(spare);
+  }
+}
+
 std::string indexName(const TableDef& def, uint32_t k) {
   std::string names;
   for (const LogicalIndexDef& li : def.logicalIndexes) {
@@ -108,7 +126,7 @@ bool TableChecker::keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw) {
 
 void TableChecker::compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
                                      const std::vector<uint8_t>& keyBits, std::vector<uint32_t>& pointed) {
-  std::sort(pointed.begin(), pointed.end());
+  sortPointers(pointed);
   size_t j = 0;
   auto rowAt = [](uint32_t raw) { return RowPointer::fromRaw(raw); };
   for (size_t i = 0; i < rows.home.size(); ++i) {

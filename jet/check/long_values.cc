@@ -57,10 +57,11 @@ Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, const std::vec
   Bytes p(*hold);
   if (p[0] != static_cast<uint8_t>(PageType::Data)) corrupt("the " + where() + " is on " + pageTypeName(p[0]));
   if (dataPageOwner(f_, p) != kLongValueOwner) corrupt("the " + where() + " is on a page that is not a long-value page");
-  if (at.row >= dataPageRowCount(f_, p)) corrupt("the " + where() + " does not exist");
+  const uint16_t rowsOnPage = dataPageRowCount(f_, p);
+  if (at.row >= rowsOnPage) corrupt("the " + where() + " does not exist");
   RowSlot slot = dataPageRow(f_, p, at.row);
   if (slot.deleted()) corrupt("the " + where() + " is deleted");
-  if (!claims_.useLongValueRow(at)) corrupt("the " + where() + " is used by another value too");
+  if (!claims_.useLongValueRow(at, rowsOnPage)) corrupt("the " + where() + " is used by another value too");
   if (columnPages != nullptr && !std::binary_search(columnPages->begin(), columnPages->end(), at.page)) {
     corrupt("the " + where() + " is on a page the column's long-value map does not list");
   }

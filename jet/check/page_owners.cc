@@ -9,28 +9,18 @@
 
 namespace jet {
 
-bool PageClaims::useLongValueRow(RowPointer at) {
-  if (longValueRowCount_ * 2 >= longValueRows_.size()) {
-    std::vector<uint32_t> old(std::max<size_t>(1024, longValueRows_.size() * 2), 0);
-    old.swap(longValueRows_);
-    longValueRowCount_ = 0;
-    for (uint32_t raw : old) {
-      if (raw != 0) useLongValueRow(RowPointer::fromRaw(raw));
-    }
+bool PageClaims::useLongValueRow(RowPointer at, uint16_t rowsOnPage) {
+  uint32_t& first = longValueRowsAt_[at.page];
+  if (first == kNone) {
+    first = static_cast<uint32_t>(longValueRowWords_.size());
+    // Row numbers in pointers are one byte: four words cover any page, whatever its header claims.
+    longValueRowWords_.resize(longValueRowWords_.size() + std::min(4u, (rowsOnPage + 63u) / 64u), 0);
   }
-  const uint32_t raw = at.raw();
-  const size_t mask = longValueRows_.size() - 1;
-  uint64_t h = raw * 0x9E3779B97F4A7C15ull;
-  h ^= h >> 29;  // the high bits of the product, so that pages far apart do not share slots
-  for (size_t i = h & mask;; i = (i + 1) & mask) {
-    if (longValueRows_[i] == raw) return false;
-    if (longValueRows_[i] == 0) {
-      longValueRows_[i] = raw;
-      ++longValueRowCount_;
-      longValuePages_[at.page] = true;
-      return true;
-    }
-  }
+  uint64_t& word = longValueRowWords_[first + at.row / 64u];
+  const uint64_t bit = uint64_t{1} << (at.row % 64u);
+  if (word & bit) return false;
+  word |= bit;
+  return true;
 }
 
 namespace {

@@ -29,7 +29,7 @@ struct Claim {
 // rows some value already uses.
 class PageClaims {
  public:
-  PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log), longValuePages_(pageCount) {}
+  PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log), longValueRowsAt_(pageCount, kNone) {}
 
   uint32_t size() const { return static_cast<uint32_t>(claims_.size()); }
   const Claim& operator[](uint32_t page) const { return claims_[page]; }
@@ -45,19 +45,20 @@ class PageClaims {
   std::string tableName(uint32_t tdef) const;
 
   // Marks a long-value row as used by a value. False when a value used it before: the row is shared, or a chain
-  // loops. `at.page` must be a page of the file.
-  bool useLongValueRow(RowPointer at);
-  bool anyLongValueRowUsed(uint32_t page) const { return longValuePages_[page]; }
+  // loops. `at.page` must be a page of the file, holding `rowsOnPage` rows (more than at.row).
+  bool useLongValueRow(RowPointer at, uint16_t rowsOnPage);
+  bool anyLongValueRowUsed(uint32_t page) const { return longValueRowsAt_[page] != kNone; }
 
  private:
   std::vector<Claim> claims_;
   ProblemLog& log_;
   std::unordered_map<uint32_t, std::string> tableNames_;
-  // The long-value rows in use, as raw row pointers (never 0: page 0 holds none) in an open-addressed table: 4 to 8
-  // bytes a row, where a map of per-page bitmaps took about 70 bytes a page.
-  std::vector<uint32_t> longValueRows_;
-  size_t longValueRowCount_ = 0;
-  std::vector<bool> longValuePages_;
+  // The long-value rows in use: for each page with one, a bitmap of its rows (as many 64-bit words as its rows need)
+  // in one pool, found through the page's first word. About 12 bytes a long-value page where a map of 256-bit sets
+  // took about 70, and the rows of one page stay side by side.
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  std::vector<uint32_t> longValueRowsAt_;
+  std::vector<uint64_t> longValueRowWords_;
 };
 
 // The free-page map of page 1, as read: which pages it marks free, if it could be read at all.

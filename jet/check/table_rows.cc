@@ -25,6 +25,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
   }
   rows.keys.assign(def.realIndexes.size(), {});
   RowLayout layout;
+  std::vector<uint8_t> keyBits;
   for (uint32_t page : owned) {
     PageHandle handle = pages_.page(page);
     Bytes b(*handle);
@@ -53,7 +54,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
       // (and its index entries are not reported as leading nowhere).
       if (le16(b.data() + f_.rowOffsetTable() + 2u * r) & kRowDeletedFlag) continue;
       uint8_t unreadable = 0;
-      std::vector<uint8_t> keyBits(def.realIndexes.size(), 0);
+      keyBits.assign(def.realIndexes.size(), 0);
       if (options_.observer != nullptr) options_.observer->beginRow();
       try {
         RowSlot slot = dataPageRow(f_, b, r);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/compact/read_ahead.h"
 #include "jet/compact/verify.h"
 #include "jet/compact/digest.h"
 #include "jet/errors.h"
@@ -62,33 +63,46 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   std::vector<bool> seen(static_cast<size_t>(copied.rows.size()), false);
   std::vector<IndexEntry> resorted;
   IndexTreeWriter tree(source.format(), table.newPage, indexPageOutput(allocator, writer));
+  // The source's tree is walked on the reader's thread while the entries read before are placed here.
+  struct Walked {
+    RowPointer row;
+    std::vector<uint8_t> key;
+    static size_t weight(const Walked& w) { return w.key.size() + 8; }
+  };
   IndexWalker walker(source, table.def.page, ix.rootPage);
+  IndexWalkEntry walked;
+  auto read = [&](Walked& w) {
+    if (!walker.next(walked)) return false;
+    w.row = walked.row;
+    w.key.assign(walked.key.begin(), walked.key.end());
+    return true;
+  };
+  ReadAhead<Walked> reader(read, &Walked::weight, 512);
   Digest entries;
   auto add = [&](IndexEntry entry) {
     addIndexEntryDigest(entries, entry);
     tree.add(std::move(entry));
   };
-  IndexWalkEntry e;
-  while (walker.next(e)) {
-    std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
+  while (const Walked* e = reader.next()) {
+    std::optional<RowPointerMap::Found> to = copied.rows.find(e->row);
     if (!to) {
-      if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e.row.raw())) continue;
-      corrupt(where + " points at row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
+      if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e->row.raw())) continue;
+      corrupt(where + " points at row " + std::to_string(e->row.row) + " of page " + std::to_string(e->row.page) +
               ", which holds no row of the table");
     }
     if (seen[static_cast<size_t>(to->ordinal)]) {
-      corrupt(where + " lists row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) + " twice");
+      corrupt(where + " lists row " + std::to_string(e->row.row) + " of page " + std::to_string(e->row.page) + " twice");
     }
     seen[static_cast<size_t>(to->ordinal)] = true;
     if (overIds) {
-      std::vector<uint8_t> key(e.key.begin(), e.key.end());
+      std::vector<uint8_t> key(e->key.begin(), e->key.end());
       if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, key)) {
         corrupt(where + " has a key whose table Id cannot be located");
       }
       resorted.push_back(makeLeafEntry(key, to->to));
     } else {
       IndexEntry entry = tree.entryBuffer();
-      makeLeafEntry(e.key, to->to, entry);
+      makeLeafEntry(e->key, to->to, entry);
       add(std::move(entry));
     }
   }

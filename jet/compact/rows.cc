@@ -5,7 +5,7 @@
 
 #include "jet/read/catalog.h"
 #include "jet/compact/digest.h"
-#include "jet/compact/row_reader.h"
+#include "jet/compact/read_ahead.h"
 #include "jet/compact/verify.h"
 #include "jet/errors.h"
 #include "jet/format/long_value.h"
@@ -85,6 +85,31 @@ std::string rowName(const TablePlan& t, RowPointer at) {
   return "table " + t.name + ", row " + std::to_string(at.row) + " of page " + std::to_string(at.page);
 }
 
+// One row as the reading half hands it over.
+struct ScannedRow {
+  RowPointer home;
+  std::vector<uint8_t> bytes;  // table Ids already renumbered
+  RowLayout layout;
+  bool keep = true;            // false: the row names a table the copy leaves out
+  // The long values stored outside the row, in column order: (column index, bytes). Only the first `valueCount`
+  // entries belong to this row; the others keep their buffers for later rows.
+  std::vector<std::pair<size_t, std::vector<uint8_t>>> values;
+  size_t valueCount = 0;
+
+  std::vector<uint8_t>& nextValue(size_t column) {
+    if (valueCount == values.size()) values.emplace_back();
+    auto& v = values[valueCount++];
+    v.first = column;
+    v.second.clear();
+    return v.second;
+  }
+  static size_t weight(const ScannedRow& r) {
+    size_t bytes = r.bytes.size();
+    for (size_t i = 0; i < r.valueCount; ++i) bytes += r.values[i].second.size();
+    return bytes;
+  }
+};
+
 }  // namespace
 
 CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table,
@@ -123,6 +148,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   // The reading half: on the reader's thread, which alone touches the source until the copy is done.
   RowRecord rec;
   auto read = [&](ScannedRow& r) {
+    r.valueCount = 0;
     if (!scan.next(rec)) return false;
     r.home = RowPointer{rec.home.page, static_cast<uint8_t>(rec.home.row)};
     r.bytes.assign(rec.bytes.begin(), rec.bytes.end());
@@ -156,7 +182,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
 
   // The placing half, here.
   Digest places;
-  RowReader reader(read);
+  ReadAhead<ScannedRow> reader(read, &ScannedRow::weight, 64);
   while (ScannedRow* scanned = reader.next()) {
     if (!scanned->keep) {
       out.dropped.push_back(scanned->home.raw());

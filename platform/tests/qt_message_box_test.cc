@@ -1,6 +1,8 @@
-// The Qt message box, drawn off screen and closed by the test as a user would close it.
+// The Qt message box as the executables show it, through the loader and the Qt module: drawn off
+// screen and closed by the test as a user would close it. The test links Qt to look at the box;
+// the module uses the same Qt libraries, so the application it starts is this process's.
 
-#include "platform/qt_user_interface.h"
+#include "platform/qt_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,12 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -44,24 +51,32 @@ void closeTheBoxWhenItAppears() {
   QTimer::singleShot(20000, [] { QApplication::closeAllWindows(); });
 }
 
+bool moduleMapped() {
+  std::ifstream maps("/proc/self/maps");
+  const std::string text{std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>()};
+  return text.find("jetcompact_qt") != std::string::npos;
+}
+
 class QtMessageBox : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }
 };
 
-TEST_F(QtMessageBox, NothingStartsQtBeforeTheFirstMessage) {
-  QtUserInterface ui;
+TEST_F(QtMessageBox, NothingIsLoadedAndNothingStartsQtBeforeTheFirstMessage) {
+  std::unique_ptr<UserInterface> ui = qtUserInterface();
   EXPECT_TRUE(displayAvailable());
-  ui.resetMousePointer();
-  ui.processPendingMessages();
+  ui->resetMousePointer();
+  ui->processPendingMessages();
+  EXPECT_FALSE(moduleMapped());
   EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
 TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
   // Runs as soon as the application object exists, which the first message creates.
   qAddPreRoutine([] { QTimer::singleShot(0, closeTheBoxWhenItAppears); });
-  QtUserInterface ui(QtUserInterface::Screens::invisibleToo);
-  ui.showMessage(u"Napaka 70 pri stiskanju baze!", u"Napaka");
+  std::unique_ptr<UserInterface> ui = qtUserInterface(true);
+  ui->showMessage(u"Napaka 70 pri stiskanju baze!", u"Napaka");
+  EXPECT_TRUE(moduleMapped());
   ASSERT_TRUE(seen.found);
   EXPECT_TRUE(seen.modal);
   EXPECT_EQ(seen.title, "Napaka");
@@ -73,9 +88,9 @@ TEST_F(QtMessageBox, ShowsAModalBoxWithTitleTextAndOnlyAnOkButton) {
   // The application stays for the next message and for the pointer and message pump.
   QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
-  ui.resetMousePointer();
+  ui->resetMousePointer();
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  ui.processPendingMessages();
+  ui->processPendingMessages();
 }
 
 // Each of these would end in Qt aborting the process or in a box that nobody sees and the run waiting for ever.
@@ -111,12 +126,25 @@ TEST(QtMessageBoxWithoutDisplay, APlatformThatCannotShowABoxToAPersonFallsBackTo
     set("DISPLAY", session.display);
     set("WAYLAND_DISPLAY", session.wayland);
     set("XDG_SESSION_TYPE", session.sessionType);
-    QtUserInterface ui;
+    std::unique_ptr<UserInterface> ui = qtUserInterface();
     ::testing::internal::CaptureStderr();
-    ui.showMessage(u"Izbrana baza je v uporabi!", u"Napaka");
+    ui->showMessage(u"Izbrana baza je v uporabi!", u"Napaka");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Napaka: Izbrana baza je v uporabi!\n");
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
   }
+}
+
+TEST(QtModuleFolders, BesideTheExecutableFirstThenWhereTheBuildPutIt) {
+  namespace fs = std::filesystem;
+  ::unsetenv("JETCOMPACT_QT_MODULE_DIR");
+  const std::vector<fs::path> folders = qtModuleFolders();
+  ASSERT_GE(folders.size(), 2U);
+  EXPECT_EQ(folders[0], fs::read_symlink("/proc/self/exe").parent_path());
+  EXPECT_TRUE(fs::exists(folders[1] / "jetcompact_qt.so"));
+  // A test's folder replaces them all.
+  ::setenv("JETCOMPACT_QT_MODULE_DIR", "/nowhere", 1);
+  EXPECT_EQ(qtModuleFolders(), std::vector<fs::path>{"/nowhere"});
+  ::unsetenv("JETCOMPACT_QT_MODULE_DIR");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,8 +16,7 @@
 #include "startup/cancelled.h"
 #include "statuswindow/frmstatus.h"
 #if JETDB_WITH_QT
-#include "platform/qt_forms.h"
-#include "platform/qt_user_interface.h"
+#include "platform/qt_loader.h"
 #endif
 
 namespace tools {
@@ -37,9 +35,9 @@ std::unique_ptr<platform::Forms> sessionForms() {
 #if JETDB_WITH_QT
   // The pass goes on by itself, so a window nobody sees (Qt's offscreen platform) does no harm.
   if (platform::displayAvailable()) {
-    if (const std::optional<std::string> qtPlatform = platform::usableQtPlatform(true)) {
-      return std::make_unique<platform::QtForms>(0, *qtPlatform);
-    }
+    std::string whyNot;
+    if (std::unique_ptr<platform::Forms> forms = platform::qtForms(true, whyNot)) return forms;
+    if (!whyNot.empty()) std::fprintf(stderr, "jetdb: no window (%s); progress on the terminal\n", whyNot.c_str());
   }
 #endif
   return std::make_unique<platform::ConsoleForms>(stderr, platform::errorStreamIsTerminal());

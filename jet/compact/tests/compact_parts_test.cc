@@ -7,7 +7,8 @@
 
 #include "jet/compact/indexes.h"
 #include "jet/pager/page_writer.h"
-#include "jet/compact/row_reader.h"
+#include "jet/compact/observer_relay.h"
+#include "jet/compact/read_ahead.h"
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
 #include "jet/read/index_walk.h"
@@ -201,57 +202,113 @@ TEST(CompactParts, RowPointerMapFindsExactlyTheRowsAdded) {
   EXPECT_THROW(map.add({oldPage, 0}, {newPage, newRow}), Error);  // out of order
 }
 
-// The reader hands over every row in order, with its long values, across many chunks, and an error after exactly the
-// rows read before it; a consumer that stops early is not kept waiting.
-TEST(CompactParts, RowReaderKeepsTheScanOrderAndPlacesErrorsWhereTheyHappened) {
-  auto makeRead = [](uint32_t rows, uint32_t failAt) {
-    return [rows, failAt, n = uint32_t{0}](ScannedRow& r) mutable {
-      if (n == failAt) corrupt("row " + std::to_string(n) + " cannot be read");
-      if (n == rows) return false;
-      r.home = RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)};
-      r.bytes.assign(1 + n % 300, static_cast<uint8_t>(n));
-      r.keep = n % 11 != 0;
-      for (uint32_t v = 0; v < n % 3; ++v) r.nextValue(v).assign((n * 37 + v) % 5000, static_cast<uint8_t>(v + n));
+// The reader hands over every item in order, across many chunks, and an error after exactly the items read before
+// it; a consumer that stops early is not kept waiting.
+TEST(CompactParts, ReadAheadKeepsTheOrderAndPlacesErrorsWhereTheyHappened) {
+  struct Item {
+    uint32_t n = 0;
+    std::vector<uint8_t> bytes;
+    static size_t weight(const Item& i) { return i.bytes.size(); }
+  };
+  auto makeRead = [](uint32_t items, uint32_t failAt) {
+    return [items, failAt, n = uint32_t{0}](Item& item) mutable {
+      if (n == failAt) corrupt("item " + std::to_string(n) + " cannot be read");
+      if (n == items) return false;
+      item.n = n;
+      item.bytes.assign((n * 37) % 20000, static_cast<uint8_t>(n));  // now and then a chunk's worth of bytes
       ++n;
       return true;
     };
   };
-  auto expectRow = [](const ScannedRow& r, uint32_t n) {
-    ASSERT_EQ(r.home.raw(), (RowPointer{100 + n / 7, static_cast<uint8_t>(n % 7)}.raw()));
-    ASSERT_EQ(r.bytes, std::vector<uint8_t>(1 + n % 300, static_cast<uint8_t>(n)));
-    ASSERT_EQ(r.keep, n % 11 != 0);
-    ASSERT_EQ(r.valueCount, n % 3);
-    for (uint32_t v = 0; v < n % 3; ++v) {
-      ASSERT_EQ(r.values[v].first, v);
-      ASSERT_EQ(r.values[v].second, std::vector<uint8_t>((n * 37 + v) % 5000, static_cast<uint8_t>(v + n)));
-    }
+  auto expectItem = [](const Item& item, uint32_t n) {
+    ASSERT_EQ(item.n, n);
+    ASSERT_EQ(item.bytes, std::vector<uint8_t>((n * 37) % 20000, static_cast<uint8_t>(n)));
   };
 
-  for (uint32_t rows : {0u, 1u, 63u, 64u, 65u, 20000u}) {
-    RowReader reader(makeRead(rows, ~0u));
+  for (uint32_t items : {0u, 1u, 63u, 64u, 65u, 20000u}) {
+    ReadAhead<Item> reader(makeRead(items, ~0u), &Item::weight, 64, 64 << 10);
     uint32_t n = 0;
-    while (ScannedRow* r = reader.next()) expectRow(*r, n++);
-    EXPECT_EQ(n, rows);
+    while (Item* item = reader.next()) expectItem(*item, n++);
+    EXPECT_EQ(n, items);
     EXPECT_EQ(reader.next(), nullptr);
   }
 
   for (uint32_t failAt : {0u, 1u, 64u, 5000u}) {
-    RowReader reader(makeRead(20000, failAt));
+    ReadAhead<Item> reader(makeRead(20000, failAt), &Item::weight, 64, 64 << 10);
     uint32_t n = 0;
     try {
-      while (ScannedRow* r = reader.next()) expectRow(*r, n++);
+      while (Item* item = reader.next()) expectItem(*item, n++);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       EXPECT_EQ(e.code(), ErrorCode::Corrupt);
-      EXPECT_EQ(std::string(e.what()), "row " + std::to_string(failAt) + " cannot be read");
+      EXPECT_EQ(std::string(e.what()), "item " + std::to_string(failAt) + " cannot be read");
     }
     EXPECT_EQ(n, failAt);
   }
 
   {
-    RowReader reader(makeRead(1'000'000, ~0u));
+    ReadAhead<Item> reader(makeRead(1'000'000, ~0u), &Item::weight, 64);
     for (int i = 0; i < 10; ++i) ASSERT_NE(reader.next(), nullptr);
   }  // leaves with the reader far ahead of the consumer
+}
+
+// What the check reads reaches the comparison through the relay exactly as it would directly: every call, in order,
+// with the same bytes, also when the bytes of many calls fill several chunks, and all of it before finish() returns.
+TEST(CompactParts, ObserverRelayDeliversEveryCallInOrder) {
+  class Recorder : public CheckObserver {
+   public:
+    std::vector<std::string> log;
+    void beginTable(const std::string& name, const TableDef& def) override {
+      log.push_back("table " + name + " " + std::to_string(def.page));
+    }
+    void beginRow() override { log.push_back("row"); }
+    void longValuePart(size_t column, Bytes part) override { log.push_back("lv " + std::to_string(column) + text(part)); }
+    void row(RowPointer home, Bytes bytes, const RowLayout& layout) override {
+      log.push_back("r " + std::to_string(home.raw()) + " " + std::to_string(layout.fields.size()) + text(bytes));
+    }
+    void indexEntry(uint32_t index, Bytes entry) override { log.push_back("e " + std::to_string(index) + text(entry)); }
+    void endIndex(uint32_t index, uint64_t keys) override {
+      log.push_back("end " + std::to_string(index) + " " + std::to_string(keys));
+    }
+    void endTable() override { log.push_back("end table"); }
+
+   private:
+    static std::string text(Bytes b) { return " " + std::to_string(b.size()) + ":" + std::string(b.begin(), b.end()); }
+  };
+  auto feed = [](CheckObserver& o) {
+    std::mt19937 random(3);
+    for (uint32_t t = 0; t < 3; ++t) {
+      TableDef def;
+      def.page = 10 + t;
+      o.beginTable("T" + std::to_string(t), def);
+      for (uint32_t r = 0; r < 3000; ++r) {
+        o.beginRow();
+        for (uint32_t v = 0; v < r % 3; ++v) {
+          std::vector<uint8_t> part(random() % 9000, static_cast<uint8_t>('a' + v));
+          o.longValuePart(v, part);
+        }
+        std::vector<uint8_t> bytes(random() % 300, static_cast<uint8_t>('A' + r % 26));
+        RowLayout layout;
+        layout.fields.resize(r % 7);
+        o.row({100 + r, static_cast<uint8_t>(r % 9)}, bytes, layout);
+      }
+      for (uint32_t k = 0; k < 2; ++k) {
+        for (uint32_t e = 0; e < 2000; ++e) {
+          std::vector<uint8_t> entry(1 + e % 20, static_cast<uint8_t>('0' + e % 10));
+          o.indexEntry(k, entry);
+        }
+        o.endIndex(k, 1999);
+      }
+      o.endTable();
+    }
+  };
+  Recorder direct;
+  feed(direct);
+  Recorder relayed;
+  ObserverRelay relay(relayed);
+  feed(relay);
+  relay.finish();
+  EXPECT_EQ(relayed.log, direct.log);
 }
 
 }  // namespace
