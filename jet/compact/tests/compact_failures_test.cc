@@ -127,6 +127,13 @@ TEST(CompactFailures, SystemFailuresKeepTheirNumbersAndLeaveNothingBehind) {
     EXPECT_EQ(errorOf(source, out, "", options), 3040) << after;
     EXPECT_FALSE(fs::exists(out)) << after;
   }
+  for (ErrorCode code : {ErrorCode::FileNotFound, ErrorCode::CannotOpen}) {
+    os_testing::FaultEnv env;
+    env.failOpen(code);
+    options.env = &env;
+    EXPECT_EQ(errorOf(source, out, "", options), static_cast<int32_t>(code));
+    EXPECT_TRUE(env.created().empty());
+  }
   for (ErrorCode code : {ErrorCode::InUse, ErrorCode::OpenedExclusively}) {
     os_testing::FaultEnv env;
     env.failLock(code);

@@ -95,7 +95,6 @@ bool FaultEnv::lockedByOthers(const std::string& path, LockProbe kind) {
 }
 
 void FaultEnv::flushFolder(const std::string& folder) {
-  if (flushFailure_) fail(*flushFailure_, folder + ": injected failure to flush the folder");
   base_.flushFolder(folder);
 }
 

@@ -27,7 +27,6 @@ class FaultEnv : public Env {
   void failOpen(ErrorCode code) { openFailure_ = code; }
   void failLock(ErrorCode code) { lockFailure_ = code; }
   void failCreate(ErrorCode code) { createFailure_ = code; }
-  void failFolderFlush(ErrorCode code) { flushFailure_ = code; }
   // Makes lockedByOthers report every file as locked by another user.
   void lockEverything() { lockEverything_ = true; }
 
@@ -62,7 +61,6 @@ class FaultEnv : public Env {
   std::optional<ErrorCode> openFailure_;
   std::optional<ErrorCode> lockFailure_;
   std::optional<ErrorCode> createFailure_;
-  std::optional<ErrorCode> flushFailure_;
   bool lockEverything_ = false;
   std::vector<std::string> created_;
 };

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "jet/os/env.h"
+#include "jet/os/testing/fault_env.h"
 #include "jet/os/unicode.h"
 #include "jet/testing/temp_folder.h"
 
@@ -93,6 +94,21 @@ TEST(Env, AFolderThatCannotBeOpenedIsNotFlushedAndSaysWhy) {
 TEST(Env, LockFilesAreNamedAfterTheDatabase) {
   EXPECT_EQ(lockFileName("/a/b/DATA.MDB", false), "/a/b/DATA.ldb");
   EXPECT_EQ(lockFileName("/a.b/DATA", true), "/a.b/DATA.LDB");
+}
+
+// The one rule for a database in use, asked of an Env whose every file is locked by another user: the lock file, found
+// in any case, says a shared session; without one, the database itself is opened exclusively.
+TEST(Env, ADatabaseIsInUseThroughItsLockFileInAnyCaseOrByItself) {
+  test_support::TempFolder dir("jet-env");
+  touch(dir.path() / "Data.mdb");
+  const std::string database = (dir.path() / "Data.mdb").string();
+  os_testing::FaultEnv everythingLocked;
+  everythingLocked.lockEverything();
+  EXPECT_EQ(databaseInUse(Env::system(), database), std::nullopt);
+  EXPECT_EQ(databaseInUse(everythingLocked, database), ErrorCode::OpenedExclusively);
+  touch(dir.path() / "DATA.LDB");
+  EXPECT_EQ(databaseInUse(everythingLocked, database), ErrorCode::InUse);
+  EXPECT_EQ(databaseInUse(Env::system(), database), std::nullopt);
 }
 
 TEST(Env, PartialNamesFitWhereTheNameFitsWithoutCuttingACharacter) {
