@@ -20,7 +20,7 @@
 namespace jet {
 
 struct RebuiltIndex : WrittenIndexTree {
-  // Of the leaf entries in the order written (see indexEntryDigest in compact_verify.h), for the read-back.
+  // Of the leaf entries in the order written (see addIndexEntryDigest in verify.h), for the read-back.
   uint64_t entryDigest = 0;
 };
 

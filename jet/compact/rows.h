@@ -54,7 +54,7 @@ struct CopiedTable {
   std::vector<std::vector<uint32_t>> longValuePages;  // per entry of def.longValueMaps: the column's new pages
   uint64_t longValues = 0;                  // values moved to long-value pages
   // What the read-back compares with, so that it need not read the source again: each row's digest (low 16 bits), and
-  // one digest over every row's full digest and new place, in copy order (see rowDigest in compact_verify.h).
+  // one digest over every row's full digest and new place, in copy order (see rowDigest in verify.h).
   std::vector<uint16_t> rowDigests;
   uint64_t rowsDigest = 0;
 };
