@@ -1,7 +1,8 @@
 // The check of one table: its definition, its maps, its rows (data pages and overflow), its long values and its
 // indexes. Pages are claimed in the registry shared by all tables, problems go to the shared log, and what is read
 // goes to the options' observer. The parts of the whole file (the free-page map, the pages no table uses) are not
-// looked at here.
+// looked at here. The registry must know the names of the catalog's tables first (PageClaims::nameTable): foreign keys
+// and the owners of pages are judged against them.
 #pragma once
 
 #include <cstddef>
