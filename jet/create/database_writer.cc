@@ -78,13 +78,14 @@ void DatabaseWriter::writeCatalog() {
   std::vector<CatalogRow> rows;
   const double d = header_.creationDate;
   rows.push_back({kTablesContainer, kRootContainer, "Tables", kObjectTypeContainer, kFlagsSystemObject, d, false});
-  rows.push_back({kDatabasesContainer, kRootContainer, "Databases", kObjectTypeContainer, kFlagsSystemObject, d, false});
+  rows.push_back(
+      {kDatabasesContainer, kRootContainer, "Databases", kObjectTypeContainer, kFlagsSystemObject, d, false});
   rows.push_back(
       {kRelationshipsContainer, kRootContainer, "Relationships", kObjectTypeContainer, kFlagsSystemObject, d, false});
   rows.push_back({kDatabaseObject, kDatabasesContainer, "MSysDb", kObjectTypeDatabase, kFlagsSystemObject, d, false});
   for (const Entry& e : system_) {
-    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kObjectTypeTable,
-                    kFlagsSystemObject, d, false});
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name,
+                    kObjectTypeTable, kFlagsSystemObject, d, false});
   }
   const char* accessContainers[] = {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"};
   int32_t n = 0;
@@ -92,8 +93,8 @@ void DatabaseWriter::writeCatalog() {
     rows.push_back({kFirstAccessContainer + n++, kRootContainer, name, kObjectTypeContainer, 0, d, false});
   }
   for (const Entry& e : user_) {
-    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name, kObjectTypeTable,
-                    0, e.created, e.dropped});
+    rows.push_back({static_cast<int32_t>(e.writer->tdefPage()), kTablesContainer, e.writer->schema().name,
+                    kObjectTypeTable, 0, e.created, e.dropped});
   }
 
   TableWriter& objects = *system_[0].writer;

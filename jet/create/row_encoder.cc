@@ -77,7 +77,9 @@ std::u16string utf8ToUtf16(std::string_view s) {
     char32_t code = 0;
     const size_t length = unicode::decodeUtf8(s, i, code);
     // Text written into a database is the caller's: guessing at bytes that are not UTF-8 would store other text.
-    if (length == 0) fail(ErrorCode::InvalidArgument, "the text has bytes that are not UTF-8 at byte " + std::to_string(i));
+    if (length == 0) {
+      fail(ErrorCode::InvalidArgument, "the text has bytes that are not UTF-8 at byte " + std::to_string(i));
+    }
     unicode::appendUtf16(out, code);
     i += length;
   }

@@ -26,7 +26,9 @@ inline constexpr uint8_t kKeyValueFlag = 0x7F;
 inline constexpr uint8_t kKeyNullFlag = 0x00;
 
 // A descending key column stores every byte of its segment inverted, the flag byte included.
-inline constexpr uint8_t keyNullFlag(bool descending) { return descending ? static_cast<uint8_t>(~kKeyNullFlag) : kKeyNullFlag; }
+inline constexpr uint8_t keyNullFlag(bool descending) {
+  return descending ? static_cast<uint8_t>(~kKeyNullFlag) : kKeyNullFlag;
+}
 
 // True when every character of the text has an established General (Legacy) code.
 bool hasGeneralLegacyKey(std::u16string_view text);

@@ -11,9 +11,9 @@
 // report it in their own terms.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
