@@ -63,47 +63,60 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   std::vector<bool> seen(static_cast<size_t>(copied.rows.size()), false);
   std::vector<IndexEntry> resorted;
   IndexTreeWriter tree(source.format(), table.newPage, indexPageOutput(allocator, writer));
-  // The source's tree is walked on the reader's thread while the entries read before are placed here.
-  struct Walked {
-    RowPointer row;
-    std::vector<uint8_t> key;
-    static size_t weight(const Walked& w) { return w.key.size() + 8; }
+  // The source's tree is walked on the reader's thread while the entries read before are placed here, a batch of
+  // entries (row pointers and keys side by side) at a time.
+  struct Batch {
+    struct Entry {
+      RowPointer row;
+      size_t at = 0;
+      size_t length = 0;
+    };
+    std::vector<Entry> entries;
+    std::vector<uint8_t> keys;
   };
   IndexWalker walker(source, table.def.page, ix.rootPage);
   IndexWalkEntry walked;
-  auto read = [&](Walked& w) {
-    if (!walker.next(walked)) return false;
-    w.row = walked.row;
-    w.key.assign(walked.key.begin(), walked.key.end());
+  auto read = [&](Batch& batch) {
+    batch.entries.clear();
+    batch.keys.clear();
+    while (batch.entries.size() < 16384 && batch.keys.size() < (size_t{1} << 20)) {
+      if (!walker.next(walked)) return false;
+      batch.entries.push_back({walked.row, batch.keys.size(), walked.key.size()});
+      batch.keys.insert(batch.keys.end(), walked.key.begin(), walked.key.end());
+    }
     return true;
   };
-  ReadAhead<Walked> reader(read, &Walked::weight, 512);
+  ReadAhead<Batch> reader(read);
   Digest entries;
   auto add = [&](IndexEntry entry) {
     addIndexEntryDigest(entries, entry);
     tree.add(std::move(entry));
   };
-  while (const Walked* e = reader.next()) {
-    std::optional<RowPointerMap::Found> to = copied.rows.find(e->row);
-    if (!to) {
-      if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e->row.raw())) continue;
-      corrupt(where + " points at row " + std::to_string(e->row.row) + " of page " + std::to_string(e->row.page) +
-              ", which holds no row of the table");
-    }
-    if (seen[static_cast<size_t>(to->ordinal)]) {
-      corrupt(where + " lists row " + std::to_string(e->row.row) + " of page " + std::to_string(e->row.page) + " twice");
-    }
-    seen[static_cast<size_t>(to->ordinal)] = true;
-    if (overIds) {
-      std::vector<uint8_t> key(e->key.begin(), e->key.end());
-      if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, key)) {
-        corrupt(where + " has a key whose table Id cannot be located");
+  while (Batch* batch = reader.next()) {
+    for (const Batch::Entry& e : batch->entries) {
+      const Bytes key(batch->keys.data() + e.at, e.length);
+      std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
+      if (!to) {
+        if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e.row.raw())) continue;
+        corrupt(where + " points at row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
+                ", which holds no row of the table");
       }
-      resorted.push_back(makeLeafEntry(key, to->to));
-    } else {
-      IndexEntry entry = tree.entryBuffer();
-      makeLeafEntry(e->key, to->to, entry);
-      add(std::move(entry));
+      if (seen[static_cast<size_t>(to->ordinal)]) {
+        corrupt(where + " lists row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
+                " twice");
+      }
+      seen[static_cast<size_t>(to->ordinal)] = true;
+      if (overIds) {
+        std::vector<uint8_t> remapped(key.begin(), key.end());
+        if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, remapped)) {
+          corrupt(where + " has a key whose table Id cannot be located");
+        }
+        resorted.push_back(makeLeafEntry(remapped, to->to));
+      } else {
+        IndexEntry entry = tree.entryBuffer();
+        makeLeafEntry(key, to->to, entry);
+        add(std::move(entry));
+      }
     }
   }
   if (overIds) {

@@ -85,29 +85,29 @@ std::string rowName(const TablePlan& t, RowPointer at) {
   return "table " + t.name + ", row " + std::to_string(at.row) + " of page " + std::to_string(at.page);
 }
 
-// One row as the reading half hands it over.
-struct ScannedRow {
-  RowPointer home;
-  std::vector<uint8_t> bytes;  // table Ids already renumbered
-  RowLayout layout;
-  bool keep = true;            // false: the row names a table the copy leaves out
-  // The long values stored outside the row, in column order: (column index, bytes). Only the first `valueCount`
-  // entries belong to this row; the others keep their buffers for later rows.
-  std::vector<std::pair<size_t, std::vector<uint8_t>>> values;
-  size_t valueCount = 0;
+// Rows as the reading half hands them over: their bytes (table Ids already renumbered) and the bytes of their long
+// values stored outside them, side by side in one buffer.
+struct RowBatch {
+  struct Row {
+    RowPointer home;
+    bool keep = true;  // false: the row names a table the copy leaves out
+    size_t at = 0;
+    size_t length = 0;
+    size_t firstValue = 0;  // its long values: values[firstValue, endValue), in column order
+    size_t endValue = 0;
+  };
+  struct Value {
+    size_t column = 0;
+    size_t at = 0;
+    size_t length = 0;
+  };
+  static constexpr size_t kMaxRows = 4096;
+  static constexpr size_t kBytes = size_t{1} << 20;
 
-  std::vector<uint8_t>& nextValue(size_t column) {
-    if (valueCount == values.size()) values.emplace_back();
-    auto& v = values[valueCount++];
-    v.first = column;
-    v.second.clear();
-    return v.second;
-  }
-  static size_t weight(const ScannedRow& r) {
-    size_t bytes = r.bytes.size();
-    for (size_t i = 0; i < r.valueCount; ++i) bytes += r.values[i].second.size();
-    return bytes;
-  }
+  std::vector<Row> rows;
+  std::vector<RowLayout> layouts;  // one per row; kept with their buffers from batch to batch
+  std::vector<Value> values;
+  std::vector<uint8_t> bytes;
 };
 
 }  // namespace
@@ -147,21 +147,26 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
 
   // The reading half: on the reader's thread, which alone touches the source until the copy is done.
   RowRecord rec;
-  auto read = [&](ScannedRow& r) {
-    r.valueCount = 0;
+  auto readRow = [&](RowBatch& batch) {
     if (!scan.next(rec)) return false;
+    RowBatch::Row r;
     r.home = RowPointer{rec.home.page, static_cast<uint8_t>(rec.home.row)};
-    r.bytes.assign(rec.bytes.begin(), rec.bytes.end());
-    crackRow(f, def, r.bytes, r.layout);
-    r.keep = true;
-    for (size_t k : table.idColumns) {
-      const FieldLocation& field = r.layout.fields[k];
+    r.at = batch.bytes.size();
+    r.length = rec.bytes.size();
+    batch.bytes.insert(batch.bytes.end(), rec.bytes.begin(), rec.bytes.end());
+    const size_t k = batch.rows.size();
+    if (batch.layouts.size() == k) batch.layouts.emplace_back();
+    RowLayout& layout = batch.layouts[k];
+    uint8_t* row = batch.bytes.data() + r.at;
+    crackRow(f, def, Bytes(row, r.length), layout);
+    for (size_t c : table.idColumns) {
+      const FieldLocation& field = layout.fields[c];
       if (!field.present || field.length != 4) continue;
-      int32_t id = static_cast<int32_t>(le32(r.bytes.data() + field.offset));
+      int32_t id = static_cast<int32_t>(le32(row + field.offset));
       if (!TableIdMap::looksLikeTableId(id)) continue;
       std::optional<uint32_t> to = plan.ids.find(static_cast<uint32_t>(id));
       if (to) {
-        put32(r.bytes.data() + field.offset, *to);
+        put32(row + field.offset, *to);
       } else if (def.page == kCatalogPage) {
         corrupt("the catalog entry in " + rowName(table, r.home) + " names table Id " + std::to_string(id) +
                 ", which has no definition");
@@ -169,46 +174,66 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
         r.keep = false;
       }
     }
-    if (!r.keep) return true;
-    for (size_t k : lvColumns) {
-      const FieldLocation& field = r.layout.fields[k];
-      if (!field.present || field.length < kLongValueDefinitionSize) continue;
-      LongValueRef ref = parseLongValueRef(Bytes(r.bytes).subspan(field.offset, field.length));
-      if (ref.kind == LongValueRef::Kind::Inline) continue;
-      readLongValue(source, ref, r.nextValue(k));
+    r.firstValue = r.endValue = batch.values.size();
+    if (r.keep) {
+      for (size_t c : lvColumns) {
+        const FieldLocation& field = layout.fields[c];
+        if (!field.present || field.length < kLongValueDefinitionSize) continue;
+        LongValueRef ref =
+            parseLongValueRef(Bytes(batch.bytes.data() + r.at, r.length).subspan(field.offset, field.length));
+        if (ref.kind == LongValueRef::Kind::Inline) continue;
+        const size_t at = batch.bytes.size();
+        readLongValue(source, ref, batch.bytes);  // may move the buffer: nothing above is used after this
+        batch.values.push_back({c, at, batch.bytes.size() - at});
+      }
+      r.endValue = batch.values.size();
+    }
+    batch.rows.push_back(r);
+    return true;
+  };
+  auto read = [&](RowBatch& batch) {
+    batch.rows.clear();
+    batch.values.clear();
+    batch.bytes.clear();
+    while (batch.rows.size() < RowBatch::kMaxRows && batch.bytes.size() < RowBatch::kBytes) {
+      if (!readRow(batch)) return false;
     }
     return true;
   };
 
   // The placing half, here.
   Digest places;
-  ReadAhead<ScannedRow> reader(read, &ScannedRow::weight, 64);
-  while (ScannedRow* scanned = reader.next()) {
-    if (!scanned->keep) {
-      out.dropped.push_back(scanned->home.raw());
-      continue;
-    }
-    std::vector<uint8_t>& row = scanned->bytes;
-    Digest values;
-    for (size_t i = 0; i < scanned->valueCount; ++i) {
-      const auto& [k, value] = scanned->values[i];
-      addLongValueDigest(values, k, value);
-      std::vector<uint8_t> definition = lvWriters[k]->add(value, 0);
-      std::copy_n(definition.begin(), kLongValueDefinitionSize,
-                  row.begin() + static_cast<std::ptrdiff_t>(scanned->layout.fields[k].offset));
-      ++out.longValues;
-    }
+  ReadAhead<RowBatch> reader(read);
+  while (RowBatch* batch = reader.next()) {
+    for (size_t i = 0; i < batch->rows.size(); ++i) {
+      const RowBatch::Row& scanned = batch->rows[i];
+      if (!scanned.keep) {
+        out.dropped.push_back(scanned.home.raw());
+        continue;
+      }
+      const RowLayout& layout = batch->layouts[i];
+      std::span<uint8_t> row(batch->bytes.data() + scanned.at, scanned.length);
+      Digest values;
+      for (size_t v = scanned.firstValue; v < scanned.endValue; ++v) {
+        const RowBatch::Value& value = batch->values[v];
+        const Bytes bytes(batch->bytes.data() + value.at, value.length);
+        addLongValueDigest(values, value.column, bytes);
+        std::vector<uint8_t> definition = lvWriters[value.column]->add(bytes, 0);
+        std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + layout.fields[value.column].offset);
+        ++out.longValues;
+      }
 
-    RowPlacement at = builder.add(row);
-    while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
-    const RowPointer to{out.dataPages[at.pageIndex], at.row};
-    out.rows.add(scanned->home, to);
-    const uint64_t digest = rowDigest(def, row, scanned->layout, values.value());
-    out.rowDigests.push_back(static_cast<uint16_t>(digest));
-    places.addNumber(digest);
-    places.addNumber(to.raw());
-    flushData(builder.takeFinishedPages());
-    flushLongValues(false);
+      RowPlacement at = builder.add(row);
+      while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
+      const RowPointer to{out.dataPages[at.pageIndex], at.row};
+      out.rows.add(scanned.home, to);
+      const uint64_t digest = rowDigest(def, row, layout, values.value());
+      out.rowDigests.push_back(static_cast<uint16_t>(digest));
+      places.addNumber(digest);
+      places.addNumber(to.raw());
+      flushData(builder.takeFinishedPages());
+      flushLongValues(false);
+    }
   }
   flushData(builder.takePages());
   flushLongValues(true);
