@@ -1,7 +1,10 @@
 #include "jet/compact/compact.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
@@ -167,9 +170,38 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       throw;
     }
     judgeSource();
-    sink->finish();
     if (options.verify) {
-      verifyWritten(env, written, source, plan, recorded, report.destinationPages, options.cachePages);
+      // The flush waits for the disk while the read-back works from the page cache: on another thread, where the
+      // sink allows reading the file while it is flushed. A failure of the flush is reported before one of the
+      // read-back, as when one followed the other.
+      bool behind = sink->writeOut();
+      std::exception_ptr flushFailure;
+      std::thread flusher;
+      if (behind) {
+        try {
+          flusher = std::thread([&] {
+            try {
+              sink->finish();
+            } catch (...) {
+              flushFailure = std::current_exception();
+            }
+          });
+        } catch (const std::system_error&) {
+          behind = false;
+        }
+      }
+      if (!behind) sink->finish();
+      std::exception_ptr verifyFailure;
+      try {
+        verifyWritten(env, written, source, plan, recorded, report.destinationPages, options.cachePages);
+      } catch (...) {
+        verifyFailure = std::current_exception();
+      }
+      if (flusher.joinable()) flusher.join();
+      if (flushFailure) std::rethrow_exception(flushFailure);
+      if (verifyFailure) std::rethrow_exception(verifyFailure);
+    } else {
+      sink->finish();
     }
     env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();

@@ -77,9 +77,11 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   IndexWalker walker(source, table.def.page, ix.rootPage);
   IndexWalkEntry walked;
   auto read = [&](Batch& batch) {
+    constexpr size_t kBytes = size_t{256} << 10;
+    if (batch.keys.capacity() == 0) batch.keys.reserve(kBytes + 4096);  // keys are far shorter than a page
     batch.entries.clear();
     batch.keys.clear();
-    while (batch.entries.size() < 16384 && batch.keys.size() < (size_t{1} << 20)) {
+    while (batch.entries.size() < 8192 && batch.keys.size() < kBytes) {
       if (!walker.next(walked)) return false;
       batch.entries.push_back({walked.row, batch.keys.size(), walked.key.size()});
       batch.keys.insert(batch.keys.end(), walked.key.begin(), walked.key.end());

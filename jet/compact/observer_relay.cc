@@ -37,6 +37,7 @@ ObserverRelay::Call& ObserverRelay::push(Kind kind, Bytes bytes) {
     return direct_;
   }
   if (current_.count == kCallsPerChunk || current_.arena.size() >= kBytesPerChunk) handOver();
+  if (current_.arena.capacity() == 0) current_.arena.reserve(kBytesPerChunk + 8192);  // no doubling past the limit
   if (current_.calls.size() == current_.count) current_.calls.emplace_back();
   Call& call = current_.calls[current_.count++];
   call.kind = kind;

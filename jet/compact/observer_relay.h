@@ -2,9 +2,9 @@
 // decodes every page (the check) and digests every row, long value and index entry to compare them with the copy's
 // records (the comparison); the two take about as long as each other, so on two cores they overlap.
 //
-// The calls reach the target in the order they were made, with copies of their bytes, in chunks of about a megabyte
-// (handing a chunk over wakes a thread, which costs tens of microseconds on a virtual machine, so chunks must be
-// large); three chunks take turns, so the memory in flight stays a few megabytes. Where no thread can be started,
+// The calls reach the target in the order they were made, with copies of their bytes, in chunks of a few hundred
+// kilobytes (handing a chunk over wakes a thread, which costs tens of microseconds on a virtual machine, so chunks
+// must be large); three chunks take turns, so the memory in flight stays about a megabyte. Where no thread can be started,
 // calls go straight through.
 #pragma once
 
@@ -58,8 +58,8 @@ class ObserverRelay : public CheckObserver {
     std::vector<uint8_t> arena;  // the bytes of every call, one after the other
   };
   static constexpr size_t kChunks = 3;
-  static constexpr size_t kCallsPerChunk = 16384;
-  static constexpr size_t kBytesPerChunk = size_t{1} << 20;
+  static constexpr size_t kCallsPerChunk = 4096;
+  static constexpr size_t kBytesPerChunk = size_t{256} << 10;
 
   Call& push(Kind kind, Bytes bytes = {});
   void handOver();

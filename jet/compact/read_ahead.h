@@ -2,9 +2,9 @@
 // values, or walking an index of the source, takes about as long as laying out what was read, so on two cores the
 // two halves overlap: the reader fills one batch while the caller places the one read before.
 //
-// A batch is whatever the caller's `read` fills: many rows or entries with their bytes side by side, about a megabyte
-// (handing over each batch wakes a thread, which costs tens of microseconds on a virtual machine, so batches must be
-// large). A few batches take turns and keep their buffers, so the memory stays a few megabytes. The caller sees the
+// A batch is whatever the caller's `read` fills: many rows or entries with their bytes side by side, a few hundred
+// kilobytes (handing over each batch wakes a thread, which costs tens of microseconds on a virtual machine, so
+// batches must be large). Three batches take turns and keep their buffers, so the memory stays about a megabyte. The caller sees the
 // batches in the order they were read, and an error where a sequential reader would have met it: `read` keeps in the
 // batch what it read before it threw, the caller gets that batch, and the next call rethrows. Where no thread can be
 // started, batches are read as they are asked for.

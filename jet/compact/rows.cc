@@ -101,8 +101,8 @@ struct RowBatch {
     size_t at = 0;
     size_t length = 0;
   };
-  static constexpr size_t kMaxRows = 4096;
-  static constexpr size_t kBytes = size_t{1} << 20;
+  static constexpr size_t kMaxRows = 1024;
+  static constexpr size_t kBytes = size_t{256} << 10;
 
   std::vector<Row> rows;
   std::vector<RowLayout> layouts;  // one per row; kept with their buffers from batch to batch
@@ -192,6 +192,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
     return true;
   };
   auto read = [&](RowBatch& batch) {
+    if (batch.bytes.capacity() == 0) batch.bytes.reserve(RowBatch::kBytes + (64 << 10));  // no doubling past the limit
     batch.rows.clear();
     batch.values.clear();
     batch.bytes.clear();

@@ -21,6 +21,10 @@ class PageSink {
   // Writes bytes at offset. Throws DiskFull (3026) when the disk is full, DiskIoWrite (3043) for other failures.
   // Writes may be collected first: a failure can be reported by a later write or by finish.
   virtual void write(uint64_t offset, Bytes data) = 0;
+  // Writes what is still collected, without waiting for the disk. Returns true when the file may then be read
+  // through another handle while finish() runs on another thread (so that the flush overlaps the read-back); false
+  // when it must be finished first. Same errors as write.
+  virtual bool writeOut() = 0;
   // Writes what is still collected, flushes the file and its folder entry to the disk and closes the file; same
   // errors as write.
   virtual void finish() = 0;

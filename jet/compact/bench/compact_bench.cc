@@ -32,6 +32,7 @@ class NullSink : public jet::PageSink {
  public:
   const std::string& name() const override { return name_; }
   void write(uint64_t, jet::Bytes data) override { bytes_ += data.size(); }
+  bool writeOut() override { return true; }
   void finish() override {}
   void discard() noexcept override {}
   uint64_t bytes() const { return bytes_; }

@@ -97,6 +97,7 @@ class WatchingSink : public PageSink {
     }
     inner_->write(offset, data);
   }
+  bool writeOut() override { return inner_->writeOut(); }
   void finish() override { inner_->finish(); }
   void discard() noexcept override { inner_->discard(); }
 

@@ -30,6 +30,7 @@ class MemorySink : public PageSink {
     if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
     std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
   }
+  bool writeOut() override { return true; }
   void finish() override {}
   void discard() noexcept override {}
   std::vector<uint8_t>& bytes() { return bytes_; }
@@ -103,6 +104,7 @@ TEST(CompactParts, FreePageMapsOfLargeFiles) {
       void write(uint64_t offset, Bytes data) override {
         pages[static_cast<uint32_t>(offset / 4096)] = std::vector<uint8_t>(data.begin(), data.end());
       }
+      bool writeOut() override { return true; }
       void finish() override {}
       void discard() noexcept override {}
     } sink;

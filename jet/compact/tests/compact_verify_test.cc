@@ -31,14 +31,14 @@ struct Change {
 };
 using Tamper = std::function<std::vector<Change>(Database& written)>;
 
-// Hands the destination to `tamper` once it is written and flushed, before the compactor reads it back.
+// Hands the destination to `tamper` once it is written, before the compactor reads it back.
 class TamperingSink : public PageSink {
  public:
   TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper) : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
   const std::string& name() const override { return inner_->name(); }
   void write(uint64_t offset, Bytes data) override { inner_->write(offset, data); }
-  void finish() override {
-    inner_->finish();
+  bool writeOut() override {
+    const bool readable = inner_->writeOut();
     std::vector<Change> changes;
     {
       auto db = Database::open(name());
@@ -53,8 +53,10 @@ class TamperingSink : public PageSink {
       b = static_cast<char>(c.with(static_cast<uint8_t>(b)));
       file.write(&b, 1);
     }
-    ASSERT_TRUE(file.good());
+    EXPECT_TRUE(file.good());
+    return readable;
   }
+  void finish() override { inner_->finish(); }
   void discard() noexcept override { inner_->discard(); }
 
  private:

@@ -83,6 +83,14 @@ class PosixDestination : public PageSink {
     current_.bytes.insert(current_.bytes.end(), data.begin(), data.end());
   }
 
+  bool writeOut() override {
+    if (fd_ < 0) return true;
+    submit();
+    drain();
+    throwFailure();
+    return true;
+  }
+
   void finish() override {
     if (fd_ < 0) return;
     submit();

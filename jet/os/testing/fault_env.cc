@@ -30,6 +30,7 @@ class FaultSink : public PageSink {
     env_.write(name());
     inner_->write(offset, data);
   }
+  bool writeOut() override { return inner_->writeOut(); }
   void finish() override { inner_->finish(); }
   void discard() noexcept override { inner_->discard(); }
 

@@ -58,6 +58,9 @@ class Win32Destination : public PageSink {
     }
   }
 
+  // Writes go straight to the file; readers open it with a share mode that excludes writers, so it is closed first.
+  bool writeOut() override { return false; }
+
   void finish() override {
     if (file_ == INVALID_HANDLE_VALUE) return;
     if (!FlushFileBuffers(file_)) failed("flush", GetLastError());
