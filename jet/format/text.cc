@@ -1,5 +1,6 @@
 #include "jet/format/text.h"
 
+#include "jet/format/bytes.h"
 #include "jet/os/unicode.h"
 
 namespace jet {
@@ -9,6 +10,10 @@ namespace {
 using unicode::appendUtf8;
 
 // Emits UTF-16 code units, pairing surrogates.
+uint16_t unitAt(const uint8_t* units, size_t i) {
+  return static_cast<uint16_t>(units[2 * i] | (units[2 * i + 1] << 8));
+}
+
 class Utf16Sink {
  public:
   explicit Utf16Sink(std::string& out) : out_(out) {}
@@ -36,24 +41,42 @@ class Utf16Sink {
     flush();
     out_.append(reinterpret_cast<const char*>(units), count);
   }
-  // `count` little-endian units. Runs of ASCII, most of any text, are appended at once.
+  // `count` little-endian units. Runs without surrogates, nearly all text, are encoded straight into the string;
+  // a surrogate goes through put(), which pairs it.
   void putUnits(const uint8_t* units, size_t count) {
     size_t i = 0;
     while (i < count) {
-      if (high_ == 0) {
-        size_t end = i;
-        while (end < count && units[2 * end + 1] == 0 && units[2 * end] < 0x80) ++end;
-        if (end > i) {
-          const size_t at = out_.size();
-          out_.resize(at + (end - i));
-          char* to = out_.data() + at;
-          for (size_t k = i; k < end; ++k) *to++ = static_cast<char>(units[2 * k]);
-          i = end;
-          continue;
+      if (high_ != 0) {
+        put(unitAt(units, i++));
+        continue;
+      }
+      const size_t at = out_.size();
+      out_.resize(at + 3 * (count - i));  // three bytes at most for a unit outside the surrogates
+      char* const start = out_.data();
+      char* to = start + at;
+      for (; i < count; ++i) {
+        // Four units at a time while each is below 0x80.
+        while (i + 4 <= count && (le64(units + 2 * i) & 0xFF80FF80FF80FF80ull) == 0) {
+          for (size_t k = 0; k < 4; ++k) *to++ = static_cast<char>(units[2 * (i + k)]);
+          i += 4;
+        }
+        if (i == count) break;
+        const uint16_t u = unitAt(units, i);
+        if (u < 0x80) {
+          *to++ = static_cast<char>(u);
+        } else if (u < 0x800) {
+          *to++ = static_cast<char>(0xC0 | (u >> 6));
+          *to++ = static_cast<char>(0x80 | (u & 0x3F));
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+          break;
+        } else {
+          *to++ = static_cast<char>(0xE0 | (u >> 12));
+          *to++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+          *to++ = static_cast<char>(0x80 | (u & 0x3F));
         }
       }
-      put(static_cast<uint16_t>(units[2 * i] | (units[2 * i + 1] << 8)));
-      ++i;
+      out_.resize(static_cast<size_t>(to - start));
+      if (i < count) put(unitAt(units, i++));
     }
   }
   void flush() {
@@ -88,6 +111,13 @@ void appendJet4Text(std::string& out, std::span<const uint8_t> bytes) {
         ++k;
       } else if (compressed) {
         size_t end = k;
+        // Eight bytes at a time while none is zero (the switch back) or 0x80 and above.
+        while (end + 8 <= bytes.size()) {
+          const uint64_t w = le64(bytes.data() + end);
+          const uint64_t zeroOrHigh = ((w - 0x0101010101010101ull) & ~w) | w;
+          if ((zeroOrHigh & 0x8080808080808080ull) != 0) break;
+          end += 8;
+        }
         while (end < bytes.size() && bytes[end] != 0 && bytes[end] < 0x80) ++end;
         if (end > k) {
           sink.putAscii(bytes.data() + k, end - k);

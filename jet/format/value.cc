@@ -27,14 +27,35 @@ void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLo
   };
   switch (c.type) {
     case ColumnType::Boolean: break;
-    case ColumnType::Byte: need(1); v.integer = data[0]; break;
-    case ColumnType::Integer: need(2); v.integer = static_cast<int16_t>(le16(data.data())); break;
-    case ColumnType::Long: need(4); v.integer = static_cast<int32_t>(le32(data.data())); break;
-    case ColumnType::Currency: need(8); v.integer = static_cast<int64_t>(le64(data.data())); break;
-    case ColumnType::Single: need(4); v.real = f32(data, 0); break;
+    case ColumnType::Byte:
+      need(1);
+      v.integer = data[0];
+      break;
+    case ColumnType::Integer:
+      need(2);
+      v.integer = static_cast<int16_t>(le16(data.data()));
+      break;
+    case ColumnType::Long:
+      need(4);
+      v.integer = static_cast<int32_t>(le32(data.data()));
+      break;
+    case ColumnType::Currency:
+      need(8);
+      v.integer = static_cast<int64_t>(le64(data.data()));
+      break;
+    case ColumnType::Single:
+      need(4);
+      v.real = f32(data, 0);
+      break;
     case ColumnType::Double:
-    case ColumnType::DateTime: need(8); v.real = f64(data, 0); break;
-    case ColumnType::Guid: need(16); v.bytes.assign(data.begin(), data.begin() + 16); break;
+    case ColumnType::DateTime:
+      need(8);
+      v.real = f64(data, 0);
+      break;
+    case ColumnType::Guid:
+      need(16);
+      v.bytes.assign(data.begin(), data.begin() + 16);
+      break;
     case ColumnType::Numeric:
       need(17);
       v.negative = (data[0] & 0x80) != 0;
@@ -136,11 +157,19 @@ std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
 }
 
 std::string formatGuid(const uint8_t* g, bool lastGroupsJoined) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  std::string text = buf;
-  if (lastGroupsJoined) text.erase(24, 1);  // the hyphen before the last group
+  // The first three groups are little-endian numbers, the last two bytes as stored. Written by hand: a dump formats
+  // one for every row of a table with a GUID column.
+  static constexpr uint8_t kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(38);
+  text.push_back('{');
+  for (size_t i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || (i == 10 && !lastGroupsJoined)) text.push_back('-');
+    text.push_back(kHex[g[kOrder[i]] >> 4]);
+    text.push_back(kHex[g[kOrder[i]] & 0x0F]);
+  }
+  text.push_back('}');
   return text;
 }
 
