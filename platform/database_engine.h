@@ -18,8 +18,7 @@ inline constexpr std::int32_t kDatabaseInUse = 3196;
 // the engine's two numbers, or the run-time's access error (75) that FileSystem::replaceFile
 // raises when another process holds a lock on the database.
 inline bool databaseInUse(std::int32_t number) {
-  return number == kDatabaseOpenedExclusively || number == kDatabaseInUse ||
-         number == error::kPathFileAccessError;
+  return number == kDatabaseOpenedExclusively || number == kDatabaseInUse || number == error::kPathFileAccessError;
 }
 
 class FileSystem;

@@ -7,8 +7,6 @@
 
 namespace platform {
 
-std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem&) {
-  throw RuntimeError(error::kCannotCreateObject);
-}
+std::unique_ptr<DatabaseEngine> createDatabaseEngine(FileSystem&) { throw RuntimeError(error::kCannotCreateObject); }
 
 }  // namespace platform

@@ -200,8 +200,7 @@ void copyContents(int from, int to, const ResolvedName& source, const ResolvedNa
   for (;;) {
     const ssize_t got = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && !started &&
-        (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+    if (got < 0 && !started && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
       copyByReading(from, to, source, destination, writeback);
       return;
     }
@@ -277,8 +276,8 @@ int createPartial(const std::string& folder, const std::string& leaf, std::strin
     // Someone removing leftovers may have seen the file before it was held: then it is theirs, and another is made.
     struct stat opened {};
     struct stat named {};
-    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-        sameFile(opened, named)) {
+    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 &&
+        ::lstat(path.c_str(), &named) == 0 && sameFile(opened, named)) {
       return fd;
     }
     ::close(fd);

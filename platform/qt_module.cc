@@ -26,11 +26,10 @@ class GuardedUserInterface final : public UserInterface {
       boxes_.showMessage(text, title);
     } catch (...) {
       // The box could not be drawn; the message still reaches the error stream, as without Qt.
-      const QByteArray line = (QString::fromUtf16(title.data(), static_cast<qsizetype>(title.size())) +
-                               QLatin1String(": ") +
-                               QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())) +
-                               QLatin1Char('\n'))
-                                  .toUtf8();
+      const QByteArray line =
+          (QString::fromUtf16(title.data(), static_cast<qsizetype>(title.size())) + QLatin1String(": ") +
+           QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())) + QLatin1Char('\n'))
+              .toUtf8();
       std::fputs(line.constData(), stderr);
       std::fflush(stderr);
     }

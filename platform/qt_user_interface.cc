@@ -40,7 +40,8 @@ bool pluginInstalled(const QString& name) {
   for (const QString& folder : QCoreApplication::libraryPaths()) {
     const QDir platforms(folder + QLatin1String("/platforms"));
     for (const QString& file : platforms.entryList(QDir::Files)) {
-      if (file == exact || (wayland && file.startsWith(QLatin1String("libqwayland")) && file.endsWith(QLatin1String(".so")))) {
+      if (file == exact ||
+          (wayland && file.startsWith(QLatin1String("libqwayland")) && file.endsWith(QLatin1String(".so")))) {
         return true;
       }
     }
@@ -66,7 +67,7 @@ bool waylandDisplayAnswers() {
     if (runtimeFolder == nullptr || *runtimeFolder == '\0') return false;
     path = std::string(runtimeFolder) + "/" + path;
   }
-  sockaddr_un address {};
+  sockaddr_un address{};
   if (path.size() >= sizeof address.sun_path) return false;
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
@@ -79,8 +80,7 @@ bool waylandDisplayAnswers() {
 
 // Platforms that draw nowhere a person can see: a box there would wait for ever for a click.
 bool drawsForNobody(const QString& name) {
-  return name == QLatin1String("offscreen") || name == QLatin1String("minimal") ||
-         name == QLatin1String("minimalegl");
+  return name == QLatin1String("offscreen") || name == QLatin1String("minimal") || name == QLatin1String("minimalegl");
 }
 
 // Whether the platform of a QT_QPA_PLATFORM entry ("name" or "name:options") can show a box to a person.

@@ -16,8 +16,8 @@ namespace {
 constexpr char16_t kApplicationTitle[] = u"jetcompact";
 
 void reportUntrapped(platform::Runtime& runtime, const platform::RuntimeError& failure) {
-  const std::u16string text = u"Run-time error '" + platform::decimal(failure.number()) + u"':\n\n" +
-                              platform::fromUtf8(failure.description());
+  const std::u16string text =
+      u"Run-time error '" + platform::decimal(failure.number()) + u"':\n\n" + platform::fromUtf8(failure.description());
   try {
     runtime.userInterface().showMessage(text, kApplicationTitle);
   } catch (const platform::RuntimeError&) {

@@ -14,9 +14,9 @@
 namespace compaction {
 namespace {
 
+using platform::testing::FakeRuntime;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using platform::testing::FakeRuntime;
 
 const std::string locale = ";LANGID=0x0424;CP=1250;COUNTRY=0";
 
@@ -83,8 +83,9 @@ TEST_F(Reindex, AMissingDatabaseEndsSilentlyAfterCreatingTheBackupFolder) {
 }
 
 TEST_F(Reindex, ANameWhoseBackupWouldLeaveTheBackupFolderIsNotCopied) {
-  for (const std::u16string& name : std::vector<std::u16string>{u"..\\DATA.MDB", u"../data.mdb", u"sub\\..\\..\\DATA.MDB", u"\\DATA.MDB",
-                                    u"/tmp/data.mdb", u"C:\\DATA.MDB", u"c:DATA.MDB", u".."}) {
+  for (const std::u16string& name :
+       std::vector<std::u16string>{u"..\\DATA.MDB", u"../data.mdb", u"sub\\..\\..\\DATA.MDB", u"\\DATA.MDB",
+                                   u"/tmp/data.mdb", u"C:\\DATA.MDB", u"c:DATA.MDB", u".."}) {
     FakeRuntime fresh;
     EXPECT_EQ(reindex(fresh, dbname = name), Outcome::backupFailed);
     EXPECT_THAT(fresh.calls, ElementsAre("createFolder(VARKOP\\)", "resetMousePointer()"));

@@ -77,8 +77,8 @@ void TableChecker::checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplet
     while (walker.next(e)) {
       if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
       pointed.push_back(e.row.raw());
-      if (unique && !previousKey.empty() && std::equal(e.key.begin(), e.key.end(), previousKey.begin(),
-                                                       previousKey.end())) {
+      if (unique && !previousKey.empty() &&
+          std::equal(e.key.begin(), e.key.end(), previousKey.begin(), previousKey.end())) {
         // Rows whose key has a null may repeat in a unique index; rows without one may not.
         if (!keyHasNull(rows, k, e.row.raw()) && !keyHasNull(rows, k, previousRow)) {
           add(Severity::Error, e.row.page, e.row.row,

@@ -56,7 +56,8 @@ Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, const std::vec
   hold = pages_.page(at.page);
   Bytes p(*hold);
   if (p[0] != static_cast<uint8_t>(PageType::Data)) corrupt("the " + where() + " is on " + pageTypeName(p[0]));
-  if (dataPageOwner(f_, p) != kLongValueOwner) corrupt("the " + where() + " is on a page that is not a long-value page");
+  if (dataPageOwner(f_, p) != kLongValueOwner)
+    corrupt("the " + where() + " is on a page that is not a long-value page");
   const uint16_t rowsOnPage = dataPageRowCount(f_, p);
   if (at.row >= rowsOnPage) corrupt("the " + where() + " does not exist");
   RowSlot slot = dataPageRow(f_, p, at.row);

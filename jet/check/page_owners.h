@@ -20,8 +20,8 @@ enum class Use : uint8_t { None, Header, FreeMap, Definition, Data, Index, LongV
 
 struct Claim {
   Use use = Use::None;
-  uint32_t table = 0;  // TDEF page of the owner (0 for shared uses)
-  uint32_t detail = 0; // index number for index pages
+  uint32_t table = 0;   // TDEF page of the owner (0 for shared uses)
+  uint32_t detail = 0;  // index number for index pages
 };
 
 // The claims on every page of the file, shared by the checks of all tables so that a page two tables use shows up,

@@ -43,8 +43,8 @@ class TableChecker {
   static constexpr size_t kMaxIndexes = 64;
 
   struct LiveRows {
-    std::vector<uint32_t> home;               // raw (page << 8 | row) of every live row's home slot, ascending
-    std::vector<std::vector<uint8_t>> keys;   // per real index, per live row: kKey* bits
+    std::vector<uint32_t> home;              // raw (page << 8 | row) of every live row's home slot, ascending
+    std::vector<std::vector<uint8_t>> keys;  // per real index, per live row: kKey* bits
   };
   using PagesByColumn = std::map<uint16_t, std::vector<uint32_t>>;
   using ListedLongValuePages = std::vector<std::pair<uint32_t, uint16_t>>;  // page, column

@@ -5,8 +5,7 @@
 
 namespace jet {
 
-void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages,
-                            LiveRows& rows) {
+void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows) {
   const TableDef& def = def_;
   // Column position of each key column of each index, and of each long-value column.
   std::vector<std::vector<int>> keyColumns(def.realIndexes.size());

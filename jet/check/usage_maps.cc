@@ -46,8 +46,9 @@ bool UsageMapChecker::reportPagesPastTheEnd(const UsageMap& map, const std::stri
   PagesPastTheEnd past = mappedPagesPastTheEnd(pages_, map);
   if (past.count > 0) {
     log_.add(Severity::Error, table, tdef, -1,
-             "the " + what + " lists " + std::to_string(past.count) + " pages past the end of the file (the first is page " +
-                 std::to_string(past.first) + "): the file may have been cut short");
+             "the " + what + " lists " + std::to_string(past.count) +
+                 " pages past the end of the file (the first is page " + std::to_string(past.first) +
+                 "): the file may have been cut short");
   }
   return past.count > 0;
 }

@@ -75,8 +75,7 @@ class Digest {
     for (size_t i = 0; i < kLanes; ++i) lane_[i] = step(lane_[i], le64(p + 8 * i));
   }
 
-  uint64_t lane_[kLanes] = {0x6a09e667f3bcc909ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL,
-                            0xa54ff53a5f1d36f1ULL};
+  uint64_t lane_[kLanes] = {0x6a09e667f3bcc909ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL};
   uint64_t length_ = 0;
   uint8_t buffer_[kBlock] = {};
   size_t pending_ = 0;

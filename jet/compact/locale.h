@@ -13,7 +13,7 @@
 namespace jet {
 
 struct CompactLocale {
-  std::optional<uint16_t> langId;   // LCID of the requested collating order
+  std::optional<uint16_t> langId;  // LCID of the requested collating order
   std::optional<uint16_t> codePage;
   std::optional<uint16_t> country;
 };

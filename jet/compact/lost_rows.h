@@ -37,10 +37,10 @@ class LostRowsCheck {
  private:
   struct Table {
     const TablePlan* plan = nullptr;
-    uint64_t rowsReached = 0;        // live rows on the pages of its map that are its data pages
-    uint64_t unreachedRows = 0;      // live rows on its data pages that its map does not list
+    uint64_t rowsReached = 0;    // live rows on the pages of its map that are its data pages
+    uint64_t unreachedRows = 0;  // live rows on its data pages that its map does not list
     std::vector<uint32_t> unreachedPages;
-    uint64_t pagesPastTheEnd = 0;    // pages its map lists that the file does not have
+    uint64_t pagesPastTheEnd = 0;  // pages its map lists that the file does not have
     uint32_t firstPastTheEnd = 0;
     std::vector<uint32_t> foreignPages;  // pages its map lists that are not its data pages
   };
@@ -50,8 +50,8 @@ class LostRowsCheck {
   bool listedBy(uint32_t page, uint32_t table) const;
 
   const Format& format_;
-  std::vector<Table> tables_;               // in the plan's order (ascending definition pages)
-  std::vector<uint32_t> lister_;            // per page: index + 1 of the table whose map lists it, or 0
+  std::vector<Table> tables_;                              // in the plan's order (ascending definition pages)
+  std::vector<uint32_t> lister_;                           // per page: index + 1 of the table whose map lists it, or 0
   std::vector<std::pair<uint32_t, uint32_t>> alsoListed_;  // (page, index + 1) for pages two maps list, sorted
   std::vector<bool> free_;
 };

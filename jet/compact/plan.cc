@@ -11,7 +11,8 @@ namespace {
 bool sameName(const std::string& a, const char* b) {
   size_t n = 0;
   for (; b[n] != '\0'; ++n) {
-    if (n >= a.size() || std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n]))) {
+    if (n >= a.size() ||
+        std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n]))) {
       return false;
     }
   }

@@ -34,16 +34,16 @@ struct TablePlan {
   std::string name;
   bool system = false;
   uint32_t newPage = 0;
-  uint32_t definitionPages = 0;     // pages the definition takes in the destination
-  uint32_t definitionLength = 0;    // bytes of the definition, header included
-  TableDef def;                     // as read from the source
-  std::vector<size_t> idColumns;    // indexes into def.columns of columns holding table Ids
+  uint32_t definitionPages = 0;   // pages the definition takes in the destination
+  uint32_t definitionLength = 0;  // bytes of the definition, header included
+  TableDef def;                   // as read from the source
+  std::vector<size_t> idColumns;  // indexes into def.columns of columns holding table Ids
 };
 
 struct CompactPlan {
   std::vector<TablePlan> tables;  // in order of their old definition pages; tables[0] is MSysObjects
   TableIdMap ids;
-  uint32_t firstDataPage = 0;     // first page after the definitions
+  uint32_t firstDataPage = 0;  // first page after the definitions
 };
 
 // Pages a definition of `length` bytes takes (its first page holds the header, every further page 8 bytes less).

@@ -58,8 +58,10 @@ std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
   uint32_t lo = old.first;
   while (lo < hi) {
     const uint32_t mid = hi - (hi - lo) / 2;
-    if (slots[mid] > from.row) hi = mid - 1;
-    else lo = mid;
+    if (slots[mid] > from.row)
+      hi = mid - 1;
+    else
+      lo = mid;
   }
   if (slots[lo] != from.row) return std::nullopt;
   const uint32_t ordinal = lo;
@@ -112,8 +114,8 @@ struct RowBatch {
 
 }  // namespace
 
-CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table,
-                          PageAllocator& allocator, PageWriter& writer) {
+CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table, PageAllocator& allocator,
+                          PageWriter& writer) {
   const Format& f = source.format();
   const TableDef& def = table.def;
   CopiedTable out;

@@ -35,8 +35,8 @@ class RowPointerMap {
 
  private:
   struct OldPage {
-    uint32_t first;      // ordinal of the page's first row (= the next page's when it has none)
-    uint32_t firstTo;    // raw new pointer of that row
+    uint32_t first;        // ordinal of the page's first row (= the next page's when it has none)
+    uint32_t firstTo;      // raw new pointer of that row
     uint32_t sameNewPage;  // how many of the page's rows went to firstTo's new page
   };
   std::vector<uint8_t> slots_;        // old slot of each row, in copy order
@@ -44,26 +44,25 @@ class RowPointerMap {
   std::vector<uint32_t> pageStarts_;  // ordinal of each new page's row 0
   std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
   uint32_t firstOldPage_ = 0;
-  uint32_t lastFrom_ = 0;             // raw old pointer of the last row added
+  uint32_t lastFrom_ = 0;  // raw old pointer of the last row added
 };
 
 struct CopiedTable {
   RowPointerMap rows;
-  std::vector<uint32_t> dropped;            // raw old pointers of rows left out (sorted)
-  std::vector<uint32_t> dataPages;          // new data pages, in order
+  std::vector<uint32_t> dropped;                      // raw old pointers of rows left out (sorted)
+  std::vector<uint32_t> dataPages;                    // new data pages, in order
   std::vector<std::vector<uint32_t>> longValuePages;  // per entry of def.longValueMaps: the column's new pages
-  uint64_t longValues = 0;                  // values moved to long-value pages
+  uint64_t longValues = 0;                            // values moved to long-value pages
   // What the read-back compares with, so that it need not read the source again: each row's digest (low 16 bits), and
   // one digest over every row's full digest and new place, in copy order (see rowDigest in verify.h).
   std::vector<uint16_t> rowDigests;
   uint64_t rowsDigest = 0;
 };
 
-
 // Copies the rows of one table. Pages are numbered by `allocator` as they are started and written as they fill.
 // Rows whose Id columns name no live table are left out (their permissions and navigation entries would otherwise
 // attach themselves to whatever table gets that number), except in the catalog itself, where that is damage (3049).
-CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table,
-                          PageAllocator& allocator, PageWriter& writer);
+CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table, PageAllocator& allocator,
+                          PageWriter& writer);
 
 }  // namespace jet

@@ -73,10 +73,12 @@ void writeDefinition(const Format& f, const TablePlan& table, const std::vector<
     uint32_t next = k + 1 < table.definitionPages ? table.newPage + k + 1 : 0;
     putLe32(page.data() + f.tdefNextPageOffset, next);
     // Jet 4 keeps the page's free space where Jet 3 has its 'VC' signature.
-    if (f.version == Version::Jet4) putLe16(page.data() + 2, used + 8 >= f.pageSize ? 0 : static_cast<uint32_t>(f.pageSize - 8 - used));
+    if (f.version == Version::Jet4)
+      putLe16(page.data() + 2, used + 8 >= f.pageSize ? 0 : static_cast<uint32_t>(f.pageSize - 8 - used));
     writer.write(table.newPage + k, std::move(page));
   }
-  if (at != d.size()) fail(ErrorCode::InvalidArgument, "the definition of table " + table.name + " did not fit its pages");
+  if (at != d.size())
+    fail(ErrorCode::InvalidArgument, "the definition of table " + table.name + " did not fit its pages");
 }
 
 }  // namespace jet

@@ -40,7 +40,8 @@ void compareDefinitions(const Format& f, const CompactPlan& plan, const TablePla
   for (size_t i = 0; i < in.logicalIndexes.size(); ++i) {
     uint32_t related = in.logicalIndexes[i].relatedTablePage;
     if (!TableIdMap::looksLikeTableId(static_cast<int32_t>(related))) continue;
-    if (out.logicalIndexes[i].relatedTablePage != *plan.ids.find(related)) differs(t, "a foreign key names another table");
+    if (out.logicalIndexes[i].relatedTablePage != *plan.ids.find(related))
+      differs(t, "a foreign key names another table");
     mask(in.logicalIndexes[i].defOffset + (f.version == Version::Jet4 ? 4 : 0) + 13, 4);
   }
   for (uint32_t i = 0; i < t.definitionLength; ++i) {
@@ -122,7 +123,9 @@ struct CompactionComparison::State {
   void note(const std::string& what) {
     if (!difference) difference = what;
   }
-  void differ(const std::string& what) { note("the compacted database differs from its source in table " + table->name + ": " + what); }
+  void differ(const std::string& what) {
+    note("the compacted database differs from its source in table " + table->name + ": " + what);
+  }
   void closeValue() {
     if (valueColumn == kNoColumn) return;
     values.addNumber(valueLength);
@@ -160,7 +163,8 @@ void CompactionComparison::beginTable(const std::string& name, const TableDef& d
   s.indexEnded.assign(def.realIndexes.size(), false);
   try {
     if (def.columns.size() != t.def.columns.size() || def.realIndexes.size() != t.def.realIndexes.size() ||
-        def.logicalIndexes.size() != t.def.logicalIndexes.size() || s.record->indexes.size() != def.realIndexes.size()) {
+        def.logicalIndexes.size() != t.def.logicalIndexes.size() ||
+        s.record->indexes.size() != def.realIndexes.size()) {
       differs(t, "its definition has other columns or indexes");
     }
     compareDefinitions(s.format, s.plan, t, def);

@@ -38,21 +38,21 @@ class Random {
 };
 
 // Warehouses: indexed text, so only characters with established keys (no č, š, ž here).
-constexpr std::array<const char*, 8> kWarehouses = {"LJUBLJANA", "MARIBOR", "CELJE",   "KRANJ",
-                                                    "KOPER",     "NOVO MESTO", "PTUJ", "VELENJE"};
-constexpr std::array<const char*, 16> kNouns = {
-    "Čokolada", "Šampon", "Žebljički", "Sveča",   "Škatla", "Čaj",     "Žlica", "Ščetka",
-    "Kava",     "Moka",   "Sladkor",   "Vijaki",  "Čevlji", "Šal",     "Žaga",  "Olje"};
-constexpr std::array<const char*, 12> kAdjectives = {"mlečna", "zeliščni", "pocinkani", "dišeča",  "kartonska",
-                                                     "črni",   "lesena",   "mehka",     "mleta",   "bela",
-                                                     "kuhinjska", "športni"};
-constexpr std::array<const char*, 10> kUnits = {"1 kg", "500 g", "250 ml", "2 mm", "10 kos", "1 l",
-                                                "100 g", "XL", "5 m", "3 kos"};
-constexpr std::array<const char*, 14> kWords = {"dobava", "prevzem", "reklamacija", "inventura", "poškodovano",
-                                                "kupec",  "številka", "račun",      "skladišče", "žig",
-                                                "čez",    "vračilo", "stranka",    "popravek"};
-constexpr std::array<const char*, 8> kAsciiWords = {"delivery", "order", "stock", "check", "invoice", "pallet",
-                                                    "returned", "count"};
+constexpr std::array<const char*, 8> kWarehouses = {"LJUBLJANA", "MARIBOR",    "CELJE", "KRANJ",
+                                                    "KOPER",     "NOVO MESTO", "PTUJ",  "VELENJE"};
+constexpr std::array<const char*, 16> kNouns = {"Čokolada", "Šampon", "Žebljički", "Sveča", "Škatla",  "Čaj",
+                                                "Žlica",    "Ščetka", "Kava",      "Moka",  "Sladkor", "Vijaki",
+                                                "Čevlji",   "Šal",    "Žaga",      "Olje"};
+constexpr std::array<const char*, 12> kAdjectives = {"mlečna",    "zeliščni", "pocinkani", "dišeča",
+                                                     "kartonska", "črni",     "lesena",    "mehka",
+                                                     "mleta",     "bela",     "kuhinjska", "športni"};
+constexpr std::array<const char*, 10> kUnits = {"1 kg", "500 g", "250 ml", "2 mm", "10 kos",
+                                                "1 l",  "100 g", "XL",     "5 m",  "3 kos"};
+constexpr std::array<const char*, 14> kWords = {"dobava", "prevzem",  "reklamacija", "inventura", "poškodovano",
+                                                "kupec",  "številka", "račun",       "skladišče", "žig",
+                                                "čez",    "vračilo",  "stranka",     "popravek"};
+constexpr std::array<const char*, 8> kAsciiWords = {"delivery", "order",  "stock",    "check",
+                                                    "invoice",  "pallet", "returned", "count"};
 
 constexpr double kMinutes = 1.0 / (24 * 60);
 
@@ -90,7 +90,9 @@ std::string sentence(Random& r, size_t minChars, bool ascii) {
 std::u16string movementNote(Random& r) {
   uint64_t kind = r.below(100);
   bool ascii = r.chance(30);
-  size_t chars = static_cast<size_t>(kind < 55 ? r.between(5, 24) : kind < 95 ? r.between(40, 700) : r.between(2500, 7000));
+  size_t chars = static_cast<size_t>(kind < 55   ? r.between(5, 24)
+                                     : kind < 95 ? r.between(40, 700)
+                                                 : r.between(2500, 7000));
   return utf8ToUtf16(sentence(r, chars, ascii));
 }
 
@@ -311,7 +313,8 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
     uint8_t guid[16];
     for (uint8_t& b : guid) b = static_cast<uint8_t>(r.next());
     f[12] = guidField(guid);
-    if (r.chance(40)) f[13] = textField(utf8ToUtf16(sentence(r, static_cast<size_t>(r.between(10, 300)), r.chance(50))), true);
+    if (r.chance(40))
+      f[13] = textField(utf8ToUtf16(sentence(r, static_cast<size_t>(r.between(10, 300)), r.chance(50))), true);
     if (r.chance(30)) {
       std::vector<uint8_t> code(static_cast<size_t>(r.between(4, 16)));
       for (uint8_t& b : code) b = static_cast<uint8_t>(r.next());
@@ -329,8 +332,8 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
 
   // Movements.
   std::vector<LiveMovement> liveMovements;
-  writeMovements(movements, r, 3 * o.articles, liveArticles, header.creationDate, deletePerMille,
-                 liveMovements, summary);
+  writeMovements(movements, r, 3 * o.articles, liveArticles, header.creationDate, deletePerMille, liveMovements,
+                 summary);
   summary.movements = liveMovements.size();
 
   // Work tables an application fills and drops again (an import and a stock count), in proportion to the bloat.

@@ -7,7 +7,8 @@
 
 namespace jet::create {
 
-PageFile::PageFile(const std::string& path, const Format& format) : PageFile(Env::system().createDestination(path), format) {}
+PageFile::PageFile(const std::string& path, const Format& format)
+    : PageFile(Env::system().createDestination(path), format) {}
 
 PageFile::PageFile(std::unique_ptr<PageSink> sink, const Format& format)
     : format_(format), sink_(std::move(sink)), writer_(*sink_, format, 0) {}

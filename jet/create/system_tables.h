@@ -17,8 +17,23 @@ TableSchema msysRelationshipsSchema();
 
 // Column positions of MSysObjects.
 enum MsysObjectsColumn : uint16_t {
-  kObjId = 0, kObjParentId, kObjName, kObjType, kObjDateCreate, kObjDateUpdate, kObjOwner, kObjFlags, kObjDatabase,
-  kObjConnect, kObjForeignName, kObjRmtInfoShort, kObjRmtInfoLong, kObjLv, kObjLvProp, kObjLvModule, kObjLvExtra,
+  kObjId = 0,
+  kObjParentId,
+  kObjName,
+  kObjType,
+  kObjDateCreate,
+  kObjDateUpdate,
+  kObjOwner,
+  kObjFlags,
+  kObjDatabase,
+  kObjConnect,
+  kObjForeignName,
+  kObjRmtInfoShort,
+  kObjRmtInfoLong,
+  kObjLv,
+  kObjLvProp,
+  kObjLvModule,
+  kObjLvExtra,
   kObjColumnCount
 };
 

@@ -46,7 +46,7 @@ struct TableDefState {
   uint32_t autoNumber = 0;  // last number given out
   RowPointer ownedPages;
   RowPointer freeSpacePages;
-  std::vector<IndexState> indexes;         // one per schema index
+  std::vector<IndexState> indexes;            // one per schema index
   std::vector<LongValueMapState> longValues;  // one per Memo/OLE column, in column order
   std::vector<uint32_t> foreignKeyTables;     // definition page of the related table of each foreign key
 };

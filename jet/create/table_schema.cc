@@ -5,8 +5,7 @@
 namespace jet::create {
 
 bool isVariableType(ColumnType type) {
-  return type == ColumnType::Text || type == ColumnType::Binary || type == ColumnType::Memo ||
-         type == ColumnType::Ole;
+  return type == ColumnType::Text || type == ColumnType::Binary || type == ColumnType::Memo || type == ColumnType::Ole;
 }
 
 uint16_t fixedColumnSize(ColumnType type) {

@@ -17,11 +17,11 @@ namespace jet::create {
 struct ColumnSpec {
   std::string name;
   ColumnType type{};
-  uint16_t length = 0;      // Text and Binary: maximum bytes (Text: two per character); ignored for other types
-  bool autoNumber = false;  // Long columns numbered by the engine
+  uint16_t length = 0;          // Text and Binary: maximum bytes (Text: two per character); ignored for other types
+  bool autoNumber = false;      // Long columns numbered by the engine
   bool compressedText = false;  // Text and Memo: store in Jet 4's one-byte form where possible
-  uint8_t precision = 0;    // Numeric
-  uint8_t scale = 0;        // Numeric
+  uint8_t precision = 0;        // Numeric
+  uint8_t scale = 0;            // Numeric
 };
 
 // A column of the given type; length for Text and Binary, compressed for Text and Memo.

@@ -15,8 +15,8 @@ TableWriter::TableWriter(PageFile& file, TableSchema schema, uint32_t tdefPage)
       tdefPage_(tdefPage),
       data_(kJet4Format, tdefPage) {
   for (uint16_t column : layout_.longValueColumns) {
-    longValues_.push_back(LongValueColumn{
-        column, std::make_unique<LongValueWriter>(kJet4Format, [this] { return file_.allocate(); })});
+    longValues_.push_back(
+        LongValueColumn{column, std::make_unique<LongValueWriter>(kJet4Format, [this] { return file_.allocate(); })});
   }
   indexes_.resize(schema_.indexes.size());
 }

@@ -27,7 +27,7 @@ struct Format {
   // Header page (page 0).
   uint32_t maskedAreaOffset;  // start of the RC4-masked area
   uint32_t maskedAreaLength;
-  uint32_t sortOrderOffset;   // 2 bytes in Jet 3, 4 in Jet 4
+  uint32_t sortOrderOffset;  // 2 bytes in Jet 3, 4 in Jet 4
   uint32_t codePageOffset;
   uint32_t encodingKeyOffset;
   uint32_t passwordOffset;
@@ -42,8 +42,8 @@ struct Format {
 
   // Table definition pages.
   uint32_t tdefNextPageOffset;
-  uint32_t tdefLengthOffset;     // 4-byte length of the definition
-  uint32_t tdefBodyOffset;       // where the body starts on the first page (its length field)
+  uint32_t tdefLengthOffset;        // 4-byte length of the definition
+  uint32_t tdefBodyOffset;          // where the body starts on the first page (its length field)
   uint32_t tdefContinuationHeader;  // bytes of header on a continuation page
   uint32_t tdefRowCount;
   uint32_t tdefAutonumber;
@@ -55,8 +55,8 @@ struct Format {
   uint32_t tdefRealIndexCount;
   uint32_t tdefOwnedMap;
   uint32_t tdefFreeMap;
-  uint32_t tdefHeaderEnd;        // first per-real-index block
-  uint32_t tdefRealIndexBlock;   // per real index: 4 unknown + 4 key count (+ 4 in Jet 4)
+  uint32_t tdefHeaderEnd;       // first per-real-index block
+  uint32_t tdefRealIndexBlock;  // per real index: 4 unknown + 4 key count (+ 4 in Jet 4)
   uint32_t columnBlockSize;
   uint32_t realIndexDefSize;
   uint32_t logicalIndexDefSize;
@@ -85,9 +85,9 @@ struct Format {
   uint32_t indexEntriesStart;
 
   // Rows.
-  uint32_t rowColumnCountSize;   // 1 (Jet 3) or 2 (Jet 4)
-  uint32_t rowVarOffsetSize;     // 1 (Jet 3, with jump table) or 2 (Jet 4)
-  uint32_t usageMapInlineBitmap; // bytes of bitmap in a type-0 usage map
+  uint32_t rowColumnCountSize;    // 1 (Jet 3) or 2 (Jet 4)
+  uint32_t rowVarOffsetSize;      // 1 (Jet 3, with jump table) or 2 (Jet 4)
+  uint32_t usageMapInlineBitmap;  // bytes of bitmap in a type-0 usage map
 
   uint32_t indexDefColumnSlots() const { return 10; }
   uint32_t maxRowsPerPage() const { return 255; }

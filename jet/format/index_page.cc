@@ -67,8 +67,8 @@ void decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber, Inde
   out.prevPage = le32(page.data() + format.indexPrevPage);
   out.nextPage = le32(page.data() + format.indexNextPage);
   out.tailPage = le32(page.data() + format.indexTailPage);
-  out.prefixLength = prefixFieldSize(format) == 1 ? page[format.indexPrefixLength]
-                                                  : le16(page.data() + format.indexPrefixLength);
+  out.prefixLength =
+      prefixFieldSize(format) == 1 ? page[format.indexPrefixLength] : le16(page.data() + format.indexPrefixLength);
   out.nodeMarker = page[nodeMarkerOffset(format)];
   if (format.version == Version::Jet4) out.jet4Reserved = le32(page.data() + 8);
 
@@ -78,8 +78,8 @@ void decodeIndexPage(const Format& format, Bytes page, uint32_t pageNumber, Inde
   // Bits past the entry area would place an entry end outside the page.
   for (size_t i = bits; i < format.indexBitmaskLength * 8u; ++i) {
     if (page[format.indexBitmask + i / 8] & (1u << (i % 8))) {
-      corruptPage(pageNumber, "entry bitmask marks an entry end past the end of the page (bit " + std::to_string(i) +
-                                  ")");
+      corruptPage(pageNumber,
+                  "entry bitmask marks an entry end past the end of the page (bit " + std::to_string(i) + ")");
     }
   }
   if (page[format.indexBitmask] & 1u) corruptPage(pageNumber, "entry bitmask marks an empty first entry");
@@ -127,10 +127,9 @@ std::vector<uint8_t> encodeIndexPage(const Format& format, const IndexPage& in) 
     if (first.size() < in.prefixLength) invalid("the first entry is shorter than the page prefix");
     for (size_t i = 1; i < in.entries.size(); ++i) {
       const IndexEntry& e = in.entries[i];
-      if (e.size() <= in.prefixLength ||
-          !std::equal(first.begin(), first.begin() + in.prefixLength, e.begin())) {
-        invalid("entry " + std::to_string(i) + " does not share the page prefix of " +
-                std::to_string(in.prefixLength) + " bytes");
+      if (e.size() <= in.prefixLength || !std::equal(first.begin(), first.begin() + in.prefixLength, e.begin())) {
+        invalid("entry " + std::to_string(i) + " does not share the page prefix of " + std::to_string(in.prefixLength) +
+                " bytes");
       }
     }
   }
@@ -196,8 +195,9 @@ IndexEntry makeLeafEntry(Bytes key, RowPointer row) {
 
 void makeLeafEntry(Bytes key, RowPointer row, IndexEntry& out) {
   out.assign(key.begin(), key.end());
-  const uint8_t pointer[kIndexRowPointerSize] = {static_cast<uint8_t>(row.page >> 16), static_cast<uint8_t>(row.page >> 8),
-                                            static_cast<uint8_t>(row.page), row.row};
+  const uint8_t pointer[kIndexRowPointerSize] = {static_cast<uint8_t>(row.page >> 16),
+                                                 static_cast<uint8_t>(row.page >> 8), static_cast<uint8_t>(row.page),
+                                                 row.row};
   out.insert(out.end(), pointer, pointer + kIndexRowPointerSize);
 }
 
@@ -235,11 +235,10 @@ IndexTree buildIndexTree(const Format& format, uint32_t ownerTdef, std::vector<I
   IndexTree tree;
   tree.pages.resize(numbers.size());
   size_t handed = 0;
-  IndexTreeWriter writer(format, ownerTdef,
-                         {[&] { return numbers.at(handed++); },
-                          [&](uint32_t n, std::vector<uint8_t> page) {
-                            tree.pages.at(n - firstPage) = std::move(page);
-                          }});
+  IndexTreeWriter writer(
+      format, ownerTdef,
+      {[&] { return numbers.at(handed++); },
+       [&](uint32_t n, std::vector<uint8_t> page) { tree.pages.at(n - firstPage) = std::move(page); }});
   for (IndexEntry& e : leafEntries) writer.add(std::move(e));
   WrittenIndexTree written = writer.finish();
   tree.rootPage = written.rootPage;

@@ -59,10 +59,10 @@ struct IndexPage {
   uint32_t nextPage = 0;
   uint32_t tailPage = 0;
   uint16_t prefixLength = 0;
-  uint16_t freeSpace = 0;     // as stored; decode does not insist that it agrees with usedBytes
-  uint16_t usedBytes = 0;     // bytes of the entry area taken by entries (as found by decode)
-  uint8_t nodeMarker = 0;     // byte 0x15 (Jet 3) / 0x1A (Jet 4): 1 on node pages
-  uint32_t jet4Reserved = 0;  // Jet 4 bytes 8-11
+  uint16_t freeSpace = 0;           // as stored; decode does not insist that it agrees with usedBytes
+  uint16_t usedBytes = 0;           // bytes of the entry area taken by entries (as found by decode)
+  uint8_t nodeMarker = 0;           // byte 0x15 (Jet 3) / 0x1A (Jet 4): 1 on node pages
+  uint32_t jet4Reserved = 0;        // Jet 4 bytes 8-11
   std::vector<IndexEntry> entries;  // whole entries, prefix restored
 };
 
@@ -103,8 +103,8 @@ bool indexEntryLess(const IndexEntry& a, const IndexEntry& b);
 struct IndexTree {
   uint32_t rootPage = 0;
   uint32_t leafPageCount = 0;
-  uint32_t levels = 0;  // 1 when the root is a leaf
-  uint32_t distinctKeys = 0;  // entries with different key bytes: the key count the TDEF keeps per index
+  uint32_t levels = 0;                      // 1 when the root is a leaf
+  uint32_t distinctKeys = 0;                // entries with different key bytes: the key count the TDEF keeps per index
   std::vector<std::vector<uint8_t>> pages;  // pages[i] is page firstPage + i
 };
 

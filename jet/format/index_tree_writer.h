@@ -35,8 +35,8 @@ IndexPageOutput indexPageOutput(Allocator& allocator, Writer& writer) {
 
 struct WrittenIndexTree {
   uint32_t rootPage = 0;
-  std::vector<uint32_t> pages;             // every page of the tree, in the order they were handed out
-  std::vector<uint32_t> pagesPerLevel;     // [0] = leaves, the last = 1 (the root)
+  std::vector<uint32_t> pages;          // every page of the tree, in the order they were handed out
+  std::vector<uint32_t> pagesPerLevel;  // [0] = leaves, the last = 1 (the root)
   uint64_t entries = 0;
   uint64_t distinctKeys = 0;  // entries with different key bytes: the key count a table definition keeps per index
 };

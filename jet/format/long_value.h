@@ -13,10 +13,10 @@ namespace jet {
 struct LongValueRef {
   enum class Kind : uint8_t { Inline, SingleRow, Chain };
   Kind kind = Kind::Inline;
-  uint32_t length = 0;    // total length of the value
-  uint32_t rawHeader = 0; // first 4 bytes as stored (length and flags)
-  RowPointer first;       // SingleRow and Chain: where the data starts
-  Bytes inlineData;       // Inline: the bytes after the definition
+  uint32_t length = 0;     // total length of the value
+  uint32_t rawHeader = 0;  // first 4 bytes as stored (length and flags)
+  RowPointer first;        // SingleRow and Chain: where the data starts
+  Bytes inlineData;        // Inline: the bytes after the definition
 };
 
 // Parses the definition at the start of a MEMO/OLE field. Throws 3049 when the field is shorter than a definition

@@ -43,8 +43,7 @@ std::vector<uint8_t> LongValueWriter::add(Bytes value, size_t rowSpace) {
     fail(ErrorCode::InvalidArgument, "a long value of " + std::to_string(value.size()) + " bytes is too large");
   }
   const uint32_t length = static_cast<uint32_t>(value.size());
-  if (length == 0 ||
-      (length <= maxInlineLongValue(format_) && kLongValueDefinitionSize + length <= rowSpace)) {
+  if (length == 0 || (length <= maxInlineLongValue(format_) && kLongValueDefinitionSize + length <= rowSpace)) {
     std::vector<uint8_t> field = encodeLongValueDefinition(LongValueKind::Inline, length, {});
     field.insert(field.end(), value.begin(), value.end());
     return field;

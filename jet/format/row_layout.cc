@@ -102,8 +102,8 @@ void crackRow(const Format& f, const TableDef& t, Bytes row, RowLayout& out) {
       uint32_t start = varOffsets[c.varIndex];
       uint32_t end = varOffsets[c.varIndex + 1u];
       if (start > end || end > varTableStart) {
-        corrupt("variable column " + c.name + " has impossible bounds in its row (" + std::to_string(start) +
-                " to " + std::to_string(end) + ")");
+        corrupt("variable column " + c.name + " has impossible bounds in its row (" + std::to_string(start) + " to " +
+                std::to_string(end) + ")");
       }
       fl.offset = start;
       fl.length = end - start;

@@ -19,8 +19,8 @@ struct FieldLocation {
 };
 
 struct RowLayout {
-  uint16_t columnCount = 0;     // columns the row was written with
-  uint16_t varColumnCount = 0;  // entries of its variable-offset table
+  uint16_t columnCount = 0;           // columns the row was written with
+  uint16_t varColumnCount = 0;        // entries of its variable-offset table
   std::vector<FieldLocation> fields;  // one per TableDef::columns entry, same order
 };
 

@@ -12,8 +12,8 @@
 namespace jet {
 
 struct RowLongValue {
-  size_t column = 0;     // index into TableDef::columns
-  uint32_t offset = 0;   // of the 12-byte definition inside the row
+  size_t column = 0;    // index into TableDef::columns
+  uint32_t offset = 0;  // of the 12-byte definition inside the row
   LongValueRef ref;
 };
 

@@ -79,25 +79,25 @@ struct RealIndexDef {
     uint16_t column = 0;  // column number; 0xFFFF marks an unused slot
     uint8_t order = 0;    // kKeyColumnAscending or kKeyColumnDescending
   };
-  uint32_t keyCount = 0;          // from the per-index block before the columns (often stale)
+  uint32_t keyCount = 0;           // from the per-index block before the columns (often stale)
   std::vector<KeyColumn> columns;  // used slots only, in key order
   MapPointer usageMap;
   uint32_t rootPage = 0;
-  uint8_t flags = 0;           // kIndexUnique, kIndexIgnoreNulls, kIndexRequired, kIndexAlways
-  uint32_t countOffset = 0;    // offset of the per-index block inside TableDef::raw
-  uint32_t defOffset = 0;      // offset of the index definition inside TableDef::raw
+  uint8_t flags = 0;         // kIndexUnique, kIndexIgnoreNulls, kIndexRequired, kIndexAlways
+  uint32_t countOffset = 0;  // offset of the per-index block inside TableDef::raw
+  uint32_t defOffset = 0;    // offset of the index definition inside TableDef::raw
 };
 
 struct LogicalIndexDef {
   std::string name;
   uint32_t number = 0;
-  uint32_t realIndex = 0;          // the real index whose pages hold the keys
+  uint32_t realIndex = 0;  // the real index whose pages hold the keys
   uint8_t relatedTableType = 0;
   uint32_t relatedIndex = 0;
-  uint32_t relatedTablePage = 0;   // TDEF page of the related table (foreign keys)
+  uint32_t relatedTablePage = 0;  // TDEF page of the related table (foreign keys)
   uint8_t cascadeUpdates = 0;
   uint8_t cascadeDeletes = 0;
-  uint8_t type = 0;                // kLogicalIndexPrimaryKey, kLogicalIndexForeignKey, or 0
+  uint8_t type = 0;  // kLogicalIndexPrimaryKey, kLogicalIndexForeignKey, or 0
   uint32_t defOffset = 0;
   uint32_t nameOffset = 0;
 };
@@ -111,16 +111,16 @@ struct LongValueMaps {
 };
 
 struct TableDef {
-  uint32_t page = 0;             // first TDEF page; for local tables also the table's Id in the catalog
-  std::vector<uint32_t> pages;   // every TDEF page in chain order
+  uint32_t page = 0;            // first TDEF page; for local tables also the table's Id in the catalog
+  std::vector<uint32_t> pages;  // every TDEF page in chain order
   // The definition as one byte string: the first page whole (header included), then what follows the
   // continuation header of each further page. All offsets in this model index into it.
   std::vector<uint8_t> raw;
 
   uint32_t definitionLength = 0;
-  uint32_t rowCount = 0;          // as stored; may be stale, count rows from the data instead
+  uint32_t rowCount = 0;  // as stored; may be stale, count rows from the data instead
   uint32_t autoNumber = 0;
-  uint8_t tableType = 0;          // kTableType*
+  uint8_t tableType = 0;  // kTableType*
   uint16_t maxColumns = 0;
   uint16_t varColumnCount = 0;
   uint16_t columnCount = 0;

@@ -32,8 +32,7 @@ UsageMap readUsageMap(PageReader& pages, RowPointer at) {
       m.kind = UsageMap::Kind::Reference;
       for (size_t k = 1; k + 4 <= row.size(); k += 4) m.bitmapPages.push_back(le32(row.data() + k));
       break;
-    default:
-      corrupt(where + " has unknown type " + std::to_string(row[0]));
+    default: corrupt(where + " has unknown type " + std::to_string(row[0]));
   }
   return m;
 }

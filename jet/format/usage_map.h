@@ -18,8 +18,8 @@ struct UsageMap {
   enum class Kind : uint8_t { Inline = 0, Reference = 1 };
   Kind kind = Kind::Inline;
   RowPointer location;
-  std::vector<uint8_t> raw;  // the map's row as stored
-  uint32_t startPage = 0;    // Inline: page of bit 0
+  std::vector<uint8_t> raw;           // the map's row as stored
+  uint32_t startPage = 0;             // Inline: page of bit 0
   std::vector<uint32_t> bitmapPages;  // Reference: page of each bitmap (0 = none)
 
   // Pages covered by one bitmap page of a Reference map.

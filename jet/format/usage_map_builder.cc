@@ -72,8 +72,8 @@ std::vector<uint8_t> encodeInlineUsageMap(std::span<const uint32_t> pages, uint3
   putLe32(row.data() + 1, startPage);
   for (uint32_t page : pages) {
     if (page < startPage || uint64_t{page} - startPage >= uint64_t{bitmapBytes} * 8) {
-      fail(ErrorCode::InvalidArgument, "page " + std::to_string(page) + " lies outside an inline usage map from page " +
-                                           std::to_string(startPage));
+      fail(ErrorCode::InvalidArgument,
+           "page " + std::to_string(page) + " lies outside an inline usage map from page " + std::to_string(startPage));
     }
     setBit(row.data() + kInlineHeader, page - startPage);
   }
@@ -101,7 +101,8 @@ EncodedUsageMap encodeFreePageMap(const Format& format, std::vector<uint32_t> fr
                                   const std::function<uint32_t()>& allocatePage) {
   sortUnique(freePages);
   if (!freePages.empty() && freePages.back() >= pageCount) {
-    fail(ErrorCode::InvalidArgument, "free page " + std::to_string(freePages.back()) + " lies past the end of the file");
+    fail(ErrorCode::InvalidArgument,
+         "free page " + std::to_string(freePages.back()) + " lies past the end of the file");
   }
   // Grown in steps of 4 bytes to cover the file, as Jet 4 does.
   uint32_t needed = (pageCount + 7) / 8;

@@ -15,12 +15,12 @@ struct Value {
   ColumnType type{};
   bool null = true;
   bool boolean = false;
-  int64_t integer = 0;    // Byte, Integer, Long; Currency in ten-thousandths
-  double real = 0;        // Single, Double, DateTime (days since 1899-12-30)
-  std::string text;       // Text and Memo, as UTF-8
+  int64_t integer = 0;         // Byte, Integer, Long; Currency in ten-thousandths
+  double real = 0;             // Single, Double, DateTime (days since 1899-12-30)
+  std::string text;            // Text and Memo, as UTF-8
   std::vector<uint8_t> bytes;  // Binary, OLE, Guid (16 bytes as stored), Numeric (16-byte magnitude as stored)
-  bool negative = false;  // Numeric sign
-  uint8_t scale = 0;      // Numeric scale
+  bool negative = false;       // Numeric sign
+  uint8_t scale = 0;           // Numeric scale
 };
 
 // Decodes one column of a cracked row. Long values are read through `pages`; `codePage` is the database's (used for
@@ -28,13 +28,13 @@ struct Value {
 void decodeValue(PageReader& pages, const ColumnDef& column, Bytes row, const FieldLocation& field, Value& out);
 
 // Text forms, as mdb-export prints them by default.
-std::string formatCurrency(int64_t tenThousandths);                          // 4 decimals
+std::string formatCurrency(int64_t tenThousandths);  // 4 decimals
 std::string formatNumeric(bool negative, const uint8_t* magnitude16, uint8_t scale);
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}; without the last hyphen when lastGroupsJoined, as mdb-export prints it.
 std::string formatGuid(const uint8_t* bytes16, bool lastGroupsJoined = false);
-std::string formatDateTime(double days);                                     // MM/DD/YY HH:MM:SS
-std::string formatSingle(float value);                                       // %.8g
-std::string formatDouble(double value);                                      // %.16g
+std::string formatDateTime(double days);  // MM/DD/YY HH:MM:SS
+std::string formatSingle(float value);    // %.8g
+std::string formatDouble(double value);   // %.16g
 
 struct CivilDateTime {
   int64_t year = 0;

@@ -19,7 +19,8 @@ std::vector<uint8_t> fileFromInput(const Format& f, const uint8_t* data, size_t 
   file[0x14] = f.version == Version::Jet3 ? 0 : 1;
   // Masking zeros gives the stored form of an all-zero masked area: no encoding key, no password.
   unmaskHeader(std::span<uint8_t>(file.data(), f.pageSize), f);
-  if (size > 1) std::copy(data + 1, data + std::min<size_t>(size, 1 + size_t{f.pageSize} * pages), file.begin() + f.pageSize);
+  if (size > 1)
+    std::copy(data + 1, data + std::min<size_t>(size, 1 + size_t{f.pageSize} * pages), file.begin() + f.pageSize);
   return file;
 }
 

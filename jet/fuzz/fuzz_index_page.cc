@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   jet::IndexPage twice = jet::decodeIndexPage(f, again, 7);
-  if (twice.entries != decoded.entries || twice.leaf != decoded.leaf || twice.tailPage != decoded.tailPage) std::abort();
+  if (twice.entries != decoded.entries || twice.leaf != decoded.leaf || twice.tailPage != decoded.tailPage)
+    std::abort();
   return 0;
 }

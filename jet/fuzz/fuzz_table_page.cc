@@ -26,7 +26,8 @@ void readRows(jet::PageReader& pages, const jet::TableDef& def) {
       if (slot.deleted() || slot.overflow()) continue;
       jet::Bytes row = jet::dataPageRowBytes(page, slot);
       jet::crackRow(f, def, row, layout);
-      for (size_t c = 0; c < def.columns.size(); ++c) jet::decodeValue(pages, def.columns[c], row, layout.fields[c], value);
+      for (size_t c = 0; c < def.columns.size(); ++c)
+        jet::decodeValue(pages, def.columns[c], row, layout.fields[c], value);
     } catch (const jet::Error& e) {
       if (e.number() != 3049) std::abort();
     }
@@ -44,8 +45,8 @@ void readRows(jet::PageReader& pages, const jet::TableDef& def) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const jet::Format& f = jet::fuzzing::formatOf(data, size);
   try {
-    jet::PageReader pages(std::make_unique<jet::MemorySource>("fuzz.mdb", jet::fuzzing::fileFromInput(f, data, size, 3)),
-                          8);
+    jet::PageReader pages(
+        std::make_unique<jet::MemorySource>("fuzz.mdb", jet::fuzzing::fileFromInput(f, data, size, 3)), 8);
     jet::TableDef def = jet::readTableDef(pages, 2);
     readRows(pages, def);
   } catch (const jet::Error& e) {

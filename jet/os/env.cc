@@ -14,7 +14,8 @@ std::string lockFileName(const std::string& path, bool upperCase) {
   size_t slash = path.find_last_of('/');
 #endif
   size_t dot = path.find_last_of('.');
-  std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
+  std::string base =
+      (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? path.substr(0, dot) : path;
   return base + (upperCase ? ".LDB" : ".ldb");
 }
 

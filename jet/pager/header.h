@@ -13,12 +13,12 @@ namespace jet {
 
 struct DatabaseHeader {
   const Format* format = nullptr;
-  uint16_t sortOrder = 0;    // LCID of the database's collating order
-  uint8_t sortVersion = 0;   // Jet 4: 0 = General Legacy, 1 = 2010 General
+  uint16_t sortOrder = 0;   // LCID of the database's collating order
+  uint8_t sortVersion = 0;  // Jet 4: 0 = General Legacy, 1 = 2010 General
   uint16_t codePage = 0;
-  uint32_t encodingKey = 0;  // 0 = pages are stored in the clear
-  bool hasPassword = false;  // the password itself is never kept
-  double creationDate = 0;   // Jet 4 only
+  uint32_t encodingKey = 0;       // 0 = pages are stored in the clear
+  bool hasPassword = false;       // the password itself is never kept
+  double creationDate = 0;        // Jet 4 only
   std::vector<uint8_t> unmasked;  // page 0 with its masked area decoded, for tools that copy or inspect it
 
   Version version() const { return format->version; }

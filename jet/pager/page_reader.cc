@@ -69,10 +69,14 @@ void PageReader::eraseKey(uint32_t page) {
 
 void PageReader::unlink(uint32_t s) {
   Slot& slot = slots_[s];
-  if (slot.prev != kNone) slots_[slot.prev].next = slot.next;
-  else head_ = slot.next;
-  if (slot.next != kNone) slots_[slot.next].prev = slot.prev;
-  else tail_ = slot.prev;
+  if (slot.prev != kNone)
+    slots_[slot.prev].next = slot.next;
+  else
+    head_ = slot.next;
+  if (slot.next != kNone)
+    slots_[slot.next].prev = slot.prev;
+  else
+    tail_ = slot.prev;
   slot.prev = slot.next = kNone;
 }
 
@@ -137,8 +141,10 @@ void PageReader::load(uint32_t n, uint32_t count) {
       Slot& slot = slots_[first[i]];
       slot.prev = tail_;
       slot.next = kNone;
-      if (tail_ != kNone) slots_[tail_].next = first[i];
-      else head_ = first[i];
+      if (tail_ != kNone)
+        slots_[tail_].next = first[i];
+      else
+        head_ = first[i];
       tail_ = first[i];
     }
     throw;

@@ -81,8 +81,8 @@ class PageReader {
   uint32_t used_ = 0;  // slots handed out so far (they are filled in order until the cache is full)
   uint32_t head_ = kNone;
   uint32_t tail_ = kNone;
-  std::vector<uint32_t> keys_;   // page number or kNone
-  std::vector<uint32_t> values_; // slot of keys_[i]
+  std::vector<uint32_t> keys_;    // page number or kNone
+  std::vector<uint32_t> values_;  // slot of keys_[i]
   uint32_t mask_ = 0;
   // Where recent runs of misses would continue, and how long their next read is.
   struct Run {

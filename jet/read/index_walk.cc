@@ -6,8 +6,7 @@
 
 namespace jet {
 
-IndexWalker::IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, IssueHandler onIssue,
-                         PageVisitor onPage)
+IndexWalker::IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, IssueHandler onIssue, PageVisitor onPage)
     : pages_(pages),
       owner_(owner),
       root_(rootPage),
@@ -16,8 +15,8 @@ IndexWalker::IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, I
       visited_(pages.pageCount(), false) {}
 
 void IndexWalker::fatal(uint32_t page, const std::string& message) const {
-  fail(ErrorCode::Corrupt, "index rooted at page " + std::to_string(root_) + ", page " + std::to_string(page) + ": " +
-                               message);
+  fail(ErrorCode::Corrupt,
+       "index rooted at page " + std::to_string(root_) + ", page " + std::to_string(page) + ": " + message);
 }
 
 void IndexWalker::issue(uint32_t page, const std::string& message, bool warning) {
@@ -104,8 +103,8 @@ void IndexWalker::settleStaleNodeEntries(const IndexEntry* following) {
   for (const StaleNodeEntry& s : stale_) {
     const std::string which = "node entry " + std::to_string(s.position);
     if (following != nullptr && !indexEntryLess(s.bound, *following)) {
-      issue(s.page, which + " does not sort before the first entry after its child page " +
-                        std::to_string(s.childPage));
+      issue(s.page,
+            which + " does not sort before the first entry after its child page " + std::to_string(s.childPage));
     } else {
       issue(s.page,
             which + " does not match the last entry of its child page " + std::to_string(s.childPage) +

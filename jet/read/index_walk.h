@@ -29,9 +29,9 @@
 namespace jet {
 
 struct IndexWalkEntry {
-  Bytes entry;       // the whole leaf entry: key then row pointer (valid until the next call to next())
-  Bytes key;         // the key bytes alone
-  RowPointer row;    // the row the entry points at
+  Bytes entry;     // the whole leaf entry: key then row pointer (valid until the next call to next())
+  Bytes key;       // the key bytes alone
+  RowPointer row;  // the row the entry points at
   uint32_t leafPage = 0;
 };
 
@@ -49,8 +49,7 @@ class IndexWalker {
   static constexpr uint32_t kMaxDepth = 24;  // far beyond any real tree (fan-out is in the tens at least)
 
   // `owner` is the TDEF page of the table the index belongs to; every page of the tree must name it.
-  IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, IssueHandler onIssue = {},
-              PageVisitor onPage = {});
+  IndexWalker(PageReader& pages, uint32_t owner, uint32_t rootPage, IssueHandler onIssue = {}, PageVisitor onPage = {});
 
   // The next leaf entry in key order; false after the last. Throws Corrupt as described above.
   bool next(IndexWalkEntry& out);
@@ -66,8 +65,8 @@ class IndexWalker {
   struct Frame {
     uint32_t page = 0;
     IndexPage node;
-    size_t nextChild = 0;           // entries index of the next child; entries.size() = the tail
-    uint64_t emittedAtChild = 0;    // entries walked before the child being walked started
+    size_t nextChild = 0;         // entries index of the next child; entries.size() = the tail
+    uint64_t emittedAtChild = 0;  // entries walked before the child being walked started
   };
 
   bool advanceToNextLeaf();
@@ -94,9 +93,9 @@ class IndexWalker {
   size_t leafPos_ = 0;
   bool started_ = false;
   bool done_ = false;
-  uint32_t prevLeaf_ = 0;         // last leaf walked (0 before the first)
-  uint32_t prevLeafNext_ = 0;     // its next link
-  IndexEntry last_;               // the entry returned last
+  uint32_t prevLeaf_ = 0;      // last leaf walked (0 before the first)
+  uint32_t prevLeafNext_ = 0;  // its next link
+  IndexEntry last_;            // the entry returned last
   // A node entry above its child's last entry, waiting for the first entry after the child.
   struct StaleNodeEntry {
     uint32_t page = 0;

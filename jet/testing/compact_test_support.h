@@ -18,5 +18,4 @@ std::string dumpTable(Database& db, const std::string& table, const CsvStyle& st
 std::string fileDigest(const std::filesystem::path& path);
 std::string runCommand(const std::string& command);  // its standard output
 
-
 }  // namespace jet::compact_testing

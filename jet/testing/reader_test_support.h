@@ -42,7 +42,7 @@ class TempDir : public test_support::TempFolder {
 
 }  // namespace jet::reader_testing
 
-#define JET_REQUIRE_SAMPLES()                                                                        \
-  do {                                                                                               \
+#define JET_REQUIRE_SAMPLES()                                                                             \
+  do {                                                                                                    \
     if (::jet::reader_testing::samplesDir().empty()) GTEST_SKIP() << "JET_SAMPLES is not set or missing"; \
   } while (0)

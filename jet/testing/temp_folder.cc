@@ -20,7 +20,8 @@ TempFolder::TempFolder(const std::string& prefix) {
       path_ = std::move(candidate);
       return;
     }
-    if (error) throw std::runtime_error("cannot make a temporary folder " + candidate.string() + ": " + error.message());
+    if (error)
+      throw std::runtime_error("cannot make a temporary folder " + candidate.string() + ": " + error.message());
   }
   throw std::runtime_error("cannot make a temporary folder under " + base.string() + ": every name was taken");
 }

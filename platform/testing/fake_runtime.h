@@ -25,8 +25,8 @@ class FakeRuntime final : public Runtime, public FileSystem, public UserInterfac
 
   std::u16string commandLineText;
   std::u16string executableFolderName = u"C:\\PROGRAM";
-  std::map<std::u16string, std::string> files;  // name -> contents
-  std::set<std::u16string> folders;             // names without a trailing backslash
+  std::map<std::u16string, std::string> files;     // name -> contents
+  std::set<std::u16string> folders;                // names without a trailing backslash
   std::map<std::u16string, std::u16string> links;  // symbolic link -> the file it points to
   // Calls in order, written as "copyFile(DATA.MDB, VARKOP\DATA.MDB)".
   std::vector<std::string> calls;

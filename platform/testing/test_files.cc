@@ -21,9 +21,7 @@ std::string readFile(const fs::path& file) {
   return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const fs::path& file, const std::string& contents) {
-  std::ofstream(file, std::ios::binary) << contents;
-}
+void writeFile(const fs::path& file, const std::string& contents) { std::ofstream(file, std::ios::binary) << contents; }
 
 std::vector<std::string> entries(const fs::path& folder) {
   std::vector<std::string> names;

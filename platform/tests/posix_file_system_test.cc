@@ -177,7 +177,8 @@ TEST_F(PosixFileSystemTest, TheReplacementKeepsOwnerGroupPermissionsAndAccessLis
   writeFile("DATA.MDB", "old");
   writeFile("DATA.MDN", "new");
   fs::create_directories("VARKOP");
-  if (std::system("setfacl -m u:nobody:rw DATA.MDB 2>/dev/null") != 0) GTEST_SKIP() << "setfacl (package acl) is missing or ACLs are off";
+  if (std::system("setfacl -m u:nobody:rw DATA.MDB 2>/dev/null") != 0)
+    GTEST_SKIP() << "setfacl (package acl) is missing or ACLs are off";
   files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
   files.replaceFile(u"DATA.MDN", u"DATA.MDB");
   EXPECT_EQ(std::system("getfacl -c DATA.MDB 2>/dev/null | grep -qx 'user:nobody:rw-'"), 0);
@@ -224,7 +225,8 @@ TEST_F(PosixFileSystemTest, ACopyRemovesWhatInterruptedCopiesLeftButNotWhatIsBei
   writeFile("VARKOP/.DATA.MDB.partial-def456", "being written");
   writeFile("VARKOP/.DATA.MDB.partial-toolong", "not our naming");
   writeFile("VARKOP/.OTHER.MDB.partial-abc123", "another database's");
-  HeldByteLock writer("VARKOP/.DATA.MDB.partial-def456", 0, HeldByteLock::Kind::exclusive, HeldByteLock::Owner::openFile);
+  HeldByteLock writer("VARKOP/.DATA.MDB.partial-def456", 0, HeldByteLock::Kind::exclusive,
+                      HeldByteLock::Owner::openFile);
   ASSERT_TRUE(writer.held());
   files.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
   EXPECT_EQ(entries("VARKOP"), (std::vector<std::string>{".DATA.MDB.partial-def456", ".DATA.MDB.partial-toolong",

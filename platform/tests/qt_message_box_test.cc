@@ -42,8 +42,8 @@ void closeTheBoxWhenItAppears() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr) return;
     poll->stop();
-    seen = {true, box->isModal(), box->windowTitle(), box->text(), box->icon(),
-            box->buttons().size(), box->standardButtons()};
+    seen = {true,        box->isModal(),        box->windowTitle(),    box->text(),
+            box->icon(), box->buttons().size(), box->standardButtons()};
     box->button(QMessageBox::Ok)->click();
   });
   poll->start(10);
@@ -102,14 +102,14 @@ TEST(QtMessageBoxWithoutDisplay, APlatformThatCannotShowABoxToAPersonFallsBackTo
     const char* sessionType;
   };
   const Session sessions[] = {
-      {nullptr, ":97", nullptr, nullptr},                 // an X display that does not answer
-      {nullptr, nullptr, "wayland-97", "wayland"},        // a Wayland session without plugin or compositor
-      {nullptr, ":97", "wayland-97", "wayland"},          // neither of the two
-      {"wayland", nullptr, "wayland-97", nullptr},        // asked for by name
-      {"offscreen", nullptr, nullptr, nullptr},           // drawn in memory only
-      {"minimal", ":97", nullptr, nullptr},               // drawn nowhere
-      {"offscreen;minimal", nullptr, nullptr, nullptr},   // a list of such
-      {"nosuchplatform", nullptr, nullptr, nullptr},      // no plugin at all
+      {nullptr, ":97", nullptr, nullptr},                // an X display that does not answer
+      {nullptr, nullptr, "wayland-97", "wayland"},       // a Wayland session without plugin or compositor
+      {nullptr, ":97", "wayland-97", "wayland"},         // neither of the two
+      {"wayland", nullptr, "wayland-97", nullptr},       // asked for by name
+      {"offscreen", nullptr, nullptr, nullptr},          // drawn in memory only
+      {"minimal", ":97", nullptr, nullptr},              // drawn nowhere
+      {"offscreen;minimal", nullptr, nullptr, nullptr},  // a list of such
+      {"nosuchplatform", nullptr, nullptr, nullptr},     // no plugin at all
   };
   auto set = [](const char* name, const char* value) {
     if (value != nullptr) {
@@ -120,8 +120,8 @@ TEST(QtMessageBoxWithoutDisplay, APlatformThatCannotShowABoxToAPersonFallsBackTo
   };
   ::setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
   for (const Session& session : sessions) {
-    SCOPED_TRACE(std::string(session.platform ? session.platform : "-") + " " + (session.display ? session.display : "-") +
-                 " " + (session.wayland ? session.wayland : "-"));
+    SCOPED_TRACE(std::string(session.platform ? session.platform : "-") + " " +
+                 (session.display ? session.display : "-") + " " + (session.wayland ? session.wayland : "-"));
     set("QT_QPA_PLATFORM", session.platform);
     set("DISPLAY", session.display);
     set("WAYLAND_DISPLAY", session.wayland);

@@ -32,7 +32,10 @@ TEST(Decimal, WritesSignedNumbers) {
 TEST(Utf8, ConvertsAsTheEngineDoes) {
   const std::string text = "ČAŠA \xF0\x9F\x98\x80.mdb";
   EXPECT_EQ(fromUtf8(text), u"ČAŠA \U0001F600.mdb");
-  EXPECT_EQ(toUtf8(fromUtf8("\xE8" "a.mdb")), "\xE8" "a.mdb");
+  EXPECT_EQ(toUtf8(fromUtf8("\xE8"
+                            "a.mdb")),
+            "\xE8"
+            "a.mdb");
 }
 
 }  // namespace

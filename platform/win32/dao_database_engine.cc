@@ -96,8 +96,8 @@ std::int32_t automationErrorNumber(HRESULT result, const EXCEPINFO* exception) {
   }
   switch (result) {
     case E_OUTOFMEMORY: return error::kOutOfMemory;
-    case E_INVALIDARG: return 5;             // invalid procedure call or argument
-    case DISP_E_TYPEMISMATCH: return 13;     // type mismatch
+    case E_INVALIDARG: return 5;          // invalid procedure call or argument
+    case DISP_E_TYPEMISMATCH: return 13;  // type mismatch
     case DISP_E_UNKNOWNNAME:
     case DISP_E_MEMBERNOTFOUND: return 438;  // object doesn't support this property or method
     case DISP_E_BADPARAMCOUNT: return 450;   // wrong number of arguments

@@ -75,8 +75,8 @@ void copyContents(HANDLE from, HANDLE to) {
 }
 
 void flushFile(const std::wstring& name) {
-  Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr));
+  Handle file(
+      CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid() || !FlushFileBuffers(file.get())) failWithLastError();
 }
 
@@ -122,8 +122,8 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
   const std::wstring to = systemName(destination);
   if (requireExisting(from) & FILE_ATTRIBUTE_DIRECTORY) throw RuntimeError(error::kPathFileAccessError);
   // Read as a reader beside the database engine: a database that is open elsewhere is still backed up.
-  Handle input(CreateFileW(from.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                           nullptr));
+  Handle input(
+      CreateFileW(from.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!input.valid()) failWithLastError();
 
   // The copy is written beside the destination and moved over it once complete and flushed, so a failed copy

@@ -44,8 +44,7 @@ void registerClass() {
 
 class Win32FormView final : public FormView {
  public:
-  Win32FormView(const FormDesign& design, FormEvents& events, double dotsPerInch)
-      : design_(design), events_(&events) {
+  Win32FormView(const FormDesign& design, FormEvents& events, double dotsPerInch) : design_(design), events_(&events) {
     registerClass();
     auto px = [dotsPerInch](std::int32_t twips) { return twipsToPixels(twips, dotsPerInch); };
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -62,9 +61,7 @@ class Win32FormView final : public FormView {
       const wchar_t* kind = L"STATIC";
       DWORD controlStyle = WS_CHILD | WS_VISIBLE;
       switch (c.kind) {
-        case ControlKind::label:
-          controlStyle |= SS_LEFT | SS_NOPREFIX;
-          break;
+        case ControlKind::label: controlStyle |= SS_LEFT | SS_NOPREFIX; break;
         case ControlKind::progressBar:
           kind = PROGRESS_CLASSW;
           controlStyle |= WS_TABSTOP;
@@ -132,8 +129,7 @@ class Win32FormView final : public FormView {
       case WM_CLOSE:
         events_->closeRequested();  // the owner decides; the window goes when the view does
         return 0;
-      default:
-        return DefWindowProcW(window, message, wParam, lParam);
+      default: return DefWindowProcW(window, message, wParam, lParam);
     }
   }
 

@@ -138,7 +138,8 @@ TEST_F(EndToEnd, AMissingDatabaseEndsSilently) {
 TEST_F(EndToEnd, ABackupThatWouldLeaveTheBackupFolderIsRefused) {
   writeFile(root_ / "DATA.MDB", "outside");
   writeFile(app_ / "DATA.MDB", original);
-  for (const std::string& name : std::vector<std::string>{"..\\DATA.MDB", "../DATA.MDB", (root_ / "DATA.MDB").string()}) {
+  for (const std::string& name :
+       std::vector<std::string>{"..\\DATA.MDB", "../DATA.MDB", (root_ / "DATA.MDB").string()}) {
     const Result result = run(JETCOMPACT_TESTENGINE_EXECUTABLE, {name});
     EXPECT_EQ(result.status, 2) << name;
     EXPECT_EQ(result.errorOutput, "") << name;

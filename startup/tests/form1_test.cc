@@ -11,12 +11,13 @@
 namespace startup {
 namespace {
 
+using platform::testing::FakeRuntime;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using platform::testing::FakeRuntime;
 
 TEST(Form1Load, AnEmptyFirstFieldEndsTheRunWithoutTouchingAnything) {
-  for (const std::u16string& line : std::vector<std::u16string>{u"", u"    ", u",data.mdb", u"  ;data.mdb", u"\"\",data.mdb"}) {
+  for (const std::u16string& line :
+       std::vector<std::u16string>{u"", u"    ", u",data.mdb", u"  ;data.mdb", u"\"\",data.mdb"}) {
     FakeRuntime runtime;
     runtime.commandLineText = line;
     Form1 form(runtime);

@@ -24,20 +24,24 @@ TEST_P(NextfieldRow, ReturnsTheFirstFieldAndLeavesTheRest) {
   EXPECT_EQ(list, row.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, NextfieldRow,
-    ::testing::Values(Row{u"", u"", u""}, Row{u"a,b", u"a", u"b"}, Row{u"a,  b ", u"a", u"b "},
-                      Row{u"a ,b", u"a ", u"b"}, Row{u" ,a", u" ", u"a"}, Row{u"a,  ", u"a", u""},
-                      Row{u"a;b", u"a", u""}, Row{u"a,b;c", u"a", u"b;c"}, Row{u"a,", u"a", u""},
-                      Row{u",a", u"", u"a"}, Row{u";a", u"", u""}, Row{u"\"x,y\",z", u"x,y", u"z"},
-                      Row{u"'x;y';z", u"x;y", u""}, Row{u"\"x,y',z", u"x,y", u"z"},
-                      Row{u"it's,b", u"its,b", u""}, Row{u"\"a,b", u"a,b", u""},
-                      Row{u"a\x01" u"b", u"a\"b", u""}, Row{u"\"\",x", u"", u"x"},
-                      // Only spaces are trimmed from the remainder; a tab stays.
-                      Row{u"a, \tb", u"a", u"\tb"},
-                      // Two names separated by spaces are one field.
-                      Row{u"one two", u"one two", u""}),
-    [](const ::testing::TestParamInfo<Row>& row) { return "Row" + std::to_string(row.index + 1); });
+INSTANTIATE_TEST_SUITE_P(Table, NextfieldRow,
+                         ::testing::Values(Row{u"", u"", u""}, Row{u"a,b", u"a", u"b"}, Row{u"a,  b ", u"a", u"b "},
+                                           Row{u"a ,b", u"a ", u"b"}, Row{u" ,a", u" ", u"a"}, Row{u"a,  ", u"a", u""},
+                                           Row{u"a;b", u"a", u""}, Row{u"a,b;c", u"a", u"b;c"}, Row{u"a,", u"a", u""},
+                                           Row{u",a", u"", u"a"}, Row{u";a", u"", u""}, Row{u"\"x,y\",z", u"x,y", u"z"},
+                                           Row{u"'x;y';z", u"x;y", u""}, Row{u"\"x,y',z", u"x,y", u"z"},
+                                           Row{u"it's,b", u"its,b", u""}, Row{u"\"a,b", u"a,b", u""},
+                                           Row{u"a\x01"
+                                               u"b",
+                                               u"a\"b", u""},
+                                           Row{u"\"\",x", u"", u"x"},
+                                           // Only spaces are trimmed from the remainder; a tab stays.
+                                           Row{u"a, \tb", u"a", u"\tb"},
+                                           // Two names separated by spaces are one field.
+                                           Row{u"one two", u"one two", u""}),
+                         [](const ::testing::TestParamInfo<Row>& row) {
+                           return "Row" + std::to_string(row.index + 1);
+                         });
 
 std::u16string letters(std::size_t count) { return std::u16string(count, u'x'); }
 

@@ -48,11 +48,12 @@ int runGenCommand(int argc, char** argv) {
   }
   if (!haveRows) return genUsage();
   GeneratorSummary s = generateDatabase(file, o);
-  std::printf("%s: %u pages (%llu bytes); Artikli %llu rows, Gibanja %llu rows; %llu rows deleted, %llu rows in "
-              "dropped work tables\n",
-              file.c_str(), s.pages, static_cast<unsigned long long>(s.pages) * 4096ull,
-              static_cast<unsigned long long>(s.articles), static_cast<unsigned long long>(s.movements),
-              static_cast<unsigned long long>(s.deletedRows), static_cast<unsigned long long>(s.droppedTableRows));
+  std::printf(
+      "%s: %u pages (%llu bytes); Artikli %llu rows, Gibanja %llu rows; %llu rows deleted, %llu rows in "
+      "dropped work tables\n",
+      file.c_str(), s.pages, static_cast<unsigned long long>(s.pages) * 4096ull,
+      static_cast<unsigned long long>(s.articles), static_cast<unsigned long long>(s.movements),
+      static_cast<unsigned long long>(s.deletedRows), static_cast<unsigned long long>(s.droppedTableRows));
   return 0;
 }
 

@@ -135,12 +135,13 @@ int check(jet::Database& db, bool strict) {
   for (const jet::Problem& p : report.problems) {
     std::printf("%s: %s\n", db.name().c_str(), jet::describeProblem(p).c_str());
   }
-  std::printf("%s: %zu errors, %zu warnings; checked %llu tables, %llu rows, %llu indexes with %llu entries, "
-              "%llu long values, %llu pages in use\n",
-              db.name().c_str(), report.errors(), report.warnings(), static_cast<unsigned long long>(report.tables),
-              static_cast<unsigned long long>(report.rows), static_cast<unsigned long long>(report.indexes),
-              static_cast<unsigned long long>(report.indexEntries), static_cast<unsigned long long>(report.longValues),
-              static_cast<unsigned long long>(report.pagesInUse));
+  std::printf(
+      "%s: %zu errors, %zu warnings; checked %llu tables, %llu rows, %llu indexes with %llu entries, "
+      "%llu long values, %llu pages in use\n",
+      db.name().c_str(), report.errors(), report.warnings(), static_cast<unsigned long long>(report.tables),
+      static_cast<unsigned long long>(report.rows), static_cast<unsigned long long>(report.indexes),
+      static_cast<unsigned long long>(report.indexEntries), static_cast<unsigned long long>(report.longValues),
+      static_cast<unsigned long long>(report.pagesInUse));
   if (report.errors() > 0) {
     std::fflush(stdout);
     std::fprintf(stderr, "jetdb: %s: the database is damaged: %zu problems found (error %d)\n", db.name().c_str(),

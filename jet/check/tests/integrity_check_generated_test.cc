@@ -97,9 +97,9 @@ TEST_F(GeneratedCheck, BitmapPagesListedTwiceOrByTwoMaps) {
   // The free-space map of the same table taking over the owned map's bitmap page.
   UsageMap freeMap = readUsageMap(db.pages(), t.freeSpacePages.at);
   if (freeMap.kind == UsageMap::Kind::Reference && freeMap.bitmapPages[0] != 0) {
-    RowSlot freeSlot = dataPageRow(
-        db.format(), Bytes(original_->data() + size_t{t.freeSpacePages.at.page} * pageSize, pageSize),
-        t.freeSpacePages.at.row);
+    RowSlot freeSlot =
+        dataPageRow(db.format(), Bytes(original_->data() + size_t{t.freeSpacePages.at.page} * pageSize, pageSize),
+                    t.freeSpacePages.at.row);
     std::vector<uint8_t> shared = *original_;
     put32(shared, size_t{t.freeSpacePages.at.page} * pageSize + freeSlot.start + 1, map.bitmapPages[0]);
     CheckReport s = check(shared);
@@ -128,14 +128,15 @@ TEST_F(GeneratedCheck, LeavesOfMultiPageIndexes) {
 
   // The middle leaf emptied: every row it listed is now missing from the index, and the tree reports the empty page.
   std::vector<uint8_t> emptied = *original_;
-  IndexPage middle = decodeIndexPage(db.format(), Bytes(original_->data() + size_t{leaves[1]} * pageSize, pageSize),
-                                     leaves[1]);
+  IndexPage middle =
+      decodeIndexPage(db.format(), Bytes(original_->data() + size_t{leaves[1]} * pageSize, pageSize), leaves[1]);
   const size_t lost = middle.entries.size();
   IndexPage empty = middle;
   empty.entries.clear();
   empty.prefixLength = 0;
   std::vector<uint8_t> encoded = encodeIndexPage(db.format(), empty);
-  std::copy(encoded.begin(), encoded.end(), emptied.begin() + static_cast<std::ptrdiff_t>(size_t{leaves[1]} * pageSize));
+  std::copy(encoded.begin(), encoded.end(),
+            emptied.begin() + static_cast<std::ptrdiff_t>(size_t{leaves[1]} * pageSize));
   CheckReport r = check(emptied);
   EXPECT_EQ(find(r, "an empty leaf page").size(), 1u) << all(r);
   EXPECT_EQ(find(r, "missing from").size(), lost) << all(r);

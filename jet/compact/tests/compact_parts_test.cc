@@ -219,7 +219,8 @@ TEST(CompactParts, ReadAheadKeepsTheOrderAndPlacesErrorsWhereTheyHappened) {
         if (n == failAt) corrupt("item " + std::to_string(n) + " cannot be read");
         if (n == items) return false;
         batch.items.push_back(n);
-        batch.bytes.insert(batch.bytes.end(), (n * 37) % 20000, static_cast<uint8_t>(n));  // now and then a batch's worth
+        batch.bytes.insert(batch.bytes.end(), (n * 37) % 20000,
+                           static_cast<uint8_t>(n));  // now and then a batch's worth
         ++n;
       }
       return true;
@@ -274,7 +275,9 @@ TEST(CompactParts, ObserverRelayDeliversEveryCallInOrder) {
       log.push_back("table " + name + " " + std::to_string(def.page));
     }
     void beginRow() override { log.push_back("row"); }
-    void longValuePart(size_t column, Bytes part) override { log.push_back("lv " + std::to_string(column) + text(part)); }
+    void longValuePart(size_t column, Bytes part) override {
+      log.push_back("lv " + std::to_string(column) + text(part));
+    }
     void row(RowPointer home, Bytes bytes, const RowLayout& layout) override {
       log.push_back("r " + std::to_string(home.raw()) + " " + std::to_string(layout.fields.size()) + text(bytes));
     }

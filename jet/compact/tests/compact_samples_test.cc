@@ -73,7 +73,8 @@ TEST(CompactSamples, MdbExportReadsTheSameRows) {
     compactDatabase(sample, out, kSlovenian);
     auto source = Database::open(sample);
     // In catalog row order, which differs where the source has overflow rows: compared as sets.
-    EXPECT_EQ(runCommand("mdb-tables -1 " + quoted(out) + " | sort"), runCommand("mdb-tables -1 " + quoted(sample) + " | sort"));
+    EXPECT_EQ(runCommand("mdb-tables -1 " + quoted(out) + " | sort"),
+              runCommand("mdb-tables -1 " + quoted(sample) + " | sort"));
     for (const CatalogEntry* e : source->catalog().tables(false)) {
       EXPECT_EQ(runCommand("mdb-export " + quoted(out) + " " + quoted(e->name)), dumpTable(*source, e->name, style))
           << e->name;

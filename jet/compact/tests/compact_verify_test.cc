@@ -34,7 +34,8 @@ using Tamper = std::function<std::vector<Change>(Database& written)>;
 // Hands the destination to `tamper` once it is written, before the compactor reads it back.
 class TamperingSink : public PageSink {
  public:
-  TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper) : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
+  TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper)
+      : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
   const std::string& name() const override { return inner_->name(); }
   void write(uint64_t offset, Bytes data) override { inner_->write(offset, data); }
   bool writeOut() override {
@@ -161,7 +162,8 @@ TEST_F(CompactVerification, AnUntouchedDestinationPasses) {
 TEST_F(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
   // The first fixed column of a Jet 4 row starts after its two-byte column count.
   for (size_t nth : {size_t{0}, size_t{57}, size_t{150}}) {
-    std::string message = compactWith([&](Database& db) { return std::vector<Change>{{rowByte(db, "Artikli", nth, 2)}}; });
+    std::string message =
+        compactWith([&](Database& db) { return std::vector<Change>{{rowByte(db, "Artikli", nth, 2)}}; });
     EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
     EXPECT_NE(message.find("Artikli"), std::string::npos) << message;
   }
@@ -175,7 +177,8 @@ TEST_F(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
   });
   EXPECT_NE(last.find(kDiffers), std::string::npos) << last;
   for (LongValueRef::Kind kind : {LongValueRef::Kind::SingleRow, LongValueRef::Kind::Chain}) {
-    std::string message = compactWith([&](Database& db) { return std::vector<Change>{{longValueByte(db, "Gibanja", kind)}}; });
+    std::string message =
+        compactWith([&](Database& db) { return std::vector<Change>{{longValueByte(db, "Gibanja", kind)}}; });
     EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
     EXPECT_NE(message.find("Gibanja"), std::string::npos) << message;
   }
@@ -249,7 +252,8 @@ TEST(CompactDigest, SingleChangesAlwaysShowAndPiecesDoNotMatter) {
   whole.add(bytes);
   for (size_t cut : {size_t{1}, size_t{7}, size_t{8}, size_t{31}, size_t{32}, size_t{33}, size_t{999}}) {
     Digest pieces;
-    for (size_t at = 0; at < bytes.size(); at += cut) pieces.add(Bytes(bytes).subspan(at, std::min(cut, bytes.size() - at)));
+    for (size_t at = 0; at < bytes.size(); at += cut)
+      pieces.add(Bytes(bytes).subspan(at, std::min(cut, bytes.size() - at)));
     EXPECT_EQ(pieces.value(), whole.value()) << cut;
   }
   for (size_t i = 0; i < bytes.size(); ++i) {

@@ -163,7 +163,8 @@ void deleteRowAsAccessDoes(std::vector<uint8_t>& bytes, const std::string& table
     std::erase_if(p.entries, [&](const IndexEntry& e) { return splitLeafEntry(e).row == row; });
     p.prefixLength = std::min<uint16_t>(p.prefixLength, sharedPrefixLength(p.entries));
     std::vector<uint8_t> encoded = encodeIndexPage(format, p);
-    std::copy(encoded.begin(), encoded.end(), bytes.begin() + static_cast<std::ptrdiff_t>(size_t{leaf} * format.pageSize));
+    std::copy(encoded.begin(), encoded.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(size_t{leaf} * format.pageSize));
   }
   const size_t slot = size_t{row.page} * format.pageSize + format.rowOffsetTable() + 2u * row.row;
   bytes[slot + 1] = static_cast<uint8_t>(bytes[slot + 1] | (kRowDeletedFlag >> 8));

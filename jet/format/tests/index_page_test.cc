@@ -261,7 +261,8 @@ TEST(IndexPage, DamagedPagesAreReportedAsCorrupt) {
   const Format& f = kJet4Format;
   IndexPage p;
   p.owner = 3;
-  p.entries = {makeLeafEntry(std::vector<uint8_t>{0x7F, 1}, {20, 1}), makeLeafEntry(std::vector<uint8_t>{0x7F, 2}, {20, 2})};
+  p.entries = {makeLeafEntry(std::vector<uint8_t>{0x7F, 1}, {20, 1}),
+               makeLeafEntry(std::vector<uint8_t>{0x7F, 2}, {20, 2})};
   p.prefixLength = 1;
   std::vector<uint8_t> good = encodeIndexPage(f, p);
   EXPECT_EQ(decodeIndexPage(f, good, 9).entries, p.entries);

@@ -34,8 +34,14 @@ TEST(LongValueBuilder, ValuesReadBackThroughTheReader) {
     const Format& f = *it->format;
     uint32_t nextPage = it->pageCount();
     LongValueWriter writer(f, [&] { return nextPage++; });
-    std::vector<size_t> sizes{0, 1, maxInlineLongValue(f), maxInlineLongValue(f) + 1, 500,
-                              maxSingleRowLongValue(f), maxSingleRowLongValue(f) + 1, 3 * longValueChainChunk(f),
+    std::vector<size_t> sizes{0,
+                              1,
+                              maxInlineLongValue(f),
+                              maxInlineLongValue(f) + 1,
+                              500,
+                              maxSingleRowLongValue(f),
+                              maxSingleRowLongValue(f) + 1,
+                              3 * longValueChainChunk(f),
                               5 * longValueChainChunk(f) + 77};
     std::vector<std::vector<uint8_t>> values, fields;
     for (size_t i = 0; i < sizes.size(); ++i) {

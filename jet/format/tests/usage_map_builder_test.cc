@@ -12,7 +12,8 @@ namespace jet {
 namespace {
 
 // Pages named by a map row; bitmap pages are looked up in `bitmapPages`.
-std::vector<uint32_t> mapPages(const Format& f, Bytes row, const std::map<uint32_t, std::vector<uint8_t>>& bitmapPages) {
+std::vector<uint32_t> mapPages(const Format& f, Bytes row,
+                               const std::map<uint32_t, std::vector<uint8_t>>& bitmapPages) {
   std::vector<uint32_t> out;
   auto collect = [&](Bytes bits, uint64_t first) {
     for (size_t i = 0; i < bits.size() * 8; ++i) {

@@ -31,7 +31,8 @@ mode_t currentUmask() {
     char line[256];
     unsigned mask = 0;
     bool found = false;
-    while (!found && std::fgets(line, sizeof line, status) != nullptr) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr)
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
     std::fclose(status);
     if (found) return static_cast<mode_t>(mask);
   }
@@ -40,7 +41,6 @@ mode_t currentUmask() {
   return mask;
 }
 
-
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
 // values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
 // adjacent pieces with one pwritev each. A second thread does the writing, so that the kernel's share of it overlaps
@@ -48,7 +48,8 @@ mode_t currentUmask() {
 // write or by finish.
 class PosixDestination : public PageSink {
  public:
-  PosixDestination(std::string path, int fd, dev_t dev, ino_t ino) : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {
+  PosixDestination(std::string path, int fd, dev_t dev, ino_t ino)
+      : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {
     current_.bytes.reserve(kBatchBytes);
     try {
       writer_ = std::thread([this] { writeQueued(); });
@@ -333,10 +334,8 @@ ErrorCode writeErrorFor(int err) {
   switch (err) {
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-      return ErrorCode::DiskFull;
-    default:
-      return ErrorCode::DiskIoWrite;
+    case EFBIG: return ErrorCode::DiskFull;
+    default: return ErrorCode::DiskIoWrite;
   }
 }
 
@@ -377,7 +376,6 @@ std::string joinPath(const std::string& folder, const std::string& leaf) {
   return folder + "/" + leaf;
 }
 
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 void syncFolderOf(const std::string& path) {
@@ -403,7 +401,6 @@ int linkNoReplace(const std::string& from, const std::string& to, bool& linked) 
 }
 
 }  // namespace
-
 
 void removeLeftovers(const std::string& path, const std::string& source) {
   const auto [folder, leaf] = splitPath(path);
@@ -458,8 +455,8 @@ std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) {
     // Somebody removing leftovers may have seen the file before it was held: it is theirs then, and another is made.
     struct stat opened {};
     struct stat named {};
-    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 && ::lstat(partial.c_str(), &named) == 0 &&
-        sameFile(opened, named)) {
+    if (lockWholeFile(fd, WholeFileLock::exclusive) && ::fstat(fd, &opened) == 0 &&
+        ::lstat(partial.c_str(), &named) == 0 && sameFile(opened, named)) {
       ::fchmod(fd, 0666 & ~currentUmask());
       const int guard = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
       if (guard < 0) {

@@ -28,12 +28,12 @@ class PosixFileSource : public PageSource {
       ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        fail(ErrorCode::DiskIoRead, path_ + ": disk I/O error during read at offset " +
-                                        std::to_string(offset + done) + " (" + std::strerror(errno) + ")");
+        fail(ErrorCode::DiskIoRead, path_ + ": disk I/O error during read at offset " + std::to_string(offset + done) +
+                                        " (" + std::strerror(errno) + ")");
       }
       if (n == 0) {
-        fail(ErrorCode::DiskIoRead, path_ + ": the file ended at offset " + std::to_string(offset + done) +
-                                        " while " + std::to_string(out.size()) + " bytes were being read");
+        fail(ErrorCode::DiskIoRead, path_ + ": the file ended at offset " + std::to_string(offset + done) + " while " +
+                                        std::to_string(out.size()) + " bytes were being read");
       }
       done += static_cast<size_t>(n);
     }

@@ -81,7 +81,8 @@ std::unique_ptr<FileLock> lockSource(Env& env, const std::string& path) {
     }
     fail(*holder, path + ": the database is opened exclusively by another user");
   }
-  if (!lockWholeFile(fd, WholeFileLock::shared)) fail(ErrorCode::InUse, path + ": the database is in use by another user");
+  if (!lockWholeFile(fd, WholeFileLock::shared))
+    fail(ErrorCode::InUse, path + ": the database is in use by another user");
   return lock;
 }
 

@@ -23,7 +23,8 @@ locale_t unicodeLocale() {
 // Used only where no Unicode locale is installed: Latin-1 and Latin Extended-A, the letters
 // of the names this utility meets (č, š, ž among them).
 char16_t upperCaseLatin(char16_t unit) {
-  if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) return static_cast<char16_t>(unit - 0x20);
+  if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7))
+    return static_cast<char16_t>(unit - 0x20);
   if (unit == 0xFF) return 0x178;
   if (unit == 0x131) return u'I';
   if (unit == 0x17F) return u'S';

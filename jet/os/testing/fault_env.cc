@@ -89,15 +89,15 @@ void FaultEnv::publishDestination(const std::string& hidden, const std::string& 
   base_.publishDestination(hidden, path, keepHiddenName);
 }
 
-void FaultEnv::removeLeftovers(const std::string& path, const std::string& source) { base_.removeLeftovers(path, source); }
+void FaultEnv::removeLeftovers(const std::string& path, const std::string& source) {
+  base_.removeLeftovers(path, source);
+}
 
 bool FaultEnv::lockedByOthers(const std::string& path, LockProbe kind) {
   return lockEverything_ || base_.lockedByOthers(path, kind);
 }
 
-void FaultEnv::flushFolder(const std::string& folder) {
-  base_.flushFolder(folder);
-}
+void FaultEnv::flushFolder(const std::string& folder) { base_.flushFolder(folder); }
 
 std::vector<std::string> FaultEnv::findIgnoringCase(const std::string& folder, const std::string& name) {
   return base_.findIgnoringCase(folder, name);

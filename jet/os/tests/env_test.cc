@@ -22,14 +22,22 @@ void touch(const fs::path& file) { std::ofstream(file, std::ios::binary) << "x";
 
 TEST(Env, FindsEveryNameThatDiffersOnlyInCaseInByteOrder) {
   test_support::TempFolder dir("jet-env");
-  for (const char* name : {"Data.MDB", "DATA.mdb", "data.mdbx", "other.mdb", "\xC4\x8C" "a\xC5\xA1" "a.ldb"}) {
+  for (const char* name : {"Data.MDB", "DATA.mdb", "data.mdbx", "other.mdb",
+                           "\xC4\x8C"
+                           "a\xC5\xA1"
+                           "a.ldb"}) {
     touch(dir.path() / name);
   }
   Env& env = Env::system();
   EXPECT_EQ(env.findIgnoringCase(dir.path().string(), "data.mdb"), (std::vector<std::string>{"DATA.mdb", "Data.MDB"}));
   // Letters beyond ASCII map as the system maps them (č to Č, š to Š).
-  EXPECT_EQ(env.findIgnoringCase(dir.path().string(), "\xC4\x8D" "A\xC5\xA0" "a.LDB"),
-            (std::vector<std::string>{"\xC4\x8C" "a\xC5\xA1" "a.ldb"}));
+  EXPECT_EQ(env.findIgnoringCase(dir.path().string(),
+                                 "\xC4\x8D"
+                                 "A\xC5\xA0"
+                                 "a.LDB"),
+            (std::vector<std::string>{"\xC4\x8C"
+                                      "a\xC5\xA1"
+                                      "a.ldb"}));
   EXPECT_TRUE(env.findIgnoringCase(dir.path().string(), "missing").empty());
   EXPECT_TRUE(env.findIgnoringCase((dir.path() / "no-folder").string(), "data.mdb").empty());
 }

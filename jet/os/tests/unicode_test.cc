@@ -41,24 +41,26 @@ TEST(Utf8, DecodesEveryCodePointItEncodes) {
 }
 
 TEST(Utf8, RefusesWhatIsNotOneWellFormedSequence) {
-  for (const std::string& bytes : std::vector<std::string>{
-           "\x80",              // a continuation byte alone
-           "\xC3",              // cut short
-           "\xE2\x82",          // cut short
-           "\xC3(",             // a lead byte without its continuation
-           "\xC0\xAF",          // an overlong '/'
-           "\xE0\x80\x80",      // an overlong NUL
-           "\xF0\x80\x80\x80",  // an overlong NUL
-           "\xED\xA0\x80",      // an encoded surrogate
-           "\xF4\x90\x80\x80",  // past U+10FFFF
-           "\xF8\x88\x80\x80\x80", "\xFF"}) {
+  for (const std::string& bytes : std::vector<std::string>{"\x80",              // a continuation byte alone
+                                                           "\xC3",              // cut short
+                                                           "\xE2\x82",          // cut short
+                                                           "\xC3(",             // a lead byte without its continuation
+                                                           "\xC0\xAF",          // an overlong '/'
+                                                           "\xE0\x80\x80",      // an overlong NUL
+                                                           "\xF0\x80\x80\x80",  // an overlong NUL
+                                                           "\xED\xA0\x80",      // an encoded surrogate
+                                                           "\xF4\x90\x80\x80",  // past U+10FFFF
+                                                           "\xF8\x88\x80\x80\x80", "\xFF"}) {
     char32_t code = 0;
     EXPECT_EQ(decodeUtf8(bytes, 0, code), 0u) << testing::PrintToString(bytes);
   }
 }
 
 TEST(Utf8, ConvertsToUtf16AndBackIncludingCharactersOutsideTheBasicPlane) {
-  const std::string text = "\xC4\x8C" "A\xC5\xA0" "A \xE2\x82\xAC \xF0\x9F\x98\x80.mdb";
+  const std::string text =
+      "\xC4\x8C"
+      "A\xC5\xA0"
+      "A \xE2\x82\xAC \xF0\x9F\x98\x80.mdb";
   EXPECT_EQ(fromUtf8(text), u"ČAŠA € \U0001F600.mdb");
   EXPECT_EQ(toUtf8(fromUtf8(text)), text);
   std::u16string wide;
@@ -69,8 +71,11 @@ TEST(Utf8, ConvertsToUtf16AndBackIncludingCharactersOutsideTheBasicPlane) {
 
 TEST(Utf8, BytesThatAreNotUtf8SurviveTheRoundTripThroughUtf16) {
   // A Latin-2 name, an overlong slash, an encoded surrogate and a cut sequence: none of them is UTF-8.
-  for (const std::string& bytes : std::vector<std::string>{std::string("\xE8" "a\x9A" "a.mdb"), std::string("\xC0\xAF"),
-                                                           std::string("\xED\xA0\x80"), std::string("\xF0\x9F\x98")}) {
+  for (const std::string& bytes :
+       std::vector<std::string>{std::string("\xE8"
+                                            "a\x9A"
+                                            "a.mdb"),
+                                std::string("\xC0\xAF"), std::string("\xED\xA0\x80"), std::string("\xF0\x9F\x98")}) {
     const std::u16string wide = fromUtf8(bytes);
     EXPECT_EQ(wide.size(), bytes.size());  // one unit per byte that is not UTF-8
     EXPECT_EQ(toUtf8(wide), bytes);
@@ -84,7 +89,7 @@ TEST(Utf8, PrefixEndsOnACharacterBoundary) {
   EXPECT_EQ(utf8Prefix(text, 100), text.size());
   EXPECT_EQ(utf8Prefix(text, text.size()), text.size());
   EXPECT_EQ(utf8Prefix(text, 2), 2u);
-  EXPECT_EQ(utf8Prefix(text, 3), 2u);   // inside č
+  EXPECT_EQ(utf8Prefix(text, 3), 2u);  // inside č
   EXPECT_EQ(utf8Prefix(text, 4), 4u);
   EXPECT_EQ(utf8Prefix(text, 6), 4u);   // inside €
   EXPECT_EQ(utf8Prefix(text, 10), 7u);  // inside the emoji

@@ -113,19 +113,15 @@ std::unique_ptr<PageSink> createDestination(const std::string& path) {
     const std::string because = path + ": cannot create the destination (" + describe(why) + ")";
     switch (why) {
       case ERROR_FILE_EXISTS:
-      case ERROR_ALREADY_EXISTS:
-        fail(ErrorCode::DatabaseExists, path + ": database already exists");
+      case ERROR_ALREADY_EXISTS: fail(ErrorCode::DatabaseExists, path + ": database already exists");
       case ERROR_PATH_NOT_FOUND:
       case ERROR_INVALID_NAME:
       case ERROR_BAD_PATHNAME:
       case ERROR_FILENAME_EXCED_RANGE:
-      case ERROR_INVALID_DRIVE:
-        fail(ErrorCode::InvalidPath, because);
+      case ERROR_INVALID_DRIVE: fail(ErrorCode::InvalidPath, because);
       case ERROR_DISK_FULL:
-      case ERROR_HANDLE_DISK_FULL:
-        fail(ErrorCode::DiskFull, because);
-      default:
-        fail(ErrorCode::CannotOpen, because);
+      case ERROR_HANDLE_DISK_FULL: fail(ErrorCode::DiskFull, because);
+      default: fail(ErrorCode::CannotOpen, because);
     }
   }
   BY_HANDLE_FILE_INFORMATION identity{};

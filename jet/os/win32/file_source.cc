@@ -32,8 +32,8 @@ class Win32FileSource : public PageSource {
       if (!ReadFile(file_, out.data() + done, wanted, &got, &position)) {
         const DWORD why = GetLastError();
         if (why != ERROR_HANDLE_EOF) {
-          fail(ErrorCode::DiskIoRead, path_ + ": disk I/O error during read at offset " + std::to_string(at) + " (" +
-                                          describe(why) + ")");
+          fail(ErrorCode::DiskIoRead,
+               path_ + ": disk I/O error during read at offset " + std::to_string(at) + " (" + describe(why) + ")");
         }
         got = 0;
       }
@@ -63,8 +63,7 @@ std::unique_ptr<PageSource> openSource(const std::string& path) {
       throw Error(ErrorCode::FileNotFound, path + ": could not find the file", static_cast<int>(why));
     }
     if (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION) {
-      throw Error(ErrorCode::InUse, path + ": the file is open for writing in another program",
-                  static_cast<int>(why));
+      throw Error(ErrorCode::InUse, path + ": the file is open for writing in another program", static_cast<int>(why));
     }
     throw Error(ErrorCode::CannotOpen, path + ": cannot open the file (" + describe(why) + ")", static_cast<int>(why));
   }

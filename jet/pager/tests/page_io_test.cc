@@ -151,10 +151,10 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
     put(uint64_t{n} * kPage, kPage, static_cast<uint8_t>(n));
     if (n % 97 == 0) put(uint64_t{n} * kPage, kPage, static_cast<uint8_t>(n + 1));  // rewritten
   }
-  put(10 * kPage + 100, 50, 0xA5);                  // inside a page written before
-  put(20 * kPage, 3 * kPage + 7, 0x5A);             // across pages, unaligned end
-  put(100 * kPage, 300 * kPage, 0x33);              // larger than the buffer
-  put(150 * kPage, kPage, 0x44);                    // inside the large write, after it
+  put(10 * kPage + 100, 50, 0xA5);       // inside a page written before
+  put(20 * kPage, 3 * kPage + 7, 0x5A);  // across pages, unaligned end
+  put(100 * kPage, 300 * kPage, 0x33);   // larger than the buffer
+  put(150 * kPage, kPage, 0x44);         // inside the large write, after it
   sink->finish();
   EXPECT_EQ(readFile(out), expected);
 }

@@ -23,8 +23,8 @@ std::vector<uint8_t> treeFile(size_t entries) {
     std::vector<uint8_t> key{0x7F};
     size_t v = i * 2654435761u % (entries * 4);
     for (int k = 0; k < 15; ++k) key.push_back(static_cast<uint8_t>(0x40 + (v >> (k % 8 * 3)) % 26));
-    leafEntries.push_back(jet::makeLeafEntry(key, jet::RowPointer{static_cast<uint32_t>(100 + i / 100),
-                                                                   static_cast<uint8_t>(i % 100)}));
+    leafEntries.push_back(
+        jet::makeLeafEntry(key, jet::RowPointer{static_cast<uint32_t>(100 + i / 100), static_cast<uint8_t>(i % 100)}));
   }
   jet::IndexTree tree = jet::buildIndexTree(f, kOwner, std::move(leafEntries), kFirst);
   std::vector<uint8_t> file(size_t{f.pageSize} * (kFirst + tree.pages.size()), 0);

@@ -247,7 +247,9 @@ TEST_P(IndexWalkTest, NodeEntriesLeftAboveTheirChildByADeletionAreWarnings) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVersions, IndexWalkTest, ::testing::Values(Version::Jet3, Version::Jet4),
-                         [](const ::testing::TestParamInfo<Version>& p) { return p.param == Version::Jet3 ? "Jet3" : "Jet4"; });
+                         [](const ::testing::TestParamInfo<Version>& p) {
+                           return p.param == Version::Jet3 ? "Jet3" : "Jet4";
+                         });
 
 }  // namespace
 }  // namespace jet

@@ -37,8 +37,10 @@ bool haveMdbTools() {
 std::string shellQuote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q.push_back(c);
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q.push_back(c);
   }
   return q + "'";
 }

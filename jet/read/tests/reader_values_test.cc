@@ -46,7 +46,9 @@ TEST(ReaderValues, Jet4Text) {
   // Plain UCS-2, with a surrogate pair.
   EXPECT_EQ(decodeJet4Text(bytesOf({'A', 0, 0x01, 0x04, 0x3D, 0xD8, 0x00, 0xDE})), "A\xD0\x81\xF0\x9F\x98\x80");
   // Compressed: one byte a character, 0x00 switching to two-byte characters and back.
-  EXPECT_EQ(decodeJet4Text(bytesOf({0xFF, 0xFE, 'a', 'b', 0x00, 0x01, 0x04, 0x00, 'c'})), "ab\xD0\x81" "c");
+  EXPECT_EQ(decodeJet4Text(bytesOf({0xFF, 0xFE, 'a', 'b', 0x00, 0x01, 0x04, 0x00, 'c'})),
+            "ab\xD0\x81"
+            "c");
   // An odd trailing byte of an uncompressed run is dropped, not read past.
   EXPECT_EQ(decodeJet4Text(bytesOf({0xFF, 0xFE, 'a', 0x00, 0x01})), "a");
   EXPECT_EQ(decodeJet4Text(bytesOf({'x', 0, 'y'})), "x");
@@ -57,8 +59,10 @@ TEST(ReaderValues, Jet4Text) {
 TEST(ReaderValues, Jet3CodePages) {
   std::vector<uint8_t> slovene = bytesOf({0x8A, 0x9A, 0xC8, 0xE8, 0x8E, 0x9E});
   EXPECT_EQ(decodeCodePage(slovene, 1250), "\xC5\xA0\xC5\xA1\xC4\x8C\xC4\x8D\xC5\xBD\xC5\xBE");  // ŠšČčŽž
-  EXPECT_EQ(decodeCodePage(bytesOf({0x80, 0xE9, 'a'}), 1252), "\xE2\x82\xAC\xC3\xA9" "a");     // €éa
-  EXPECT_EQ(decodeCodePage(bytesOf({0xE8}), 1252), "\xC3\xA8");                                // è
+  EXPECT_EQ(decodeCodePage(bytesOf({0x80, 0xE9, 'a'}), 1252),
+            "\xE2\x82\xAC\xC3\xA9"
+            "a");                                                // €éa
+  EXPECT_EQ(decodeCodePage(bytesOf({0xE8}), 1252), "\xC3\xA8");  // è
   EXPECT_EQ(decodeCodePage(bytesOf({0x81}), 1252), "\xC2\x81");  // undefined: passed through as U+0081
   EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 437), "\xC3\xA9");   // unknown code pages read as 1252
 }
@@ -130,8 +134,8 @@ std::vector<uint8_t> jet3Row(const std::vector<uint32_t>& lengths, const std::ve
   row.push_back(static_cast<uint8_t>(eod));
   for (size_t k = offsets.size(); k > 0; --k) row.push_back(static_cast<uint8_t>(offsets[k - 1]));
   for (size_t k = jumps.size(); k > 0; --k) row.push_back(jumps[k - 1]);  // first jump nearest the count
-  row.push_back(3);     // variable columns
-  row.push_back(0x07);  // null mask: all three present
+  row.push_back(3);                                                       // variable columns
+  row.push_back(0x07);                                                    // null mask: all three present
   return row;
 }
 
@@ -185,7 +189,9 @@ TEST(ReaderValues, Jet3TextFollowsTheColumnCodePage) {
     return std::string("(missing)");
   };
   Database western(std::make_unique<MemorySource>("1252", bytes));
-  EXPECT_EQ(rowValue(western, "row232"), "AA\xC3\xA8" "AA");  // 0xE8 in 1252: è
+  EXPECT_EQ(rowValue(western, "row232"),
+            "AA\xC3\xA8"
+            "AA");  // 0xE8 in 1252: è
   TableDef def = western.tableDef("Table1");
   ASSERT_EQ(def.pages.size(), 1u);
   const size_t block = size_t{def.page} * kJet3Format.pageSize + def.columns[1].blockOffset + kJet3Format.colCodePage;
@@ -193,7 +199,9 @@ TEST(ReaderValues, Jet3TextFollowsTheColumnCodePage) {
   bytes[block] = 1250 & 0xFF;
   bytes[block + 1] = 1250 >> 8;
   Database central(std::make_unique<MemorySource>("1250", bytes));
-  EXPECT_EQ(rowValue(central, "row232"), "AA\xC4\x8D" "AA");  // 0xE8 in 1250: č
+  EXPECT_EQ(rowValue(central, "row232"),
+            "AA\xC4\x8D"
+            "AA");  // 0xE8 in 1250: č
 }
 
 // A database with an encoding key has every page but the header RC4-encrypted with (key XOR page number).
@@ -289,9 +297,26 @@ TEST(ReaderValues, SamplesCoverStorageForms) {
       if (scan.overflowRows() > 0) ++seen["overflow"];
     }
   }
-  for (const char* form : {"row older than a column", "compressed", "lv inline", "lv single row",
-                           "lv chain", "overflow", "Boolean", "Byte", "Integer", "Long Integer", "Currency", "Single",
-                           "Double", "DateTime", "Binary", "Text", "OLE", "Memo", "Replication ID", "Numeric"}) {
+  for (const char* form : {"row older than a column",
+                           "compressed",
+                           "lv inline",
+                           "lv single row",
+                           "lv chain",
+                           "overflow",
+                           "Boolean",
+                           "Byte",
+                           "Integer",
+                           "Long Integer",
+                           "Currency",
+                           "Single",
+                           "Double",
+                           "DateTime",
+                           "Binary",
+                           "Text",
+                           "OLE",
+                           "Memo",
+                           "Replication ID",
+                           "Numeric"}) {
     EXPECT_GT(seen[form], 0) << form;
   }
 }

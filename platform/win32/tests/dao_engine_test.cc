@@ -117,9 +117,9 @@ TEST(DaoEngine, CallsCompactDatabaseByNameWithItsThreeStringArguments) {
 
 TEST(DaoEngine, TheEnginesExceptionsCarryItsOwnNumbers) {
   for (const auto& [code, number] : std::vector<std::pair<HRESULT, std::int32_t>>{
-           {static_cast<HRESULT>(0x800A0D1C), 3356},   // in use by another user
-           {static_cast<HRESULT>(0x800A0C84), 3204},   // the destination exists
-           {static_cast<HRESULT>(0x800A0BD0), 3024},   // could not find file
+           {static_cast<HRESULT>(0x800A0D1C), 3356},     // in use by another user
+           {static_cast<HRESULT>(0x800A0C84), 3204},     // the destination exists
+           {static_cast<HRESULT>(0x800A0BD0), 3024},     // could not find file
            {static_cast<HRESULT>(0x800A0C7C), 3196}}) {  // in use, cannot be opened
     RecordingEngine double_;
     double_.exceptionCode = code;
