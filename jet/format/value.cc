@@ -200,8 +200,9 @@ CivilDateTime toCivil(double days) {
   return t;
 }
 
-std::string formatDateTime(double days) {
-  CivilDateTime t = toCivil(days);
+std::string formatDateTime(double days) { return formatDateTime(toCivil(days)); }
+
+std::string formatDateTime(const CivilDateTime& t) {
   std::string out;
   out.reserve(17);
   appendTwoDigits(out, t.month);

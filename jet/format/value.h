@@ -42,5 +42,7 @@ struct CivilDateTime {
 };
 // Jet dates count days from 1899-12-30; before it the whole days count back and the fraction still runs forward.
 CivilDateTime toCivil(double days);
+// MM/DD/YY HH:MM:SS of a broken-down time, each field as printf's "%02d" writes it.
+std::string formatDateTime(const CivilDateTime& t);
 
 }  // namespace jet

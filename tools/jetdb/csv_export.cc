@@ -65,26 +65,10 @@ std::string mdbExportDate(double days) {
   auto whole = static_cast<int64_t>(days);
   auto seconds = static_cast<int64_t>((days - static_cast<double>(whole)) * 86400.0 + 0.5);
   CivilDateTime t = toCivil(static_cast<double>(whole));
-  // "%02d/%02d/%02d %02d:%02d:%02d", written by hand: a dump formats one for every date of every row. Every field
-  // is within 0..99 here, apart from the hour, which the rounding can take to 24.
-  auto two = [](std::string& s, long long v) {
-    s.push_back(static_cast<char>('0' + v / 10 % 10));
-    s.push_back(static_cast<char>('0' + v % 10));
-  };
-  std::string text;
-  text.reserve(17);
-  two(text, t.month);
-  text.push_back('/');
-  two(text, t.day);
-  text.push_back('/');
-  two(text, t.year % 100);
-  text.push_back(' ');
-  two(text, seconds / 3600);
-  text.push_back(':');
-  two(text, seconds / 60 % 60);
-  text.push_back(':');
-  two(text, seconds % 60);
-  return text;
+  t.hour = static_cast<int>(seconds / 3600);  // 24 when the rounding reaches midnight
+  t.minute = static_cast<int>(seconds / 60 % 60);
+  t.second = static_cast<int>(seconds % 60);
+  return formatDateTime(t);
 }
 
 }  // namespace
