@@ -222,7 +222,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
         const Bytes bytes(batch->bytes.data() + value.at, value.length);
         addLongValueDigest(values, value.column, bytes);
         std::vector<uint8_t> definition = lvWriters[value.column]->add(bytes, 0);
-        std::copy_n(definition.begin(), kLongValueDefinitionSize, row.begin() + layout.fields[value.column].offset);
+        std::copy_n(definition.begin(), kLongValueDefinitionSize, row.data() + layout.fields[value.column].offset);
         ++out.longValues;
       }
 
