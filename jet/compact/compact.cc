@@ -9,7 +9,6 @@
 #include "jet/read/catalog.h"
 #include "jet/compact/indexes.h"
 #include "jet/compact/locale.h"
-#include "jet/compact/observer_relay.h"
 #include "jet/pager/page_writer.h"
 #include "jet/compact/plan.h"
 #include "jet/compact/rows.h"
@@ -103,14 +102,9 @@ void verifyWritten(Env& env, const std::string& destination, const PageReader& s
   PageHandle header = back.page(0);
   if (*header != written.header) corrupt("the compacted database's header page differs from the source's");
   CompactionComparison comparison(source.format(), plan, written.tables);
-  CheckReport check;
-  {
-    ObserverRelay relay(comparison);  // the comparison's digests on the other core
-    CheckOptions options;
-    options.observer = &relay;
-    check = checkDatabase(db, options);
-    relay.finish();
-  }
+  CheckOptions options;
+  options.observer = &comparison;
+  CheckReport check = checkDatabase(db, options);
   comparison.finish();
   if (check.clean(true)) return;
   for (const Problem& p : check.problems) corrupt("the compacted database fails its check: " + describeProblem(p));

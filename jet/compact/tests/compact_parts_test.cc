@@ -7,7 +7,6 @@
 
 #include "jet/compact/indexes.h"
 #include "jet/pager/page_writer.h"
-#include "jet/compact/observer_relay.h"
 #include "jet/compact/read_ahead.h"
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
@@ -263,67 +262,6 @@ TEST(CompactParts, ReadAheadKeepsTheOrderAndPlacesErrorsWhereTheyHappened) {
     ReadAhead<Batch> reader(makeRead(1'000'000, ~0u));
     for (int i = 0; i < 3; ++i) ASSERT_NE(reader.next(), nullptr);
   }  // leaves with the reader far ahead of the consumer
-}
-
-// What the check reads reaches the comparison through the relay exactly as it would directly: every call, in order,
-// with the same bytes, also when the bytes of many calls fill several chunks, and all of it before finish() returns.
-TEST(CompactParts, ObserverRelayDeliversEveryCallInOrder) {
-  class Recorder : public CheckObserver {
-   public:
-    std::vector<std::string> log;
-    void beginTable(const std::string& name, const TableDef& def) override {
-      log.push_back("table " + name + " " + std::to_string(def.page));
-    }
-    void beginRow() override { log.push_back("row"); }
-    void longValuePart(size_t column, Bytes part) override {
-      log.push_back("lv " + std::to_string(column) + text(part));
-    }
-    void row(RowPointer home, Bytes bytes, const RowLayout& layout) override {
-      log.push_back("r " + std::to_string(home.raw()) + " " + std::to_string(layout.fields.size()) + text(bytes));
-    }
-    void indexEntry(uint32_t index, Bytes entry) override { log.push_back("e " + std::to_string(index) + text(entry)); }
-    void endIndex(uint32_t index, uint64_t keys) override {
-      log.push_back("end " + std::to_string(index) + " " + std::to_string(keys));
-    }
-    void endTable() override { log.push_back("end table"); }
-
-   private:
-    static std::string text(Bytes b) { return " " + std::to_string(b.size()) + ":" + std::string(b.begin(), b.end()); }
-  };
-  auto feed = [](CheckObserver& o) {
-    std::mt19937 random(3);
-    for (uint32_t t = 0; t < 3; ++t) {
-      TableDef def;
-      def.page = 10 + t;
-      o.beginTable("T" + std::to_string(t), def);
-      for (uint32_t r = 0; r < 3000; ++r) {
-        o.beginRow();
-        for (uint32_t v = 0; v < r % 3; ++v) {
-          std::vector<uint8_t> part(random() % 9000, static_cast<uint8_t>('a' + v));
-          o.longValuePart(v, part);
-        }
-        std::vector<uint8_t> bytes(random() % 300, static_cast<uint8_t>('A' + r % 26));
-        RowLayout layout;
-        layout.fields.resize(r % 7);
-        o.row({100 + r, static_cast<uint8_t>(r % 9)}, bytes, layout);
-      }
-      for (uint32_t k = 0; k < 2; ++k) {
-        for (uint32_t e = 0; e < 2000; ++e) {
-          std::vector<uint8_t> entry(1 + e % 20, static_cast<uint8_t>('0' + e % 10));
-          o.indexEntry(k, entry);
-        }
-        o.endIndex(k, 1999);
-      }
-      o.endTable();
-    }
-  };
-  Recorder direct;
-  feed(direct);
-  Recorder relayed;
-  ObserverRelay relay(relayed);
-  feed(relay);
-  relay.finish();
-  EXPECT_EQ(relayed.log, direct.log);
 }
 
 }  // namespace
