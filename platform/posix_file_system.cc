@@ -14,6 +14,7 @@
 #include "jet/errors.h"
 #include "jet/os/env.h"
 #include "jet/os/posix/whole_file_lock.h"
+#include "jet/os/posix/writeback.h"
 #include "platform/error_numbers.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -154,39 +155,21 @@ void flushFolder(const ResolvedName& name) {
   }
 }
 
-// Asks the kernel to start writing what has been copied so far, so that the flush at the end does not wait for the
-// whole file: a database copied to the page cache and flushed only then takes about twice as long.
-class Writeback {
- public:
-  explicit Writeback(int fd) : fd_(fd) {}
-  void copied(uint64_t bytes) {
-    pending_ += bytes;
-    if (pending_ < kStep) return;
-    pending_ = 0;
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);  // advice only: the flush at the end decides
-  }
-
- private:
-  static constexpr uint64_t kStep = uint64_t{16} << 20;
-  int fd_;
-  uint64_t pending_ = 0;
-};
-
-bool copyByReading(int from, int to, const ResolvedName& source, const ResolvedName& destination,
-                   Writeback& writeback) {
+void copyByReading(int from, int to, const ResolvedName& source, const ResolvedName& destination,
+                   jet::posix::Writeback& writeback) {
   std::vector<char> buffer(1 << 20);
   for (;;) {
     const ssize_t got = ::read(from, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) fail(errno, source);
-    if (got == 0) return true;
+    if (got == 0) return;
     for (ssize_t written = 0; written < got;) {
       const ssize_t put = ::write(to, buffer.data() + written, static_cast<std::size_t>(got - written));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) fail(errno, destination);
       written += put;
     }
-    writeback.copied(static_cast<uint64_t>(got));
+    writeback.written(static_cast<uint64_t>(got));
   }
 }
 
@@ -194,7 +177,8 @@ bool copyByReading(int from, int to, const ResolvedName& source, const ResolvedN
 // the file system can). Where it cannot (another file system on old kernels, a special file system), the copy reads
 // and writes; that is decided before the first byte is copied, so both never mix.
 void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
-  Writeback writeback(to);
+  // Writeback as the copy grows, so that the flush at the end does not wait for the whole file.
+  jet::posix::Writeback writeback(to);
   constexpr size_t kChunk = size_t{8} << 20;
   bool started = false;
   for (;;) {
@@ -209,7 +193,7 @@ void copyContents(int from, int to, const ResolvedName& source, const ResolvedNa
     if (got < 0) fail(errno, errno == ENOSPC || errno == EDQUOT ? destination : source);
     if (got == 0) return;
     started = true;
-    writeback.copied(static_cast<uint64_t>(got));
+    writeback.written(static_cast<uint64_t>(got));
   }
 }
 

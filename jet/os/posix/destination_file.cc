@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "jet/os/posix/whole_file_lock.h"
+#include "jet/os/posix/writeback.h"
 #include "jet/os/unicode.h"
 
 namespace jet::posix {
@@ -49,7 +50,7 @@ mode_t currentUmask() {
 class PosixDestination : public PageSink {
  public:
   PosixDestination(std::string path, int fd, dev_t dev, ino_t ino)
-      : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino) {
+      : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino), writeback_(fd) {
     current_.bytes.reserve(kBatchBytes);
     try {
       writer_ = std::thread([this] { writeQueued(); });
@@ -120,7 +121,6 @@ class PosixDestination : public PageSink {
   static constexpr size_t kBatchBytes = size_t{1} << 20;
   static constexpr size_t kBatches = 3;  // being filled, queued, being written
   static constexpr size_t kMaxRun = 64;  // pieces per pwritev, well below IOV_MAX
-  static constexpr uint64_t kWritebackStep = uint64_t{16} << 20;
 
   struct Piece {
     uint64_t offset;
@@ -268,7 +268,7 @@ class PosixDestination : public PageSink {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) failed("write", n < 0 ? errno : ENOSPC);
       offset += static_cast<uint64_t>(n);
-      notStarted_ += static_cast<uint64_t>(n);
+      writeback_.written(static_cast<uint64_t>(n));
       auto left = static_cast<size_t>(n);
       while (first < count && left >= io[first].iov_len) left -= io[first++].iov_len;
       if (left > 0) {
@@ -276,18 +276,6 @@ class PosixDestination : public PageSink {
         io[first].iov_len -= left;
       }
     }
-    if (notStarted_ >= kWritebackStep) startWriteback();
-  }
-
-  // The kernel would hold the written pages back until the final flush (a file far smaller than memory never reaches
-  // its thresholds) and the flush would then wait for all of them. Asking for writeback as the file grows lets the
-  // disk work while the compactor does: the flush at the end waits only for the last pages. Only a hint: the flush
-  // at the end is what guarantees the bytes, so a failure here is ignored.
-  void startWriteback() {
-    notStarted_ = 0;
-#ifdef __linux__
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
   }
 
   // The new name has to last as well as the bytes: the folder's entry is flushed too. A folder that cannot be opened
@@ -313,8 +301,8 @@ class PosixDestination : public PageSink {
   int guard_ = -1;
   dev_t dev_;
   ino_t ino_;
-  uint64_t notStarted_ = 0;  // bytes written since writeback was last asked for (by whoever writes)
-  Batch current_;            // being filled by the caller
+  Writeback writeback_;  // asked for by whoever writes
+  Batch current_;        // being filled by the caller
   // Shared with the writer thread.
   std::mutex mutex_;
   std::condition_variable wake_;      // a batch is queued, or the writer is to stop
