@@ -29,7 +29,7 @@ ctest --preset sanitize
 threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test)
 cmake --preset tsan "${strict[@]}"
 cmake --build --preset tsan --target "${threaded_tests[@]}"
-ctest --preset tsan -R '^(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples|Verification))\.'
+ctest --preset tsan -R '^([A-Za-z]+/)?(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples|Verification))\.'
 
 if [ "$ci" = 1 ]; then
   cmake --preset release "${strict[@]}"

@@ -10,23 +10,51 @@ namespace jet {
 
 namespace {
 
-// Sorts raw row pointers in four passes of one byte each: an index's entries point all over the table, and a
-// comparison sort of a large table's pointers took a tenth of the read-back.
-void sortPointers(std::vector<uint32_t>& values) {
-  if (values.size() < 256) {
-    std::sort(values.begin(), values.end());
+// Sorts raw row pointers by their bytes, the highest first, in place (American flag sort): an index's entries point
+// all over the table, a comparison sort of a large table's pointers took a tenth of the read-back, and a sort through
+// a second buffer as large doubled the memory the check holds for it.
+void sortPointers(uint32_t* first, uint32_t* last, int shift) {
+  const size_t n = static_cast<size_t>(last - first);
+  if (n < 64 || shift < 0) {
+    std::sort(first, last);
     return;
   }
-  std::vector<uint32_t> spare(values.size());
-  for (unsigned shift = 0; shift < 32; shift += 8) {
-    size_t counts[257] = {};
-    for (uint32_t v : values) ++counts[((v >> shift) & 0xFF) + 1];
-    if (std::find(counts + 1, counts + 257, values.size()) != counts + 257) continue;  // one bucket: nothing moves
-    for (size_t b = 1; b < 257; ++b) counts[b] += counts[b - 1];
-    for (uint32_t v : values) spare[counts[(v >> shift) & 0xFF]++] = v;
-    values.swap(spare);
+  size_t counts[256] = {};
+  for (uint32_t* p = first; p != last; ++p) ++counts[(*p >> shift) & 0xFF];
+  size_t start[256];
+  size_t end[256];
+  size_t at = 0;
+  for (size_t b = 0; b < 256; ++b) {
+    start[b] = at;
+    at += counts[b];
+    end[b] = at;
+  }
+  size_t next[256];
+  std::copy(start, start + 256, next);
+  for (size_t b = 0; b < 256; ++b) {
+    while (next[b] < end[b]) {
+      uint32_t v = first[next[b]];
+      size_t to = (v >> shift) & 0xFF;
+      while (to != b) {
+        std::swap(v, first[next[to]++]);
+        to = (v >> shift) & 0xFF;
+      }
+      first[next[b]++] = v;
+    }
+  }
+  for (size_t b = 0; b < 256; ++b) {
+    if (counts[b] > 1) sortPointers(first + start[b], first + end[b], shift - 8);
   }
 }
+
+void sortPointers(std::vector<uint32_t>& values) { sortPointers(values.data(), values.data() + values.size(), 24); }
+
+std::string rowName(uint32_t raw) {
+  RowPointer p = RowPointer::fromRaw(raw);
+  return "page " + std::to_string(p.page) + " row " + std::to_string(p.row);
+}
+
+}  // namespace
 
 std::string indexName(const TableDef& def, uint32_t k) {
   std::string names;
@@ -37,28 +65,30 @@ std::string indexName(const TableDef& def, uint32_t k) {
   return "index " + names;
 }
 
-std::string rowName(uint32_t raw) {
-  RowPointer p = RowPointer::fromRaw(raw);
-  return "page " + std::to_string(p.page) + " row " + std::to_string(p.row);
+void TableChecker::checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplete) {
+  const RealIndexDef& ix = def_.realIndexes[k];
+  const std::string label = indexName(def_, k);
+  ++log_.report().indexes;
+  std::vector<uint32_t> mapPages;
+  bool mapRead = maps_.read(ix.usageMap, name_, def_.page, "page map of " + label, mapPages);
+  WalkedIndex walked;
+  std::vector<uint32_t> pointed;
+  if (!walkIndex(k, rows, walked, pointed)) return;
+  finishIndex(k, walked, mapRead ? &mapPages : nullptr);
+  if (rowsComplete) compareMembership(label, (ix.flags & kIndexIgnoreNulls) != 0, rows, rows.keys[k], pointed);
 }
 
-}  // namespace
-
-void TableChecker::checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplete) {
+bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, std::vector<uint32_t>& pointed) {
   const TableDef& def = def_;
   const RealIndexDef& ix = def.realIndexes[k];
   const std::string label = indexName(def, k);
-  ++log_.report().indexes;
-  std::vector<uint32_t> mapPages;
-  bool mapRead = maps_.read(ix.usageMap, name_, def.page, "page map of " + label, mapPages);
-
+  walked.root = ix.rootPage;
   if (ix.rootPage < claims_.size() && claims_[ix.rootPage].use != Use::None) {
     add(Severity::Error, ix.rootPage, -1,
         label + " starts on a page already used for " + claims_.describe(claims_[ix.rootPage]) + "; not walked");
-    return;
+    return false;
   }
-  std::vector<uint32_t> treePages;
-  std::vector<uint32_t> pointed;
+  std::vector<uint32_t>& treePages = walked.treePages;
   pointed.reserve(rows.home.size());
   const bool unique = (ix.flags & kIndexUnique) != 0;
   std::vector<uint8_t> previousKey;
@@ -91,30 +121,38 @@ void TableChecker::checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplet
   } catch (const Error& e) {
     onlyCorruption(e);
     add(Severity::Error, ix.rootPage, -1, label + " cannot be walked: " + e.what());
-    return;
+    return false;
   }
   log_.report().indexEntries += walker.entries();
   if (options_.observer != nullptr) options_.observer->endIndex(k, walker.distinctKeys());
-  if (walker.distinctKeys() != ix.keyCount) {
-    add(Severity::Warning, def.page, -1,
+  walked.walked = true;
+  walked.distinctKeys = walker.distinctKeys();
+  std::sort(treePages.begin(), treePages.end());
+  return true;
+}
+
+void TableChecker::finishIndex(uint32_t k, const WalkedIndex& walked, const std::vector<uint32_t>* mapPages) {
+  const RealIndexDef& ix = def_.realIndexes[k];
+  const std::string label = indexName(def_, k);
+  if (walked.distinctKeys != ix.keyCount) {
+    add(Severity::Warning, def_.page, -1,
         label + ": stored key count " + std::to_string(ix.keyCount) + ", found " +
-            std::to_string(walker.distinctKeys()));
+            std::to_string(walked.distinctKeys));
   }
-  if (mapRead) {
-    std::sort(treePages.begin(), treePages.end());
-    for (uint32_t p : mapPages) {
+  const std::vector<uint32_t>& treePages = walked.treePages;
+  if (mapPages != nullptr) {
+    for (uint32_t p : *mapPages) {
       if (!std::binary_search(treePages.begin(), treePages.end(), p)) {
         // Space the index holds on to without using it: nothing is lost, so a warning.
         add(Severity::Warning, p, -1, label + ": the index's page map lists a page the tree does not reach");
       }
     }
     for (uint32_t p : treePages) {
-      if (!std::binary_search(mapPages.begin(), mapPages.end(), p)) {
+      if (!std::binary_search(mapPages->begin(), mapPages->end(), p)) {
         add(Severity::Error, p, -1, label + ": the page is in the tree but not in the index's page map");
       }
     }
   }
-  if (rowsComplete) compareMembership(label, (ix.flags & kIndexIgnoreNulls) != 0, rows, rows.keys[k], pointed);
 }
 
 bool TableChecker::keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw) {

@@ -3,6 +3,7 @@
 #include "jet/check/integrity_check.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_set>
 #include <utility>
 
@@ -50,12 +51,9 @@ void checkCatalogIds(const Catalog& catalog, const PageClaims& claims, ProblemLo
 
 }  // namespace
 
-CheckReport checkDatabase(Database& db, const CheckOptions& options) {
+void checkWholeFile(Database& db, PageClaims& claims, ProblemLog& log,
+                    const std::function<void(const std::string& name, uint32_t tdef)>& checkTable) {
   PageReader& pages = db.pages();
-  CheckReport report;
-  ProblemLog log(report, options.maxProblemsPerTable);
-  PageClaims claims(pages.pageCount(), log);
-
   claims.claim(0, Use::Header, 0, "");
   const FreeMap freeMap = readFreeMap(pages, claims, log);
   std::vector<std::pair<std::string, uint32_t>> tables;
@@ -76,8 +74,17 @@ CheckReport checkDatabase(Database& db, const CheckOptions& options) {
     claims.nameTable(kCatalogPage, "MSysObjects");
   }
   checkCatalogIds(db.catalog(), claims, log);
-  for (const auto& [name, page] : tables) TableChecker(db, name, page, claims, options, log).run();
+  for (const auto& [name, page] : tables) checkTable(name, page);
   checkPageUse(pages, db.format(), claims, freeMap, log);
+}
+
+CheckReport checkDatabase(Database& db, const CheckOptions& options) {
+  CheckReport report;
+  ProblemLog log(report, options.maxProblemsPerTable);
+  PageClaims claims(db.pages().pageCount(), log);
+  checkWholeFile(db, claims, log, [&](const std::string& name, uint32_t tdef) {
+    TableChecker(db.pages(), name, tdef, claims, options, log).run();
+  });
   log.close();
   return report;
 }

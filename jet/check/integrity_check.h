@@ -44,14 +44,17 @@ struct Problem {
 };
 
 // Sees what the check reads, as it reads it, so that a caller can compare the contents with what it expects without
-// reading the file a second time. For each table: beginTable, then for each live row in page order beginRow, the
-// bytes of each long value stored outside the row (longValuePart, in column order, each value's rows in chain order,
-// the value's own bytes only), and row; then for each index walked its entries in key order and endIndex. A row or an
-// index the check cannot read ends early (no row or endIndex call): the observer notices what is missing. Calls come
-// on the thread that runs the check.
+// reading the file a second time. For each table: definition (the table's definition as read), beginTable, then for
+// each live row in page order beginRow, the bytes of each long value stored outside the row (longValuePart, in column
+// order, each value's rows in chain order, the value's own bytes only), and row; then for each index walked its
+// entries in key order and endIndex. A row or an index the check cannot read ends early (no row or endIndex call): the
+// observer notices what is missing. A table checked while it is written (CheckWhileWriting) is read the other way
+// round: beginTable with the definition it is being written with, the rows and indexes, endTable, and definition
+// only once the file is complete, with what the file holds. Calls come on the thread that runs the check.
 class CheckObserver {
  public:
   virtual ~CheckObserver() = default;
+  virtual void definition(const std::string& name, const TableDef& def) = 0;
   virtual void beginTable(const std::string& name, const TableDef& def) = 0;
   virtual void beginRow() = 0;
   virtual void longValuePart(size_t column, Bytes part) = 0;

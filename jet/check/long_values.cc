@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "jet/format/lean_growth.h"
 #include "jet/format/long_value.h"
 
 namespace jet {
@@ -49,7 +50,8 @@ void TableChecker::checkListedLongValuePages(const ListedLongValuePages& listed)
 }
 
 // One row of a long value: on an LVAL page, present, and not used by any other value.
-Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, const std::vector<uint32_t>* columnPages) {
+Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, uint16_t column,
+                                 const std::vector<uint32_t>* columnPages) {
   // Built only for a message: a compaction's read-back passes here for every row of every long value.
   auto where = [&at] { return "long-value row " + std::to_string(at.row) + " of page " + std::to_string(at.page); };
   if (at.page == 0 || at.page >= pages_.pageCount()) corrupt("the " + where() + " lies outside the file");
@@ -65,6 +67,19 @@ Bytes TableChecker::longValueRow(RowPointer at, PageHandle& hold, const std::vec
   if (!claims_.useLongValueRow(at, rowsOnPage)) corrupt("the " + where() + " is used by another value too");
   if (columnPages != nullptr && !std::binary_search(columnPages->begin(), columnPages->end(), at.page)) {
     corrupt("the " + where() + " is on a page the column's long-value map does not list");
+  }
+  // A table checked while written has no maps yet: the pages are compared with them later. The rows of a value,
+  // and the values of a column, mostly follow each other on one page, so a page is noted when the column's last
+  // one changes.
+  if (streamed_) {
+    auto last = std::find_if(lastValuePage_.begin(), lastValuePage_.end(),
+                             [column](const std::pair<uint16_t, uint32_t>& c) { return c.first == column; });
+    if (last == lastValuePage_.end()) last = lastValuePage_.insert(lastValuePage_.end(), {column, 0});
+    if (last->second != at.page) {
+      last->second = at.page;
+      makeRoomForOne(valuePages_);
+      valuePages_.emplace_back(column, at.page);
+    }
   }
   claim(at.page, Use::LongValue, 0);
   return dataPageRowBytes(p, slot);
@@ -83,7 +98,7 @@ void TableChecker::checkLongValue(size_t columnIndex, const ColumnDef& column, B
       return;
     case LongValueRef::Kind::SingleRow: {
       PageHandle hold;
-      Bytes row = longValueRow(ref.first, hold, columnPages);
+      Bytes row = longValueRow(ref.first, hold, column.number, columnPages);
       if (row.size() < ref.length) {
         corrupt("the value of column " + column.name + " holds " + std::to_string(row.size()) + " of its " +
                 std::to_string(ref.length) + " bytes");
@@ -98,7 +113,7 @@ void TableChecker::checkLongValue(size_t columnIndex, const ColumnDef& column, B
       // Every row may appear once (a second visit is reported as shared), so the chain cannot loop for long.
       while (!at.isNull()) {
         PageHandle hold;
-        Bytes row = longValueRow(at, hold, columnPages);
+        Bytes row = longValueRow(at, hold, column.number, columnPages);
         if (row.size() < 4) corrupt("a row of the value of column " + column.name + " is too short for its link");
         if (observer != nullptr) {
           const uint64_t part = std::min<uint64_t>(row.size() - 4, ref.length - std::min<uint64_t>(total, ref.length));

@@ -32,6 +32,17 @@ class PageClaims {
   PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log), longValueRowsAt_(pageCount, kNone) {}
 
   uint32_t size() const { return static_cast<uint32_t>(claims_.size()); }
+  // For a file that grows while it is checked.
+  void grow(uint32_t pageCount) {
+    if (pageCount <= claims_.size()) return;
+    // By an eighth at a time, not the double a vector would take: the registry is among the largest things held.
+    if (pageCount > claims_.capacity()) {
+      claims_.reserve(pageCount + pageCount / 8);
+      longValueRowsAt_.reserve(pageCount + pageCount / 8);
+    }
+    claims_.resize(pageCount);
+    longValueRowsAt_.resize(pageCount, kNone);
+  }
   const Claim& operator[](uint32_t page) const { return claims_[page]; }
 
   // Records that `page` is used as `use`; reports a page that something else uses already. Returns false then.

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -22,14 +23,37 @@
 
 namespace jet {
 
+// What the writer of a table tells a check that runs while the table is being written. Each call blocks until what it
+// hands over is in the file; a writer that gives up makes the calls throw.
+class TableFeed {
+ public:
+  virtual ~TableFeed() = default;
+  // Appends the table's next data pages, in the order they were filled; false (appending nothing) once all were given.
+  virtual bool nextDataPages(std::vector<uint32_t>& pages) = 0;
+  // The root page of real index k, once the whole index is written.
+  virtual uint32_t indexRoot(uint32_t k) = 0;
+};
+
+// "index Name" (the logical indexes on real index k, or its number), for messages.
+std::string indexName(const TableDef& def, uint32_t k);
+
 class TableChecker {
  public:
-  TableChecker(Database& db, const std::string& name, uint32_t tdef, PageClaims& claims, const CheckOptions& options,
-               ProblemLog& log);
+  TableChecker(PageReader& pages, const std::string& name, uint32_t tdef, PageClaims& claims,
+               const CheckOptions& options, ProblemLog& log);
 
   // Checks the table and counts it in the log's report. Damage is reported to the log; a failure that is not
   // damage (a read error, say) is thrown.
   void run();
+
+  // The same check of a table that is still being written, in two halves. First its contents: the rows on the data
+  // pages `feed` reports, their long values and each index walked from the root `feed` reports, all decoded with
+  // `expected`, the definition the table will be written with (its counts and page pointers aside). Then, once the
+  // file is complete, its definition and maps: they must list exactly what was checked. The definition's bytes beyond
+  // that are the caller's to compare (the observer is told of it then). The growing file is read through `db`'s
+  // pages, whose size is taken again as the feed reports more.
+  void runContents(const TableDef& expected, TableFeed& feed);
+  void runStructure();
 
  private:
   // Per live row and per index: how many of the index's key columns are null in the row.
@@ -49,22 +73,41 @@ class TableChecker {
   using PagesByColumn = std::map<uint16_t, std::vector<uint32_t>>;
   using ListedLongValuePages = std::vector<std::pair<uint32_t, uint16_t>>;  // page, column
 
+  struct WalkedIndex {
+    bool walked = false;
+    uint32_t root = 0;
+    std::vector<uint32_t> treePages;  // sorted
+    uint64_t distinctKeys = 0;
+  };
+
   void check();
+  // Reads the definition from the file; false when nothing more of the table can be checked.
+  bool readDefinition();
+  void checkContents(TableFeed& feed);
+  void checkStructure();
+  // A file that grows while it is read: the reader and the registry take its size again.
+  void takeGrowth();
   void checkLogicalIndexes();
 
   // Rows (table_rows.cc).
+  // Before the first scanRows: where the key columns of each index are.
+  void prepareRows(LiveRows& rows);
   void scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows);
   Bytes followOverflow(Bytes home, const RowSlot& slot, PageHandle& hold);
 
   // Long values (long_values.cc).
   void checkLongValueMaps(PagesByColumn& pagesByColumn, ListedLongValuePages& listed);
   void checkListedLongValuePages(const ListedLongValuePages& listed);
-  Bytes longValueRow(RowPointer at, PageHandle& hold, const std::vector<uint32_t>* columnPages);
+  Bytes longValueRow(RowPointer at, PageHandle& hold, uint16_t column, const std::vector<uint32_t>* columnPages);
   void checkLongValue(size_t columnIndex, const ColumnDef& column, Bytes field,
                       const std::vector<uint32_t>* columnPages);
 
   // Indexes (indexes.cc).
   void checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplete);
+  // The walk from the root (and what the observer sees of it); false when the tree could not be walked.
+  bool walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, std::vector<uint32_t>& pointed);
+  // The stored key count, and the index's page map (when it could be read) against the pages walked.
+  void finishIndex(uint32_t k, const WalkedIndex& walked, const std::vector<uint32_t>* mapPages);
   static bool keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw);
   void compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
                          const std::vector<uint8_t>& keyBits, std::vector<uint32_t>& pointed);
@@ -85,6 +128,22 @@ class TableChecker {
   ProblemLog& log_;
   UsageMapChecker maps_;
   TableDef def_;
+  std::vector<std::vector<int>> keyColumns_;  // per real index: each key column's position (-1: no such column)
+
+  // Kept from the contents of a table checked while it was written, for its structure.
+  bool streamed_ = false;
+  bool contentsChecked_ = false;
+  std::vector<uint32_t> streamedPages_;                  // data pages, as reported
+  std::vector<std::pair<uint16_t, uint32_t>> valuePages_;  // (column number, page) of the long-value rows read
+  std::vector<std::pair<uint16_t, uint32_t>> lastValuePage_;  // per column: the page last noted
+  std::vector<WalkedIndex> walked_;
+  uint64_t rowsFound_ = 0;
 };
+
+// The check of a whole file around its tables: the header and the free-page map first, then the catalog and each table
+// it lists (checkTable is called for each, catalog first, once the registry knows every table's name), then the pages
+// of the file as a whole.
+void checkWholeFile(Database& db, PageClaims& claims, ProblemLog& log,
+                    const std::function<void(const std::string& name, uint32_t tdef)>& checkTable);
 
 }  // namespace jet

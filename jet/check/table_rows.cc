@@ -1,14 +1,16 @@
 // The rows of one table: every data page its map lists, every live row on them, and the rows moved to other pages.
 #include "jet/check/table_checker.h"
 
+#include "jet/format/lean_growth.h"
 #include "jet/format/row_layout.h"
 
 namespace jet {
 
-void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows) {
+void TableChecker::prepareRows(LiveRows& rows) {
   const TableDef& def = def_;
-  // Column position of each key column of each index, and of each long-value column.
-  std::vector<std::vector<int>> keyColumns(def.realIndexes.size());
+  // Column position of each key column of each index.
+  std::vector<std::vector<int>>& keyColumns = keyColumns_;
+  keyColumns.assign(def.realIndexes.size(), {});
   for (size_t k = 0; k < def.realIndexes.size(); ++k) {
     for (const RealIndexDef::KeyColumn& kc : def.realIndexes[k].columns) {
       int at = -1;
@@ -23,6 +25,11 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
     }
   }
   rows.keys.assign(def.realIndexes.size(), {});
+}
+
+void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows) {
+  const TableDef& def = def_;
+  const std::vector<std::vector<int>>& keyColumns = keyColumns_;
   RowLayout layout;
   std::vector<uint8_t> keyBits;
   for (uint32_t page : owned) {
@@ -83,8 +90,12 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
         add(Severity::Error, page, r, e.what());
         unreadable = kRowUnreadable;
       }
+      makeRoomForOne(rows.home);
       rows.home.push_back(RowPointer{page, static_cast<uint8_t>(r)}.raw());
-      for (size_t k = 0; k < keyBits.size(); ++k) rows.keys[k].push_back(keyBits[k] | unreadable);
+      for (size_t k = 0; k < keyBits.size(); ++k) {
+        makeRoomForOne(rows.keys[k]);
+        rows.keys[k].push_back(keyBits[k] | unreadable);
+      }
     }
   }
 }

@@ -1,5 +1,7 @@
 #include "jet/compact/rows.h"
 
+#include "jet/format/lean_growth.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -33,6 +35,7 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   // Old pages ascend with the pointers: the pages skipped since the last row added hold none.
   const bool newOldPage = firstOldPage_ + oldPages_.size() <= from.page;
   while (firstOldPage_ + oldPages_.size() <= from.page) {
+    makeRoomForOne(oldPages_);
     oldPages_.push_back({static_cast<uint32_t>(ordinal), to.raw(), 0});
   }
   OldPage& old = oldPages_.back();
@@ -115,7 +118,7 @@ struct RowBatch {
 }  // namespace
 
 CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table, PageAllocator& allocator,
-                          PageWriter& writer) {
+                          PageWriter& writer, const std::function<void(uint32_t page)>& onDataPage) {
   const Format& f = source.format();
   const TableDef& def = table.def;
   CopiedTable out;
@@ -138,7 +141,11 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   DataPageBuilder builder(f, table.newPage);
   size_t dataWritten = 0;
   auto flushData = [&](std::vector<std::vector<uint8_t>> pages) {
-    for (std::vector<uint8_t>& p : pages) writer.write(out.dataPages[dataWritten++], std::move(p));
+    for (std::vector<uint8_t>& p : pages) {
+      const uint32_t number = out.dataPages[dataWritten++];
+      writer.write(number, std::move(p));
+      if (onDataPage) onDataPage(number);
+    }
   };
 
   TableScan scan(source, def);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -62,7 +63,8 @@ struct CopiedTable {
 // Copies the rows of one table. Pages are numbered by `allocator` as they are started and written as they fill.
 // Rows whose Id columns name no live table are left out (their permissions and navigation entries would otherwise
 // attach themselves to whatever table gets that number), except in the catalog itself, where that is damage (3049).
+// `onDataPage` (when given) is told of each data page as it is handed to `writer`, in order.
 CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const TablePlan& table, PageAllocator& allocator,
-                          PageWriter& writer);
+                          PageWriter& writer, const std::function<void(uint32_t page)>& onDataPage = {});
 
 }  // namespace jet

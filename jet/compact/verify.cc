@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "jet/errors.h"
+#include "jet/format/lean_growth.h"
 #include "jet/format/long_value.h"
 
 namespace jet {
@@ -107,8 +108,8 @@ struct CompactionComparison::State {
   // The table being read back (none for a table the copy did not write).
   const TablePlan* table = nullptr;
   const TableRecord* record = nullptr;
-  uint32_t storedRows = 0;
   uint64_t rows = 0;
+  std::vector<uint16_t> digests;  // low 16 bits of each row's digest, as read
   Digest places;
   Digest values;
   size_t valueColumn = kNoColumn;
@@ -141,6 +142,30 @@ CompactionComparison::CompactionComparison(const Format& format, const CompactPl
 
 CompactionComparison::~CompactionComparison() = default;
 
+void CompactionComparison::definition(const std::string& name, const TableDef& def) {
+  State& s = *s_;
+  auto it = s.byPage.find(def.page);
+  if (it == s.byPage.end()) {
+    s.note("the compacted database has a table " + name + " that the source lacks");
+    return;
+  }
+  const TablePlan& t = s.plan.tables[it->second];
+  const TableRecord& record = s.records[it->second];
+  try {
+    if (def.columns.size() != t.def.columns.size() || def.realIndexes.size() != t.def.realIndexes.size() ||
+        def.logicalIndexes.size() != t.def.logicalIndexes.size() || record.indexes.size() != def.realIndexes.size()) {
+      differs(t, "its definition has other columns or indexes");
+    }
+    compareDefinitions(s.format, s.plan, t, def);
+    if (def.rowCount != record.rowDigests.size()) {
+      differs(t, "its definition counts " + std::to_string(def.rowCount) + " rows, not " +
+                     std::to_string(record.rowDigests.size()));
+    }
+  } catch (const Error& e) {
+    s.note(e.what());
+  }
+}
+
 void CompactionComparison::beginTable(const std::string& name, const TableDef& def) {
   State& s = *s_;
   s.table = nullptr;
@@ -153,25 +178,17 @@ void CompactionComparison::beginTable(const std::string& name, const TableDef& d
   if (s.seen[it->second]) return;  // a second catalog entry for it: the check reports that
   s.seen[it->second] = true;
   const TablePlan& t = s.plan.tables[it->second];
+  // The definition itself is compared by definition(); nothing of the table can be compared meaningfully without
+  // the same indexes.
+  if (def.realIndexes.size() != t.def.realIndexes.size()) return;
   s.table = &t;
   s.record = &s.records[it->second];
-  s.storedRows = def.rowCount;
   s.rows = 0;
   s.places = Digest{};
+  s.digests.clear();
   s.indexes.assign(def.realIndexes.size(), Digest{});
   s.indexEntries.assign(def.realIndexes.size(), 0);
   s.indexEnded.assign(def.realIndexes.size(), false);
-  try {
-    if (def.columns.size() != t.def.columns.size() || def.realIndexes.size() != t.def.realIndexes.size() ||
-        def.logicalIndexes.size() != t.def.logicalIndexes.size() ||
-        s.record->indexes.size() != def.realIndexes.size()) {
-      differs(t, "its definition has other columns or indexes");
-    }
-    compareDefinitions(s.format, s.plan, t, def);
-  } catch (const Error& e) {
-    s.note(e.what());
-    s.table = nullptr;  // nothing further of it can be compared meaningfully
-  }
 }
 
 void CompactionComparison::beginRow() {
@@ -196,15 +213,11 @@ void CompactionComparison::row(RowPointer home, Bytes bytes, const RowLayout& la
   State& s = *s_;
   if (s.table == nullptr) return;
   s.closeValue();
-  const uint64_t n = s.rows++;
+  ++s.rows;
   const uint64_t digest = rowDigest(s.table->def, bytes, layout, s.values.value());
-  if (n >= s.record->rowDigests.size()) {
-    if (n == s.record->rowDigests.size()) s.differ("the copy has more rows than the source");
-    return;
-  }
-  if (static_cast<uint16_t>(digest) != s.record->rowDigests[static_cast<size_t>(n)]) {
-    s.differ(rowText(n) + " has different bytes or long values");
-  }
+  // Compared with the copy's at the end of the table: a table read back while it is written is read ahead of them.
+  makeRoomForOne(s.digests);
+  s.digests.push_back(static_cast<uint16_t>(digest));
   s.places.addNumber(digest);
   s.places.addNumber(home.raw());
 }
@@ -234,17 +247,22 @@ void CompactionComparison::endIndex(uint32_t index, uint64_t distinctKeys) {
 void CompactionComparison::endTable() {
   State& s = *s_;
   if (s.table == nullptr) return;
-  const uint64_t want = s.record->rowDigests.size();
-  if (s.rows < want) s.differ(rowText(s.rows) + " is missing");
-  if (s.rows == want && s.places.value() != s.record->rowsDigest) {
+  const std::vector<uint16_t>& want = s.record->rowDigests;
+  const auto differing = std::mismatch(s.digests.begin(), s.digests.end(), want.begin(), want.end());
+  if (differing.first != s.digests.end() && differing.second != want.end()) {
+    s.differ(rowText(static_cast<uint64_t>(differing.first - s.digests.begin())) +
+             " has different bytes or long values");
+  } else if (s.rows > want.size()) {
+    s.differ("the copy has more rows than the source");
+  } else if (s.rows < want.size()) {
+    s.differ(rowText(s.rows) + " is missing");
+  } else if (s.places.value() != s.record->rowsDigest) {
     s.differ("its rows differ from the source's, or are not where the copy put them");
-  }
-  if (s.storedRows != want) {
-    s.differ("its definition counts " + std::to_string(s.storedRows) + " rows, not " + std::to_string(want));
   }
   for (size_t i = 0; i < s.indexEnded.size(); ++i) {
     if (!s.indexEnded[i]) s.differ("index " + std::to_string(i) + " cannot be read back");
   }
+  s.digests = {};
   s.table = nullptr;
 }
 

@@ -54,6 +54,7 @@ class CompactionComparison : public CheckObserver {
   CompactionComparison(const Format& format, const CompactPlan& plan, const std::vector<TableRecord>& records);
   ~CompactionComparison() override;
 
+  void definition(const std::string& name, const TableDef& def) override;
   void beginTable(const std::string& name, const TableDef& def) override;
   void beginRow() override;
   void longValuePart(size_t column, Bytes part) override;

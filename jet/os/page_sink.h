@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,15 @@ class PageSink {
   // Writes bytes at offset. Throws DiskFull (3026) when the disk is full, DiskIoWrite (3043) for other failures.
   // Writes may be collected first: a failure can be reported by a later write or by finish.
   virtual void write(uint64_t offset, Bytes data) = 0;
+  // Told, on any thread, of bytes the sink has put into the file: from then on they can be read through another
+  // handle, and they stay as they are.
+  using WrittenObserver = std::function<void(uint64_t offset, uint64_t length)>;
+  // Starts telling `observer` of what is written from now on. False when the sink cannot tell (or may still change
+  // what it wrote): then nothing may be read before writeOut() returns.
+  virtual bool observeWritten(WrittenObserver observer) {
+    (void)observer;
+    return false;
+  }
   // Writes what is still collected, without waiting for the disk. Returns true when the file may then be read
   // through another handle while finish() runs on another thread (so that the flush overlaps the read-back); false
   // when it must be finished first. Same errors as write.

@@ -23,6 +23,12 @@ class PageSource {
   // Fills the parts, one after the other, with the bytes from offset on; same errors as read. Sources that can fill
   // several buffers with one call (a file) do so: scans read runs of pages this way.
   virtual void readScattered(uint64_t offset, std::span<const std::span<uint8_t>> parts);
+  // How many of the `length` bytes from offset on can be read now without waiting (all of them, but for a file that is
+  // still being written): reading ahead stops there.
+  virtual uint64_t readableNow(uint64_t offset, uint64_t length) {
+    (void)offset;
+    return length;
+  }
 };
 
 // A source over bytes in memory, for tests and for building databases in memory.

@@ -25,6 +25,15 @@ void unmaskHeader(std::span<uint8_t> page0, const Format& format) {
   rc4.apply(page0.subspan(format.maskedAreaOffset, format.maskedAreaLength));
 }
 
+uint32_t announcedPageSize(std::span<const uint8_t> probe) {
+  if (probe.size() <= kVersionOffset) return 0;
+  switch (probe[kVersionOffset]) {
+    case 0: return kJet3Format.pageSize;
+    case 1: return kJet4Format.pageSize;
+    default: return 0;
+  }
+}
+
 DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
   if (page0.size() < kHeaderProbeSize) unrecognized("the file is too short to hold a header page");
   // A header page starts 00 01 00 00 and names the engine; .accdb files say "Standard ACE DB".

@@ -27,6 +27,10 @@ struct DatabaseHeader {
 // Bytes of page 0 needed to recognise the format (the longer of the two masked areas ends before this).
 inline constexpr uint32_t kHeaderProbeSize = 0x18 + 128;
 
+// The page size the version byte of a probe (the file's first bytes) announces, or 0 for none known: a reader fetches
+// exactly the header page, and no byte of the page after it, which may not be written yet.
+uint32_t announcedPageSize(std::span<const uint8_t> probe);
+
 // Decodes page 0. `fileSize` is the size of the whole file. Throws 3343 when the bytes are not a Jet 3 or Jet 4
 // database (an .accdb, a text file, an empty file) and 3049 when they are one but the file is damaged.
 DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize);

@@ -15,17 +15,18 @@ uint32_t hashSlot(uint32_t page, uint32_t mask) { return (page * 2654435761u >> 
 PageReader::PageReader(std::unique_ptr<PageSource> source, size_t cachePages) : source_(std::move(source)) {
   uint64_t size = source_->size();
   // Read enough to recognise the format, then the whole header page once the page size is known.
-  std::vector<uint8_t> probe(static_cast<size_t>(std::min<uint64_t>(size, 4096)));
+  std::vector<uint8_t> probe(static_cast<size_t>(std::min<uint64_t>(size, kHeaderProbeSize)));
   if (!probe.empty()) source_->read(0, probe);
+  if (const uint32_t page = announcedPageSize(probe); page > probe.size() && size >= page) {
+    probe.resize(page);
+    source_->read(0, probe);
+  }
   try {
     header_ = parseHeader(probe, size);
   } catch (const Error& e) {
     fail(e.code(), source_->name() + ": " + e.what());
   }
-  uint64_t pages = size / pageSize();
-  if (pages > 0xFFFFFFull) pages = 0xFFFFFF;  // page numbers are 3 bytes wide
-  pageCount_ = static_cast<uint32_t>(pages);
-  partialPage_ = size % pageSize() != 0;
+  takeSize(size);
 
   const auto capacity = static_cast<uint32_t>(std::clamp<size_t>(cachePages, 8, 1u << 20));
   slots_.resize(capacity);
@@ -34,6 +35,15 @@ PageReader::PageReader(std::unique_ptr<PageSource> source, size_t cachePages) : 
   values_.assign(tableSize, kNone);
   mask_ = tableSize - 1;
 }
+
+void PageReader::takeSize(uint64_t size) {
+  uint64_t pages = size / pageSize();
+  if (pages > 0xFFFFFFull) pages = 0xFFFFFF;  // page numbers are 3 bytes wide
+  pageCount_ = static_cast<uint32_t>(pages);
+  partialPage_ = size % pageSize() != 0;
+}
+
+void PageReader::refreshSize() { takeSize(source_->size()); }
 
 uint32_t PageReader::find(uint32_t page) const {
   for (uint32_t i = hashSlot(page, mask_);; i = (i + 1) & mask_) {
@@ -117,6 +127,10 @@ uint32_t PageReader::runLength(uint32_t n) {
   } else {
     run = &runs_[nextRun_];
     nextRun_ = (nextRun_ + 1) % kRuns;
+  }
+  if (want > 1) {
+    const uint64_t readable = source_->readableNow(uint64_t{n} * pageSize(), uint64_t{want} * pageSize());
+    want = std::max<uint32_t>(1, static_cast<uint32_t>(readable / pageSize()));
   }
   uint32_t count = 1;
   while (count < want && n + count < pageCount_ && find(n + count) == kNone) ++count;

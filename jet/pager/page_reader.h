@@ -35,6 +35,8 @@ class PageReader {
   const Format& format() const { return *header_.format; }
   uint32_t pageSize() const { return header_.format->pageSize; }
   uint32_t pageCount() const { return pageCount_; }
+  // Takes the source's size again, for a file that grows while it is read (a destination read back as it is written).
+  void refreshSize();
   // True when the file's size is not a whole number of pages (the tail is ignored).
   bool hasPartialPage() const { return partialPage_; }
 
@@ -59,6 +61,7 @@ class PageReader {
     std::shared_ptr<std::vector<uint8_t>> bytes;
   };
 
+  void takeSize(uint64_t size);
   // Cache lookup: an open-addressed table from page number to slot, sized once for the capacity.
   uint32_t find(uint32_t page) const;
   void insertKey(uint32_t page, uint32_t slot);

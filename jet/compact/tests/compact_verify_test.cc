@@ -31,13 +31,17 @@ struct Change {
 };
 using Tamper = std::function<std::vector<Change>(Database& written)>;
 
-// Hands the destination to `tamper` once it is written, before the compactor reads it back.
+// Hands the destination to `tamper` once it is written, before the compactor reads it back. With `beside`, the
+// compactor reads it back beside the writer: the sink says it will tell what it wrote, and tells nothing, so that the
+// read-back waits for the end of the writing, when the change is made (a change after a page was read back is
+// what a page written twice stands for, caught elsewhere).
 class TamperingSink : public PageSink {
  public:
-  TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper)
-      : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
+  TamperingSink(std::unique_ptr<PageSink> inner, Tamper tamper, bool beside)
+      : inner_(std::move(inner)), tamper_(std::move(tamper)), beside_(beside) {}
   const std::string& name() const override { return inner_->name(); }
   void write(uint64_t offset, Bytes data) override { inner_->write(offset, data); }
+  bool observeWritten(WrittenObserver) override { return beside_; }
   bool writeOut() override {
     const bool readable = inner_->writeOut();
     std::vector<Change> changes;
@@ -63,21 +67,23 @@ class TamperingSink : public PageSink {
  private:
   std::unique_ptr<PageSink> inner_;
   Tamper tamper_;
+  bool beside_;
 };
 
 // The system's Env, with destinations that are changed once written.
 class TamperingEnv : public os_testing::FaultEnv {
  public:
-  explicit TamperingEnv(Tamper tamper) : tamper_(std::move(tamper)) {}
+  TamperingEnv(Tamper tamper, bool beside) : tamper_(std::move(tamper)), beside_(beside) {}
   std::unique_ptr<PageSink> createDestination(const std::string& path) override {
-    return std::make_unique<TamperingSink>(FaultEnv::createDestination(path), tamper_);
+    return std::make_unique<TamperingSink>(FaultEnv::createDestination(path), tamper_, beside_);
   }
   std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
-    return std::make_unique<TamperingSink>(FaultEnv::createHiddenDestination(path), tamper_);
+    return std::make_unique<TamperingSink>(FaultEnv::createHiddenDestination(path), tamper_, beside_);
   }
 
  private:
   Tamper tamper_;
+  bool beside_;
 };
 
 uint64_t pageOffset(Database& db, uint32_t page) { return uint64_t{page} * db.format().pageSize; }
@@ -113,7 +119,9 @@ uint64_t longValueByte(Database& db, const std::string& table, LongValueRef::Kin
   return 0;
 }
 
-class CompactVerification : public ::testing::Test {
+// Every case twice: read back beside the writer (true) and after it (false), as on a system whose files cannot be read
+// while written.
+class CompactVerification : public ::testing::TestWithParam<bool> {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir();
@@ -130,9 +138,9 @@ class CompactVerification : public ::testing::Test {
   static fs::path source() { return dir_->path() / "gen.mdb"; }
 
   // Compacts with the change made after writing; the message of the failure, or "" when the compaction succeeded.
-  static std::string compactWith(Tamper tamper) {
+  std::string compactWith(Tamper tamper) {
     const fs::path out = dir_->path() / "out.mdb";
-    TamperingEnv env(std::move(tamper));
+    TamperingEnv env(std::move(tamper), GetParam());
     CompactOptions options;
     options.env = &env;
     std::string message;
@@ -153,13 +161,13 @@ TempDir* CompactVerification::dir_ = nullptr;
 
 const char* const kDiffers = "differs from its source";
 
-TEST_F(CompactVerification, AnUntouchedDestinationPasses) {
+TEST_P(CompactVerification, AnUntouchedDestinationPasses) {
   EXPECT_EQ(compactWith([](Database&) { return std::vector<Change>{}; }), "");
 }
 
 // Bytes the integrity check has no way to judge (a price, an article code, the text of a memo) are caught by the
 // comparison with what the copy recorded.
-TEST_F(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
+TEST_P(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
   // The first fixed column of a Jet 4 row starts after its two-byte column count.
   for (size_t nth : {size_t{0}, size_t{57}, size_t{150}}) {
     std::string message =
@@ -184,7 +192,7 @@ TEST_F(CompactVerification, AlteredRowsAndLongValuesAreCaughtByTheComparison) {
   }
 }
 
-TEST_F(CompactVerification, AlteredIndexEntriesAreCaught) {
+TEST_P(CompactVerification, AlteredIndexEntriesAreCaught) {
   for (const char* table : {"Artikli", "Gibanja"}) {
     TableDef def;
     for (size_t k = 0;; ++k) {
@@ -209,7 +217,7 @@ TEST_F(CompactVerification, AlteredIndexEntriesAreCaught) {
   }
 }
 
-TEST_F(CompactVerification, WrongCountsAreCaught) {
+TEST_P(CompactVerification, WrongCountsAreCaught) {
   // The row count in the definition.
   std::string rows = compactWith([](Database& db) {
     TableDef def = db.tableDef("Gibanja");
@@ -226,7 +234,7 @@ TEST_F(CompactVerification, WrongCountsAreCaught) {
 
 // A whole page replaced after writing by another page of the same table: every structure stays sound, the rows are
 // the wrong ones.
-TEST_F(CompactVerification, APageReplacedAfterWritingIsCaught) {
+TEST_P(CompactVerification, APageReplacedAfterWritingIsCaught) {
   std::string message = compactWith([](Database& db) {
     TableDef def = db.tableDef("Gibanja");
     TableScan scan(db.pages(), def);
@@ -242,6 +250,58 @@ TEST_F(CompactVerification, APageReplacedAfterWritingIsCaught) {
   });
   EXPECT_NE(message.find(kDiffers), std::string::npos) << message;
 }
+
+// Writes one page a second time just before the end, telling the read-back of both writes: what it read of the page
+// may be stale, and the read-back says so instead of trusting it.
+class RewritingSink : public PageSink {
+ public:
+  explicit RewritingSink(std::unique_ptr<PageSink> inner) : inner_(std::move(inner)) {}
+  const std::string& name() const override { return inner_->name(); }
+  void write(uint64_t offset, Bytes data) override {
+    if (offset == kOffset) first_.assign(data.begin(), data.end());
+    inner_->write(offset, data);
+  }
+  bool observeWritten(WrittenObserver observer) override { return inner_->observeWritten(std::move(observer)); }
+  bool writeOut() override {
+    EXPECT_FALSE(first_.empty());
+    inner_->write(kOffset, first_);
+    return inner_->writeOut();
+  }
+  void finish() override { inner_->finish(); }
+  void discard() noexcept override { inner_->discard(); }
+
+ private:
+  static constexpr uint64_t kOffset = 4096 * 20;
+  std::unique_ptr<PageSink> inner_;
+  std::vector<uint8_t> first_;
+};
+
+class CompactVerificationOnce : public CompactVerification {};
+
+class RewritingEnv : public os_testing::FaultEnv {
+ public:
+  std::unique_ptr<PageSink> createHiddenDestination(const std::string& path) override {
+    return std::make_unique<RewritingSink>(FaultEnv::createHiddenDestination(path));
+  }
+};
+
+TEST_F(CompactVerificationOnce, APageWrittenTwiceFailsTheReadBackBesideTheWriter) {
+  const fs::path out = dir_->path() / "twice.mdb";
+  RewritingEnv env;
+  CompactOptions options;
+  options.env = &env;
+  try {
+    compactDatabase(source(), out, "", options);
+    ADD_FAILURE() << "a page written twice went unnoticed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3049) << e.what();
+    EXPECT_NE(std::string(e.what()).find("written twice"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadBack, CompactVerification, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Beside" : "After"; });
 
 // The digest that stands for the bytes written: any single changed byte changes it, and it does not depend on how
 // the bytes were cut into pieces.

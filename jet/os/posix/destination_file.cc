@@ -43,7 +43,7 @@ mode_t currentUmask() {
 }
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
-// values of its rows), so writes are collected in batches of up to 1 MB, each written out sorted by offset as runs of
+// values of its rows), so writes are collected in batches of up to 512 KB, each written out sorted by offset as runs of
 // adjacent pieces with one pwritev each. A second thread does the writing, so that the kernel's share of it overlaps
 // the work of the caller; without a thread the caller writes each batch itself. A failure is reported by a later
 // write or by finish.
@@ -85,6 +85,12 @@ class PosixDestination : public PageSink {
     current_.bytes.insert(current_.bytes.end(), data.begin(), data.end());
   }
 
+  bool observeWritten(WrittenObserver observer) override {
+    std::lock_guard lock(mutex_);
+    onWritten_ = std::move(observer);
+    return true;
+  }
+
   bool writeOut() override {
     if (fd_ < 0) return true;
     submit();
@@ -118,7 +124,7 @@ class PosixDestination : public PageSink {
   }
 
  private:
-  static constexpr size_t kBatchBytes = size_t{1} << 20;
+  static constexpr size_t kBatchBytes = size_t{512} << 10;
   static constexpr size_t kBatches = 3;  // being filled, queued, being written
   static constexpr size_t kMaxRun = 64;  // pieces per pwritev, well below IOV_MAX
 
@@ -262,6 +268,7 @@ class PosixDestination : public PageSink {
   }
 
   void writeRun(uint64_t offset, iovec* io, size_t count) {
+    const uint64_t start = offset;
     size_t first = 0;
     while (first < count) {
       ssize_t n = ::pwritev(fd_, io + first, static_cast<int>(count - first), static_cast<off_t>(offset));
@@ -276,6 +283,7 @@ class PosixDestination : public PageSink {
         io[first].iov_len -= left;
       }
     }
+    if (onWritten_) onWritten_(start, offset - start);
   }
 
   // The new name has to last as well as the bytes: the folder's entry is flushed too. A folder that cannot be opened
@@ -302,6 +310,8 @@ class PosixDestination : public PageSink {
   dev_t dev_;
   ino_t ino_;
   Writeback writeback_;  // asked for by whoever writes
+  // Told of every run written. Set before the first write, so that the queue's lock orders it before the writer's use.
+  WrittenObserver onWritten_;
   Batch current_;        // being filled by the caller
   // Shared with the writer thread.
   std::mutex mutex_;

@@ -30,6 +30,7 @@ class FaultSink : public PageSink {
     env_.write(name());
     inner_->write(offset, data);
   }
+  bool observeWritten(WrittenObserver observer) override { return inner_->observeWritten(std::move(observer)); }
   bool writeOut() override { return inner_->writeOut(); }
   void finish() override { inner_->finish(); }
   void discard() noexcept override { inner_->discard(); }
