@@ -7,7 +7,9 @@
 // and the bytes of those long values, and for every index its entries in order. The read-back is the integrity check
 // of the destination: it decodes every row, long value and index entry from the bytes in the file and hands them to a
 // CheckObserver, which computes the same digests and compares them, so that each page of the destination is read and
-// decoded once for both the check and the comparison.
+// decoded once for both the check and the comparison. Where the destination can be read while it is written, the
+// read-back follows the writer (CheckWhileWriting): the comparison then sees a table's rows before the copy's records
+// of them are complete, so it keeps the digests it reads and compares them at the end of the table.
 #pragma once
 
 #include <cstdint>
