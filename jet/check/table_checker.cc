@@ -80,18 +80,10 @@ void TableChecker::check() {
   CheckObserver* observer = options_.observer;
   if (observer != nullptr) observer->beginTable(name_, def);
   std::vector<uint32_t> owned;
-  std::vector<uint32_t> withSpace;
   // Rows on pages the file lacks cannot be counted, so index membership is only checked when every page is there.
   bool ownedComplete = true;
   bool ownedRead = maps_.read(def.ownedPages, name_, tdef_, "map of the table's pages", owned, &ownedComplete);
-  if (maps_.read(def.freeSpacePages, name_, tdef_, "map of the table's pages with free space", withSpace) &&
-      ownedRead) {
-    for (uint32_t p : withSpace) {
-      if (!std::binary_search(owned.begin(), owned.end(), p)) {
-        add(Severity::Error, p, -1, "the map of pages with free space lists a page the table does not own");
-      }
-    }
-  }
+  checkFreeSpaceMap(ownedRead ? &owned : nullptr);
   PagesByColumn longValuePages;
   ListedLongValuePages listedLongValuePages;
   checkLongValueMaps(longValuePages, listedLongValuePages);
@@ -108,6 +100,18 @@ void TableChecker::check() {
   for (uint32_t k = 0; k < def.realIndexes.size(); ++k) checkIndex(k, rows, ownedRead && ownedComplete);
   if (observer != nullptr) observer->endTable();
   checkLogicalIndexes();
+}
+
+// The pages with free space must be pages the table owns (when its map of them could be read).
+void TableChecker::checkFreeSpaceMap(const std::vector<uint32_t>* owned) {
+  std::vector<uint32_t> withSpace;
+  if (!maps_.read(def_.freeSpacePages, name_, tdef_, "map of the table's pages with free space", withSpace)) return;
+  if (owned == nullptr) return;
+  for (uint32_t p : withSpace) {
+    if (!std::binary_search(owned->begin(), owned->end(), p)) {
+      add(Severity::Error, p, -1, "the map of pages with free space lists a page the table does not own");
+    }
+  }
 }
 
 void TableChecker::takeGrowth() {
@@ -170,8 +174,8 @@ void TableChecker::checkStructure() {
     return;
   }
   std::vector<uint32_t> owned;
-  std::vector<uint32_t> withSpace;
-  if (maps_.read(def.ownedPages, name_, tdef_, "map of the table's pages", owned)) {
+  const bool ownedRead = maps_.read(def.ownedPages, name_, tdef_, "map of the table's pages", owned);
+  if (ownedRead) {
     for (uint32_t p : owned) {
       if (!std::binary_search(streamedPages_.begin(), streamedPages_.end(), p)) {
         add(Severity::Error, p, -1, "the table's map lists a page the table's rows were not written to");
@@ -182,14 +186,8 @@ void TableChecker::checkStructure() {
         add(Severity::Error, p, -1, "the page holds rows of the table, but the table's map does not list it");
       }
     }
-    if (maps_.read(def.freeSpacePages, name_, tdef_, "map of the table's pages with free space", withSpace)) {
-      for (uint32_t p : withSpace) {
-        if (!std::binary_search(owned.begin(), owned.end(), p)) {
-          add(Severity::Error, p, -1, "the map of pages with free space lists a page the table does not own");
-        }
-      }
-    }
   }
+  checkFreeSpaceMap(ownedRead ? &owned : nullptr);
   PagesByColumn longValuePages;
   ListedLongValuePages listedLongValuePages;
   checkLongValueMaps(longValuePages, listedLongValuePages);

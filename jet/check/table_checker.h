@@ -85,6 +85,7 @@ class TableChecker {
   bool readDefinition();
   void checkContents(TableFeed& feed);
   void checkStructure();
+  void checkFreeSpaceMap(const std::vector<uint32_t>* owned);
   // A file that grows while it is read: the reader and the registry take its size again.
   void takeGrowth();
   void checkLogicalIndexes();
