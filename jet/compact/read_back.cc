@@ -61,11 +61,6 @@ void WrittenPages::release() {
   changed_.notify_all();
 }
 
-bool WrittenPages::released() const {
-  std::lock_guard lock(mutex_);
-  return released_;
-}
-
 std::optional<uint32_t> WrittenPages::writtenTwice() const {
   std::lock_guard lock(mutex_);
   return twice_;

@@ -27,6 +27,7 @@ class WrittenPages {
 
   // From the sink, on its thread.
   void written(uint64_t offset, uint64_t length);
+  // From the writer: the pages handed out so far (the count only grows).
   void allocated(uint32_t pages);
   uint32_t allocatedPages() const;
   // Waits until every page the bytes touch is written, or the writing is over.
@@ -35,7 +36,6 @@ class WrittenPages {
   uint64_t writtenFrom(uint64_t offset, uint64_t length) const;
   // The writing is over, done or given up: nothing waits any more.
   void release();
-  bool released() const;
   // A page the sink wrote a second time: what was read of it may be stale.
   std::optional<uint32_t> writtenTwice() const;
 
