@@ -138,11 +138,15 @@ void WriterFeed::waitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
 
 void WriterFeed::dataPage(size_t table, uint32_t page, uint32_t allocated) {
   pages_.allocated(allocated);
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    tables_[table]->dataPages.push_back(page);
+    Table& t = *tables_[table];
+    t.dataPages.push_back(page);
+    // The read-back is woken for a run of pages, not for each: a wake-up costs both threads more than a page's rows.
+    wake = t.dataPages.size() - t.taken >= kPagesPerWake;
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
 }
 
 void WriterFeed::rowsDone(size_t table, uint32_t allocated) {

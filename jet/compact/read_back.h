@@ -94,6 +94,7 @@ class WriterFeed {
  private:
   struct Table;
   class Feed;
+  static constexpr size_t kPagesPerWake = 16;
   // Waits for `ready` under the lock; throws (internal failure) once the writer gave up.
   template <class Ready>
   void waitUntil(std::unique_lock<std::mutex>& lock, Ready ready);
