@@ -94,8 +94,15 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
     addIndexEntryDigest(entries, entry);
     tree.add(std::move(entry));
   };
+  // How many entries ahead the row map is asked for its memory (see RowPointerMap::prefetchPage).
+  constexpr size_t kPageAhead = 16;
+  constexpr size_t kSlotsAhead = 8;
   while (Batch* batch = reader.next()) {
-    for (const Batch::Entry& e : batch->entries) {
+    const std::vector<Batch::Entry>& list = batch->entries;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (i + kPageAhead < list.size()) copied.rows.prefetchPage(list[i + kPageAhead].row);
+      if (i + kSlotsAhead < list.size()) copied.rows.prefetchSlots(list[i + kSlotsAhead].row);
+      const Batch::Entry& e = list[i];
       const Bytes key(batch->keys.data() + e.at, e.length);
       std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
       if (!to) {

@@ -36,7 +36,7 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   const bool newOldPage = firstOldPage_ + oldPages_.size() <= from.page;
   while (firstOldPage_ + oldPages_.size() <= from.page) {
     makeRoomForOne(oldPages_);
-    oldPages_.push_back({static_cast<uint32_t>(ordinal), to.raw(), 0});
+    oldPages_.push_back({static_cast<uint32_t>(ordinal), to.raw(), 0, static_cast<uint32_t>(pages_.size() - 1)});
   }
   OldPage& old = oldPages_.back();
   if (newOldPage || (old.sameNewPage == ordinal - old.first && to.page == RowPointer::fromRaw(old.firstTo).page)) {
@@ -57,14 +57,17 @@ std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
   const uint8_t* slots = slots_.data();
   const uint8_t firstSlot = slots[old.first];
   if (from.row < firstSlot) return std::nullopt;
-  uint32_t hi = std::min<uint32_t>(end - 1, old.first + (from.row - firstSlot));
-  uint32_t lo = old.first;
-  while (lo < hi) {
-    const uint32_t mid = hi - (hi - lo) / 2;
-    if (slots[mid] > from.row)
-      hi = mid - 1;
-    else
-      lo = mid;
+  const uint32_t hi = std::min<uint32_t>(end - 1, old.first + (from.row - firstSlot));
+  uint32_t lo = hi;
+  if (slots[hi] != from.row) {
+    // The last of first..hi whose slot is not above the row's, without branches that depend on the slots: which way
+    // a search of deleted rows goes cannot be predicted.
+    lo = old.first;
+    for (uint32_t n = hi - lo + 1; n > 1;) {
+      const uint32_t half = n / 2;
+      lo = slots[lo + half] <= from.row ? lo + half : lo;
+      n -= half;
+    }
   }
   if (slots[lo] != from.row) return std::nullopt;
   const uint32_t ordinal = lo;
@@ -74,9 +77,10 @@ std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
     to.row = static_cast<uint8_t>(to.row + r);
     return Found{to, ordinal};
   }
-  // The page's rows ran over onto the next new pages.
-  const auto it = std::upper_bound(pageStarts_.begin(), pageStarts_.end(), ordinal);
-  const auto page = static_cast<size_t>(it - pageStarts_.begin()) - 1;
+  // The page's rows ran over onto the next new pages: one of the few after firstTo's (an old page holds at most a
+  // page of rows).
+  size_t page = old.newPageIndex + 1;
+  while (page + 1 < pageStarts_.size() && pageStarts_[page + 1] <= ordinal) ++page;
   return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
 }
 
