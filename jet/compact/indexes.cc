@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "jet/compact/read_ahead.h"
+#include "jet/read/read_ahead.h"
 #include "jet/compact/verify.h"
 #include "jet/compact/digest.h"
 #include "jet/errors.h"

@@ -7,7 +7,7 @@
 
 #include "jet/read/catalog.h"
 #include "jet/compact/digest.h"
-#include "jet/compact/read_ahead.h"
+#include "jet/read/read_ahead.h"
 #include "jet/compact/verify.h"
 #include "jet/errors.h"
 #include "jet/format/long_value.h"

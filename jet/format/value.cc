@@ -9,7 +9,13 @@
 
 namespace jet {
 
-void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLocation& fl, Value& v) {
+namespace {
+
+// Decodes a value; `longValue(data, store)` gives the bytes of a Memo or OLE value from the field's bytes (its
+// long-value definition), reading them into `store` when it has to.
+template <class LongValue>
+void decodeWith(const PageReader& pages, const ColumnDef& c, Bytes row, const FieldLocation& fl, Value& v,
+                LongValue&& longValue) {
   v.type = c.type;
   v.text.clear();
   v.bytes.clear();
@@ -72,12 +78,16 @@ void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLo
       break;
     case ColumnType::Memo:
     case ColumnType::Ole: {
-      LongValueRef ref = parseLongValueRef(data);
-      readLongValue(pages, ref, v.bytes);
+      const Bytes bytes = longValue(data, v.bytes);
       if (c.type == ColumnType::Memo) {
-        v.text = jet3 ? decodeCodePage(v.bytes, c.codePage != 0 ? c.codePage : pages.header().codePage)
-                      : decodeJet4Text(v.bytes);
+        if (jet3) {
+          v.text = decodeCodePage(bytes, c.codePage != 0 ? c.codePage : pages.header().codePage);
+        } else {
+          appendJet4Text(v.text, bytes);
+        }
         v.bytes.clear();
+      } else if (bytes.data() != v.bytes.data()) {
+        v.bytes.assign(bytes.begin(), bytes.end());
       }
       break;
     }
@@ -86,6 +96,20 @@ void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLo
       v.bytes.assign(data.begin(), data.end());
       break;
   }
+}
+
+}  // namespace
+
+void decodeValue(PageReader& pages, const ColumnDef& c, Bytes row, const FieldLocation& fl, Value& v) {
+  decodeWith(pages, c, row, fl, v, [&pages](Bytes data, std::vector<uint8_t>& store) {
+    readLongValue(pages, parseLongValueRef(data), store);
+    return Bytes(store);
+  });
+}
+
+void decodeValue(const PageReader& pages, const ColumnDef& c, Bytes row, const FieldLocation& fl, Bytes longValue,
+                 Value& v) {
+  decodeWith(pages, c, row, fl, v, [longValue](Bytes, std::vector<uint8_t>&) { return longValue; });
 }
 
 namespace {

@@ -26,6 +26,11 @@ struct Value {
 // Decodes one column of a cracked row. Long values are read through `pages`; `codePage` is the database's (used for
 // Jet 3 text). Reuses out's buffers. Throws 3049 on damaged values.
 void decodeValue(PageReader& pages, const ColumnDef& column, Bytes row, const FieldLocation& field, Value& out);
+// The same for a row whose long value in this column (Memo, OLE) was read already, with readLongValue: `longValue`
+// holds its bytes (other columns ignore it). Nothing is read through `pages`, so this may run while another thread
+// reads pages through it.
+void decodeValue(const PageReader& pages, const ColumnDef& column, Bytes row, const FieldLocation& field,
+                 Bytes longValue, Value& out);
 
 // Text forms, as mdb-export prints them by default.
 std::string formatCurrency(int64_t tenThousandths);  // 4 decimals

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <numeric>
 
+#include "jet/format/long_value.h"
 #include "jet/format/row_layout.h"
+#include "jet/read/read_ahead.h"
 #include "jet/read/table_scan.h"
 
 namespace jet {
@@ -122,38 +125,169 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
   }
 }
 
+namespace {
+
+// Prints a table's rows as they come, into a buffer written out every 64 KB.
+class CsvPrinter {
+ public:
+  CsvPrinter(const PageReader& pages, const TableDef& table, const std::vector<size_t>& order, std::FILE* out,
+             const CsvStyle& style)
+      : pages_(pages), table_(table), order_(order), out_(out), style_(style),
+        jet3_(pages.format().version == Version::Jet3) {
+    for (size_t k = 0; k < order_.size(); ++k) {
+      if (k) buf_.push_back(',');
+      buf_ += table_.columns[order_[k]].name;
+    }
+    buf_.push_back('\n');
+  }
+  const RowLayout& crack(Bytes row) {
+    crackRow(pages_.format(), table_, row, layout_);
+    return layout_;
+  }
+  // Prints one row; decode(c, value) decodes column c (an index into table.columns) of it.
+  template <class Decode>
+  void row(Decode&& decode) {
+    for (size_t k = 0; k < order_.size(); ++k) {
+      if (k) buf_.push_back(',');
+      decode(order_[k], value_);
+      appendCsvField(buf_, value_, style_, jet3_);
+    }
+    buf_.push_back('\n');
+    ++rows_;
+    if (buf_.size() >= (1u << 16)) {
+      std::fwrite(buf_.data(), 1, buf_.size(), out_);
+      buf_.clear();
+    }
+  }
+  uint64_t finish() {
+    std::fwrite(buf_.data(), 1, buf_.size(), out_);
+    buf_.clear();
+    return rows_;
+  }
+
+ private:
+  const PageReader& pages_;
+  const TableDef& table_;
+  const std::vector<size_t>& order_;
+  std::FILE* out_;
+  const CsvStyle& style_;
+  const bool jet3_;
+  std::string buf_;
+  RowLayout layout_;
+  Value value_;
+  uint64_t rows_ = 0;
+};
+
+// Rows as the reading thread hands them to the printing one: each row's bytes and the bytes of its long values (or
+// the error met reading one), side by side. Where the fields are is found again by the printing (cheaper than
+// handing it over: fresh memory costs a page fault per page, and a batch is touched afresh by each of its users).
+struct RowBatch {
+  struct Row {
+    size_t at = 0;
+    size_t length = 0;
+  };
+  struct LongValue {
+    size_t at = 0;
+    size_t length = 0;
+    std::exception_ptr error;  // thrown when the printing reaches the field, as reading it in place would have
+  };
+  std::vector<Row> rows;
+  std::vector<LongValue> longValues;  // the table's long-value columns for each row
+  std::vector<uint8_t> bytes;
+};
+
+// Past this a batch is handed over; a row with a larger long value makes a larger batch, given back afterwards.
+constexpr size_t kBatchBytes = size_t{128} << 10;
+constexpr size_t kBatchRows = 1024;
+
+// The rows read on a thread of their own while the caller prints the ones read before.
+void printReadAhead(PageReader& pages, const TableDef& table, TableScan& scan, const std::vector<size_t>& order,
+                    CsvPrinter& printer) {
+  // The long-value columns (indexes into table.columns) in the order they are printed, so that of two damaged values
+  // the reading stops at the one the printing meets first.
+  std::vector<size_t> longColumns;
+  std::vector<size_t> longSlot(table.columns.size(), SIZE_MAX);
+  for (size_t k : order) {
+    if (!isLongValueType(table.columns[k].type)) continue;
+    longSlot[k] = longColumns.size();
+    longColumns.push_back(k);
+  }
+  RowRecord rec;
+  RowLayout layout;
+  auto read = [&](RowBatch& batch) {
+    if (batch.bytes.capacity() > 4 * kBatchBytes) std::vector<uint8_t>().swap(batch.bytes);  // after a huge value
+    if (batch.bytes.capacity() == 0) {
+      // Grown once to their size, not by doubling: each step of that copies and faults in fresh memory.
+      batch.bytes.reserve(kBatchBytes + 4096);
+      batch.rows.reserve(kBatchRows);
+      batch.longValues.reserve(kBatchRows * longColumns.size());
+    }
+    batch.rows.clear();
+    batch.longValues.clear();
+    batch.bytes.clear();
+    while (batch.rows.size() < kBatchRows && batch.bytes.size() < kBatchBytes) {
+      if (!scan.next(rec)) return false;
+      crackRow(pages.format(), table, rec.bytes, layout);
+      const size_t at = batch.bytes.size();
+      batch.bytes.insert(batch.bytes.end(), rec.bytes.begin(), rec.bytes.end());
+      bool failed = false;
+      for (size_t k : longColumns) {
+        RowBatch::LongValue& value = batch.longValues.emplace_back();
+        const FieldLocation& field = layout.fields[k];
+        if (!field.present || failed) continue;
+        value.at = batch.bytes.size();
+        try {
+          readLongValue(pages, parseLongValueRef(slice(rec.bytes, field.offset, field.length, "a column value")),
+                        batch.bytes);
+        } catch (...) {
+          value.error = std::current_exception();
+          failed = true;  // the printing stops at this row: nothing after it is read
+        }
+        value.length = batch.bytes.size() - value.at;
+      }
+      batch.rows.push_back({at, rec.bytes.size()});
+      if (failed) return false;
+    }
+    return true;
+  };
+  ReadAhead<RowBatch> reader(read);
+  while (RowBatch* batch = reader.next()) {
+    const uint8_t* base = batch->bytes.data();
+    for (size_t r = 0; r < batch->rows.size(); ++r) {
+      const Bytes row(base + batch->rows[r].at, batch->rows[r].length);
+      const RowLayout& fields = printer.crack(row);
+      const RowBatch::LongValue* longValues = batch->longValues.data() + r * longColumns.size();
+      printer.row([&](size_t c, Value& v) {
+        Bytes longValue;
+        if (longSlot[c] != SIZE_MAX) {
+          const RowBatch::LongValue& value = longValues[longSlot[c]];
+          if (value.error) std::rethrow_exception(value.error);
+          longValue = Bytes(base + value.at, value.length);
+        }
+        decodeValue(pages, table.columns[c], row, fields.fields[c], longValue, v);
+      });
+    }
+  }
+}
+
+}  // namespace
+
 uint64_t exportCsv(Database& db, const TableDef& table, std::FILE* out, const CsvStyle& style) {
   return db.withFileName([&]() -> uint64_t {
     const std::vector<size_t> order = columnsInNumberOrder(table);
-    std::string buf;
-    for (size_t k = 0; k < order.size(); ++k) {
-      if (k) buf.push_back(',');
-      buf += table.columns[order[k]].name;
-    }
-    buf.push_back('\n');
     PageReader& pages = db.pages();
-    const bool jet3 = pages.format().version == Version::Jet3;
+    CsvPrinter printer(pages, table, order, out, style);
     TableScan scan(pages, table, style.rowOrder);
-    RowRecord rec;
-    RowLayout layout;
-    Value v;
-    uint64_t rows = 0;
-    while (scan.next(rec)) {
-      crackRow(pages.format(), table, rec.bytes, layout);
-      for (size_t k = 0; k < order.size(); ++k) {
-        if (k) buf.push_back(',');
-        decodeValue(pages, table.columns[order[k]], rec.bytes, layout.fields[order[k]], v);
-        appendCsvField(buf, v, style, jet3);
-      }
-      buf.push_back('\n');
-      ++rows;
-      if (buf.size() >= (1u << 16)) {
-        std::fwrite(buf.data(), 1, buf.size(), out);
-        buf.clear();
+    if (scan.pages().size() >= style.readAheadPages) {
+      printReadAhead(pages, table, scan, order, printer);
+    } else {
+      RowRecord rec;
+      while (scan.next(rec)) {
+        const RowLayout& layout = printer.crack(rec.bytes);
+        printer.row([&](size_t c, Value& v) { decodeValue(pages, table.columns[c], rec.bytes, layout.fields[c], v); });
       }
     }
-    std::fwrite(buf.data(), 1, buf.size(), out);
-    return rows;
+    return printer.finish();
   });
 }
 

@@ -4,6 +4,7 @@
 // currency with 4 decimals; singles as %.8g and doubles as %.16g; dates as MM/DD/YY HH:MM:SS.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,10 @@ struct CsvStyle {
   // Rows in the order of their home slots (where indexes point, and the order a compacted copy keeps), or, as
   // mdb-export prints them, a row Access moved to another page after an update where its bytes now sit.
   ScanOrder rowOrder = ScanOrder::Home;
+  // Tables of at least this many data pages are read on a thread of their own while the rows read before are printed
+  // (0: every table; SIZE_MAX: none). Below about a megabyte of rows a second thread costs more than it saves: it fills
+  // its own memory afresh, and on two cores the threads slow each other down. The output is the same either way.
+  size_t readAheadPages = 256;
 };
 
 // Indexes into TableDef::columns, ordered by column number (the order tools print columns in).

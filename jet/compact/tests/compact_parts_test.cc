@@ -7,7 +7,7 @@
 
 #include "jet/compact/indexes.h"
 #include "jet/pager/page_writer.h"
-#include "jet/compact/read_ahead.h"
+#include "jet/read/read_ahead.h"
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
 #include "jet/read/index_walk.h"

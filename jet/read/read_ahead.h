@@ -1,6 +1,7 @@
-// The reading half of a copy, run ahead on a thread of its own. Reading a bloated table's rows and scattered long
-// values, or walking an index of the source, takes about as long as laying out what was read, so on two cores the
-// two halves overlap: the reader fills one batch while the caller places the one read before.
+// The reading half of a pass over a database, run ahead on a thread of its own. Reading a bloated table's rows and
+// scattered long values, or walking an index of the source, takes about as long as laying out what was read (in a
+// copy) or printing it (in an export), so on two cores the two halves overlap: the reader fills one batch while the
+// caller uses the one read before.
 //
 // A batch is whatever the caller's `read` fills: many rows or entries with their bytes side by side, a few hundred
 // kilobytes (handing over each batch wakes a thread, which costs tens of microseconds on a virtual machine, so
@@ -29,8 +30,11 @@ class ReadAhead {
   // hold the last items). It may throw, leaving in the batch what it read before. It is called on the reader's
   // thread, one batch after the other, and nothing else of the caller's runs there.
   using Read = std::function<bool(Batch&)>;
-  explicit ReadAhead(Read read) : read_(std::move(read)) {
+  // Without `ownThread` the batches are read as they are asked for, on the caller's thread: for passes too short to
+  // pay for starting a thread.
+  explicit ReadAhead(Read read, bool ownThread = true) : read_(std::move(read)) {
     for (size_t i = 0; i < kBatches; ++i) free_.emplace_back();
+    if (!ownThread) return;
     try {
       thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
