@@ -24,11 +24,11 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   }
   const uint64_t ordinal = slots_.size();
   if (ordinal >= 0xFFFFFFFFu) fail(ErrorCode::InvalidArgument, "a table cannot hold that many rows");
-  if (pages_.empty() || pages_.back() != to.page) {
+  if (newPages_.empty() || newPages_.back().page != to.page) {
     if (to.row != 0) fail(ErrorCode::InvalidArgument, "a new page's rows must be added from row 0");
-    pages_.push_back(to.page);
-    pageStarts_.push_back(static_cast<uint32_t>(ordinal));
-  } else if (to.row != ordinal - pageStarts_.back()) {
+    makeRoomForOne(newPages_);
+    newPages_.push_back({to.page, static_cast<uint32_t>(ordinal)});
+  } else if (to.row != ordinal - newPages_.back().start) {
     fail(ErrorCode::InvalidArgument, "a page's rows must be added in order");
   }
   if (oldPages_.empty()) firstOldPage_ = from.page;
@@ -36,10 +36,10 @@ void RowPointerMap::add(RowPointer from, RowPointer to) {
   const bool newOldPage = firstOldPage_ + oldPages_.size() <= from.page;
   while (firstOldPage_ + oldPages_.size() <= from.page) {
     makeRoomForOne(oldPages_);
-    oldPages_.push_back({static_cast<uint32_t>(ordinal), to.raw(), 0, static_cast<uint32_t>(pages_.size() - 1)});
+    oldPages_.push_back({static_cast<uint32_t>(ordinal), static_cast<uint32_t>(newPages_.size() - 1), 0});
   }
   OldPage& old = oldPages_.back();
-  if (newOldPage || (old.sameNewPage == ordinal - old.first && to.page == RowPointer::fromRaw(old.firstTo).page)) {
+  if (newOldPage || (old.sameNewPage == ordinal - old.first && old.newPage == newPages_.size() - 1)) {
     ++old.sameNewPage;
   }
   slots_.push_back(from.row);
@@ -71,17 +71,15 @@ std::optional<RowPointerMap::Found> RowPointerMap::find(RowPointer from) const {
   }
   if (slots[lo] != from.row) return std::nullopt;
   const uint32_t ordinal = lo;
-  const uint32_t r = ordinal - old.first;
-  if (r < old.sameNewPage) {
-    RowPointer to = RowPointer::fromRaw(old.firstTo);
-    to.row = static_cast<uint8_t>(to.row + r);
-    return Found{to, ordinal};
+  size_t page = old.newPage;
+  if (ordinal - old.first >= old.sameNewPage) {
+    // The page's rows ran over onto the next new pages: one of the few after its first row's (an old page holds at
+    // most a page of rows).
+    ++page;
+    while (page + 1 < newPages_.size() && newPages_[page + 1].start <= ordinal) ++page;
   }
-  // The page's rows ran over onto the next new pages: one of the few after firstTo's (an old page holds at most a
-  // page of rows).
-  size_t page = old.newPageIndex + 1;
-  while (page + 1 < pageStarts_.size() && pageStarts_[page + 1] <= ordinal) ++page;
-  return Found{{pages_[page], static_cast<uint8_t>(ordinal - pageStarts_[page])}, ordinal};
+  const NewPage& to = newPages_[page];
+  return Found{{to.page, static_cast<uint8_t>(ordinal - to.start)}, ordinal};
 }
 
 namespace {

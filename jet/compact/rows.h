@@ -19,8 +19,8 @@ namespace jet {
 // order, that is all over the table, so a lookup must touch as little memory as it can: it reads the entry of the
 // row's old page (its first row's ordinal and new place) and the old slot numbers of that page's rows, which lie
 // side by side (one byte a row) and are found from the slot itself, and nothing else unless the page's rows ran over
-// onto a second new page, and then only the starts of the new pages that follow. About 1 byte a row and 16 bytes an
-// old page.
+// onto a second new page, and then only the starts of the new pages that follow. About 1 byte a row, 12 bytes an old
+// page and 8 bytes a new one.
 class RowPointerMap {
  public:
   // Appends a row. Old pointers must ascend (Corrupt otherwise: a table that lists a page twice), and each new row
@@ -34,7 +34,8 @@ class RowPointerMap {
   std::optional<Found> find(RowPointer from) const;
   // Lookups come in the order of an index's keys, so each one waits for memory. A caller that knows its next lookups
   // asks for their memory ahead, in two steps: the old page's entry some lookups before, then (once that entry is
-  // likely in the cache) the page's slots a few lookups before. Both only hint; neither changes anything.
+  // likely in the cache) the page's slots and its first row's new page a few lookups before. Both only hint; neither
+  // changes anything.
   void prefetchPage(RowPointer from) const {
     if (from.page >= firstOldPage_ && from.page - firstOldPage_ < oldPages_.size()) {
       __builtin_prefetch(&oldPages_[from.page - firstOldPage_]);
@@ -42,8 +43,9 @@ class RowPointerMap {
   }
   void prefetchSlots(RowPointer from) const {
     if (from.page >= firstOldPage_ && from.page - firstOldPage_ < oldPages_.size()) {
-      const uint32_t first = oldPages_[from.page - firstOldPage_].first;
-      if (first + size_t{from.row} < slots_.size()) __builtin_prefetch(slots_.data() + first + from.row);
+      const OldPage& old = oldPages_[from.page - firstOldPage_];
+      if (old.first + size_t{from.row} < slots_.size()) __builtin_prefetch(slots_.data() + old.first + from.row);
+      if (old.newPage < newPages_.size()) __builtin_prefetch(&newPages_[old.newPage]);
     }
   }
   uint64_t size() const { return slots_.size(); }
@@ -52,13 +54,15 @@ class RowPointerMap {
  private:
   struct OldPage {
     uint32_t first;        // ordinal of the page's first row (= the next page's when it has none)
-    uint32_t firstTo;      // raw new pointer of that row
-    uint32_t sameNewPage;  // how many of the page's rows went to firstTo's new page
-    uint32_t newPageIndex;  // where firstTo's new page is in pages_: the rows after those go to the pages after it
+    uint32_t newPage;      // the new page of that row, as an index into newPages_
+    uint32_t sameNewPage;  // how many of the page's rows went to that new page (the rest to the pages after it)
   };
-  std::vector<uint8_t> slots_;        // old slot of each row, in copy order
-  std::vector<uint32_t> pages_;       // new pages in order
-  std::vector<uint32_t> pageStarts_;  // ordinal of each new page's row 0
+  struct NewPage {
+    uint32_t page;
+    uint32_t start;  // ordinal of its row 0
+  };
+  std::vector<uint8_t> slots_;      // old slot of each row, in copy order
+  std::vector<NewPage> newPages_;   // new pages in order
   std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
   uint32_t firstOldPage_ = 0;
   uint32_t lastFrom_ = 0;  // raw old pointer of the last row added
