@@ -287,12 +287,18 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       judgeSource();
       throw;
     }
-    judgeSource();
     if (options.verify) {
       // The flush waits for the disk while the read-back works from the page cache: on another thread, where the
       // sink allows reading the file while it is flushed. A failure of the flush is reported before one of the
       // read-back, as when one followed the other.
-      bool behind = sink->writeOut();
+      bool behind = false;
+      try {
+        behind = sink->writeOut();
+      } catch (const Error&) {
+        if (beside) beside->abandon();
+        judgeSource();
+        throw;
+      }
       if (readingBeside) beside->allWritten(report.destinationPages);
       std::exception_ptr flushFailure;
       std::thread flusher;
@@ -309,6 +315,14 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
           behind = false;
         }
       }
+      // The pages the copy did not need are judged while the read-back finishes and the disk flushes; the verdict
+      // still comes before their failures.
+      try {
+        judgeSource();
+      } catch (...) {
+        if (flusher.joinable()) flusher.join();
+        throw;
+      }
       if (!behind) sink->finish();
       std::exception_ptr verifyFailure;
       try {
@@ -324,6 +338,7 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
       if (flushFailure) std::rethrow_exception(flushFailure);
       if (verifyFailure) std::rethrow_exception(verifyFailure);
     } else {
+      judgeSource();
       sink->finish();
     }
     env.publishDestination(written, destination, options.keepHiddenName);
