@@ -93,7 +93,8 @@ std::string rowName(const TablePlan& t, RowPointer at) {
 }
 
 // Rows as the reading half hands them over: their bytes (table Ids already renumbered) and the bytes of their long
-// values stored outside them, side by side in one buffer.
+// values stored outside them, side by side in one buffer, with the digest the read-back will compare each row with
+// (the reading half has the time for it: the placing half is the slower one).
 struct RowBatch {
   struct Row {
     RowPointer home;
@@ -102,6 +103,7 @@ struct RowBatch {
     size_t length = 0;
     size_t firstValue = 0;  // its long values: values[firstValue, endValue), in column order
     size_t endValue = 0;
+    uint64_t digest = 0;  // rowDigest of the row as it will be written
   };
   struct Value {
     size_t column = 0;
@@ -198,6 +200,20 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
         batch.values.push_back({c, at, batch.bytes.size() - at});
       }
       r.endValue = batch.values.size();
+      // The digest of the row as the placing half will write it. The definitions of values stored outside it name
+      // their new places, which the digest leaves out; an empty value is written inline, and its definition is known
+      // now.
+      row = batch.bytes.data() + r.at;
+      Digest values;
+      for (size_t v = r.firstValue; v < r.endValue; ++v) {
+        const RowBatch::Value& value = batch.values[v];
+        addLongValueDigest(values, value.column, Bytes(batch.bytes.data() + value.at, value.length));
+        if (value.length == 0) {
+          const std::vector<uint8_t> empty = encodeLongValueDefinition(LongValueKind::Inline, 0, {});
+          std::copy_n(empty.begin(), kLongValueDefinitionSize, row + layout.fields[value.column].offset);
+        }
+      }
+      r.digest = rowDigest(def, Bytes(row, r.length), layout, values.value());
     }
     batch.rows.push_back(r);
     return true;
@@ -225,11 +241,9 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       }
       const RowLayout& layout = batch->layouts[i];
       std::span<uint8_t> row(batch->bytes.data() + scanned.at, scanned.length);
-      Digest values;
       for (size_t v = scanned.firstValue; v < scanned.endValue; ++v) {
         const RowBatch::Value& value = batch->values[v];
         const Bytes bytes(batch->bytes.data() + value.at, value.length);
-        addLongValueDigest(values, value.column, bytes);
         std::vector<uint8_t> definition = lvWriters[value.column]->add(bytes, 0);
         std::copy_n(definition.begin(), kLongValueDefinitionSize, row.data() + layout.fields[value.column].offset);
         ++out.longValues;
@@ -239,9 +253,8 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
       const RowPointer to{out.dataPages[at.pageIndex], at.row};
       out.rows.add(scanned.home, to);
-      const uint64_t digest = rowDigest(def, row, layout, values.value());
-      out.rowDigests.push_back(static_cast<uint16_t>(digest));
-      places.addNumber(digest);
+      out.rowDigests.push_back(static_cast<uint16_t>(scanned.digest));
+      places.addNumber(scanned.digest);
       places.addNumber(to.raw());
       flushData(builder.takeFinishedPages());
       flushLongValues(false);
