@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jet/format/bytes.h"
 #include "jet/errors.h"
@@ -22,6 +23,9 @@ class PageSink {
   // Writes bytes at offset. Throws DiskFull (3026) when the disk is full, DiskIoWrite (3043) for other failures.
   // Writes may be collected first: a failure can be reported by a later write or by finish.
   virtual void write(uint64_t offset, Bytes data) = 0;
+  // The same, handing over the buffer: a sink that collects writes keeps it until it is written instead of copying
+  // it. Same errors as write.
+  virtual void writeOwned(uint64_t offset, std::vector<uint8_t> data) { write(offset, data); }
   // Told, on any thread, of bytes the sink has put into the file: from then on they can be read through another
   // handle, and they stay as they are.
   using WrittenObserver = std::function<void(uint64_t offset, uint64_t length)>;

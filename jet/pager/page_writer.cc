@@ -14,7 +14,7 @@ uint32_t PageAllocator::allocate() {
 void PageWriter::write(uint32_t n, std::vector<uint8_t> page) {
   if (page.size() != format_.pageSize) fail(ErrorCode::InvalidArgument, "a page of the wrong size was to be written");
   if (n != 0 && encodingKey_ != 0) cryptPage(page, encodingKey_, n);
-  sink_.write(uint64_t{n} * format_.pageSize, page);
+  sink_.writeOwned(uint64_t{n} * format_.pageSize, std::move(page));
 }
 
 UsageMapStore::UsageMapStore(const Format& format, PageAllocator& allocator, PageWriter& writer)

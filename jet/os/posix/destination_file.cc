@@ -44,14 +44,14 @@ mode_t currentUmask() {
 
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
 // values of its rows), so writes are collected in batches of up to 512 KB, each written out sorted by offset as runs of
-// adjacent pieces with one pwritev each. A second thread does the writing, so that the kernel's share of it overlaps
+// adjacent pieces with one pwritev each. A page handed over (writeOwned) is kept as it is, not copied into the batch:
+// its buffer goes back to the caller's thread with the batch and is freed there, where it was allocated. A second thread does the writing, so that the kernel's share of it overlaps
 // the work of the caller; without a thread the caller writes each batch itself. A failure is reported by a later
 // write or by finish.
 class PosixDestination : public PageSink {
  public:
   PosixDestination(std::string path, int fd, dev_t dev, ino_t ino)
       : path_(std::move(path)), fd_(fd), dev_(dev), ino_(ino), writeback_(fd) {
-    current_.bytes.reserve(kBatchBytes);
     try {
       writer_ = std::thread([this] { writeQueued(); });
     } catch (const std::system_error&) {
@@ -80,9 +80,24 @@ class PosixDestination : public PageSink {
       writeAt(offset, data);
       return;
     }
-    if (current_.bytes.size() + data.size() > kBatchBytes) submit();
-    current_.pieces.push_back({offset, current_.bytes.size(), data.size()});
+    if (current_.size + data.size() > kBatchBytes) submit();
+    if (current_.bytes.capacity() < kBatchBytes) current_.bytes.reserve(kBatchBytes);  // grown once, not by doubling
+    current_.pieces.push_back({offset, current_.bytes.size(), data.size(), false});
     current_.bytes.insert(current_.bytes.end(), data.begin(), data.end());
+    current_.size += data.size();
+  }
+
+  void writeOwned(uint64_t offset, std::vector<uint8_t> data) override {
+    if (data.size() > kBatchBytes) {
+      write(offset, data);
+      return;
+    }
+    if (fd_ < 0) fail(ErrorCode::DiskIoWrite, path_ + ": write after the file was closed");
+    throwFailure();
+    if (current_.size + data.size() > kBatchBytes) submit();
+    current_.pieces.push_back({offset, current_.owned.size(), data.size(), true});
+    current_.size += data.size();
+    current_.owned.push_back(std::move(data));
   }
 
   bool observeWritten(WrittenObserver observer) override {
@@ -130,16 +145,22 @@ class PosixDestination : public PageSink {
 
   struct Piece {
     uint64_t offset;
-    size_t at;  // position in bytes
+    size_t at;  // position in bytes, or in owned
     size_t length;
+    bool owned;
   };
   struct Batch {
     std::vector<uint8_t> bytes;
+    std::vector<std::vector<uint8_t>> owned;  // pages handed over
     std::vector<Piece> pieces;
+    size_t size = 0;  // bytes of all pieces
     void clear() {
       bytes.clear();
+      owned.clear();
       pieces.clear();
+      size = 0;
     }
+    uint8_t* data(const Piece& p) { return p.owned ? owned[p.at].data() : bytes.data() + p.at; }
   };
 
   // Hands the batch being filled to the writer and starts a fresh one (waiting for one to come back when all are
@@ -168,7 +189,6 @@ class PosixDestination : public PageSink {
       ++batches_;
     }
     current_.clear();
-    if (current_.bytes.capacity() < kBatchBytes) current_.bytes.reserve(kBatchBytes);
   }
 
   // Waits until everything handed to the writer is written.
@@ -216,7 +236,6 @@ class PosixDestination : public PageSink {
           failure = std::current_exception();
         }
       }
-      batch.clear();
       lock.lock();
       if (failure && !failure_) failure_ = failure;
       writing_ = false;
@@ -225,7 +244,7 @@ class PosixDestination : public PageSink {
     }
   }
 
-  void writeBatch(const Batch& batch) {
+  void writeBatch(Batch& batch) {
     std::vector<Piece> pieces = batch.pieces;
     // Pieces are sorted by offset, the later of two writes to the same place last; pieces that overlap otherwise
     // (never written by the compactor) are written in the order they came.
@@ -234,7 +253,7 @@ class PosixDestination : public PageSink {
       const Piece& a = pieces[i - 1];
       const Piece& b = pieces[i];
       if (b.offset < a.offset + a.length && (b.offset != a.offset || b.length != a.length)) {
-        for (const Piece& p : batch.pieces) writeAt(p.offset, Bytes(batch.bytes).subspan(p.at, p.length));
+        for (const Piece& p : batch.pieces) writeAt(p.offset, Bytes(batch.data(p), p.length));
         return;
       }
     }
@@ -254,7 +273,7 @@ class PosixDestination : public PageSink {
           ++i;
           continue;
         }
-        io[n++] = {const_cast<uint8_t*>(batch.bytes.data()) + pieces[i].at, pieces[i].length};
+        io[n++] = {batch.data(pieces[i]), pieces[i].length};
         end += pieces[i].length;
         ++i;
       }

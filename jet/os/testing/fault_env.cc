@@ -30,6 +30,10 @@ class FaultSink : public PageSink {
     env_.write(name());
     inner_->write(offset, data);
   }
+  void writeOwned(uint64_t offset, std::vector<uint8_t> data) override {
+    env_.write(name());
+    inner_->writeOwned(offset, std::move(data));
+  }
   bool observeWritten(WrittenObserver observer) override { return inner_->observeWritten(std::move(observer)); }
   bool writeOut() override { return inner_->writeOut(); }
   void finish() override { inner_->finish(); }
