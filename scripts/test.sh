@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project with sanitizers and runs every test: all of them under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded part (the destination's writer
-# thread) again under ThreadSanitizer; then the short form of the
-# interruption harness (scripts/interruptions.sh) with the sanitized build; last, the Windows builds and their tests
-# under Wine (scripts/test-windows.sh).
+# AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
+# thread, the read-ahead of a copy or a dump, the read-back beside the writer) again under ThreadSanitizer; then the
+# short form of the interruption harness (scripts/interruptions.sh) with the sanitized build; last, the Windows builds
+# and their tests under Wine (scripts/test-windows.sh).
 #
 #   scripts/test.sh [--ci]
 #
@@ -26,10 +26,11 @@ cmake --preset sanitize "${strict[@]}"
 cmake --build --preset sanitize
 ctest --preset sanitize
 
-threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test)
+threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test jet_source_judgement_test
+                jet_reader_damage_test)
 cmake --preset tsan "${strict[@]}"
 cmake --build --preset tsan --target "${threaded_tests[@]}"
-ctest --preset tsan -R '^([A-Za-z]+/)?(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples|Verification))\.'
+ctest --preset tsan -R '^([A-Za-z]+/)?(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples|Verification)|GeneratedSource)\.|^ReaderDamage\.ReadingAhead'
 
 if [ "$ci" = 1 ]; then
   cmake --preset release "${strict[@]}"
