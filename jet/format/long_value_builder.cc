@@ -57,8 +57,12 @@ std::vector<uint8_t> LongValueWriter::add(Bytes value, size_t rowSpace) {
   RowPlacement previous{};
   for (size_t offset = 0; offset < value.size(); offset += chunk) {
     size_t n = std::min(chunk, value.size() - offset);
-    std::vector<uint8_t> row(kPointerSize + n, 0);
-    std::copy_n(value.begin() + static_cast<std::ptrdiff_t>(offset), n, row.begin() + kPointerSize);
+    // The row (a link, patched once the next row is placed, then the chunk) is laid out in a buffer kept from row to
+    // row: a fresh one each time cost an allocation and the zeroing of a page's worth of bytes.
+    std::vector<uint8_t>& row = chainRow_;
+    row.assign(kPointerSize, 0);
+    row.insert(row.end(), value.begin() + static_cast<std::ptrdiff_t>(offset),
+               value.begin() + static_cast<std::ptrdiff_t>(offset + n));
     RowPlacement at = place(row);
     if (offset == 0) {
       first = at;

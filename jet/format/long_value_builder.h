@@ -64,6 +64,7 @@ class LongValueWriter {
   DataPageBuilder builder_;
   std::vector<uint32_t> numbers_;  // numbers_[i] = page number of the builder's page i
   uint32_t taken_ = 0;
+  std::vector<uint8_t> chainRow_;  // the row of a chain being placed
 };
 
 }  // namespace jet
