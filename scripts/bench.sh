@@ -8,11 +8,13 @@
 # in the page cache for every program alike, the commands taking turns round by round and the disk flushed (sync)
 # before each timed run. A table of the results ends the output, with compaction's time as a multiple of `cp` and of
 # `cp` followed by a flush of the copy ("x cp", "x sync").
-#   scripts/bench.sh [--no-1gb] [--rounds N]      (default: 3 rounds, all three sizes; the 1 GB file needs about
+#   scripts/bench.sh [--no-1gb] [--rounds N]      (default: 5 rounds, all three sizes; the 1 GB file needs about
 #                                                  3 GB of free disk and a few minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rounds=3
+# Five rounds: a virtual machine's disk stalls now and then (a `cp` of the 1 GB file took anything from 0.4 to 3.3 s
+# within one run of this script), and with three rounds one stalled run of a command made its median.
+rounds=5
 sizes=("10MB:2000" "100MB:20000" "1GB:205000")
 while [ $# -gt 0 ]; do
   case "$1" in
