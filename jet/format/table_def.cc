@@ -27,7 +27,6 @@ const char* columnTypeName(ColumnType type) {
   return "Unknown";
 }
 
-bool isLongValueType(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::Ole; }
 
 const ColumnDef* TableDef::findColumn(const std::string& name) const {
   for (const ColumnDef& c : columns) {

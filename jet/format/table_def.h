@@ -31,7 +31,9 @@ enum class ColumnType : uint8_t {
 };
 
 const char* columnTypeName(ColumnType type);
-bool isLongValueType(ColumnType type);  // MEMO and OLE: the row holds a 12-byte long-value definition
+// MEMO and OLE: the row holds a 12-byte long-value definition. Asked of every column of every row a copy reads, writes
+// and reads back, hence inline.
+inline bool isLongValueType(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::Ole; }
 
 struct ColumnDef {
   std::string name;  // UTF-8
