@@ -108,6 +108,7 @@ for entry in "${sizes[@]}"; do
   measure dump 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"' "$jetdb" dump "$src"
   measure export ':' "$work/export_all.sh" "$src"
   run_rounds
+  for name in "${names[@]}"; do echo "   $name: ${times[$name]}s" >&2; done  # every run, for the spread behind a median
   read -r cp_s cp_kb < <(median_of cp)
   read -r cps_s _ < <(median_of cpsync)
   read -r compact_s compact_kb < <(median_of compact)
