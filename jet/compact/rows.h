@@ -61,8 +61,8 @@ class RowPointerMap {
     uint32_t page;
     uint32_t start;  // ordinal of its row 0
   };
-  std::vector<uint8_t> slots_;      // old slot of each row, in copy order
-  std::vector<NewPage> newPages_;   // new pages in order
+  std::vector<uint8_t> slots_;        // old slot of each row, in copy order
+  std::vector<NewPage> newPages_;     // new pages in order
   std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
   uint32_t firstOldPage_ = 0;
   uint32_t lastFrom_ = 0;  // raw old pointer of the last row added

@@ -23,13 +23,14 @@ inline bool fits(Bytes b, size_t offset, size_t length) { return offset <= b.siz
 // The failure of requireFits, kept out of line: the check runs for every field of every row, and with the message
 // built in place it was too large to be inlined.
 [[noreturn, gnu::cold, gnu::noinline]] inline void outsideItsRecord(Bytes b, size_t offset, size_t length,
-                                                                   const char* what) {
+                                                                    const char* what) {
   corrupt(std::string(what) + " lies outside its page or record (offset " + std::to_string(offset) + ", length " +
           std::to_string(length) + ", available " + std::to_string(b.size()) + ")");
 }
 
 inline void requireFits(Bytes b, size_t offset, size_t length, const char* what) {
-  if (!fits(b, offset, length)) [[unlikely]] outsideItsRecord(b, offset, length, what);
+  if (!fits(b, offset, length)) [[unlikely]]
+    outsideItsRecord(b, offset, length, what);
 }
 
 // Unchecked reads, for callers that checked the range already.

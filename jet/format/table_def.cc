@@ -27,7 +27,6 @@ const char* columnTypeName(ColumnType type) {
   return "Unknown";
 }
 
-
 const ColumnDef* TableDef::findColumn(const std::string& name) const {
   for (const ColumnDef& c : columns) {
     if (c.name == name) return &c;

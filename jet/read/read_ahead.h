@@ -5,10 +5,10 @@
 //
 // A batch is whatever the caller's `read` fills: many rows or entries with their bytes side by side, a few hundred
 // kilobytes (handing over each batch wakes a thread, which costs tens of microseconds on a virtual machine, so
-// batches must be large). Three batches take turns and keep their buffers, so the memory stays about a megabyte. The caller sees the
-// batches in the order they were read, and an error where a sequential reader would have met it: `read` keeps in the
-// batch what it read before it threw, the caller gets that batch, and the next call rethrows. Where no thread can be
-// started, batches are read as they are asked for.
+// batches must be large). Three batches take turns and keep their buffers, so the memory stays about a megabyte. The
+// caller sees the batches in the order they were read, and an error where a sequential reader would have met it:
+// `read` keeps in the batch what it read before it threw, the caller gets that batch, and the next call rethrows.
+// Where no thread can be started, batches are read as they are asked for.
 #pragma once
 
 #include <condition_variable>
@@ -30,11 +30,8 @@ class ReadAhead {
   // hold the last items). It may throw, leaving in the batch what it read before. It is called on the reader's
   // thread, one batch after the other, and nothing else of the caller's runs there.
   using Read = std::function<bool(Batch&)>;
-  // Without `ownThread` the batches are read as they are asked for, on the caller's thread: for passes too short to
-  // pay for starting a thread.
-  explicit ReadAhead(Read read, bool ownThread = true) : read_(std::move(read)) {
+  explicit ReadAhead(Read read) : read_(std::move(read)) {
     for (size_t i = 0; i < kBatches; ++i) free_.emplace_back();
-    if (!ownThread) return;
     try {
       thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {

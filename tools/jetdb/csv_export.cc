@@ -132,7 +132,11 @@ class CsvPrinter {
  public:
   CsvPrinter(const PageReader& pages, const TableDef& table, const std::vector<size_t>& order, std::FILE* out,
              const CsvStyle& style)
-      : pages_(pages), table_(table), order_(order), out_(out), style_(style),
+      : pages_(pages),
+        table_(table),
+        order_(order),
+        out_(out),
+        style_(style),
         jet3_(pages.format().version == Version::Jet3) {
     for (size_t k = 0; k < order_.size(); ++k) {
       if (k) buf_.push_back(',');

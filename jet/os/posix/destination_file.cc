@@ -45,8 +45,9 @@ mode_t currentUmask() {
 // Pages reach the sink one at a time and not quite in order (a data page is written once it is full, after the long
 // values of its rows), so writes are collected in batches of up to 512 KB, each written out sorted by offset as runs of
 // adjacent pieces with one pwritev each. A page handed over (writeOwned) is kept as it is, not copied into the batch:
-// its buffer goes back to the caller's thread with the batch and is freed there, where it was allocated. A second thread does the writing, so that the kernel's share of it overlaps
-// the work of the caller; without a thread the caller writes each batch itself. A failure is reported by a later
+// its buffer goes back to the caller's thread with the batch and is freed there, where it was allocated. A second
+// thread does the writing, so that the kernel's share of it overlaps the work of the caller; without a thread the
+// caller writes each batch itself. A failure is reported by a later
 // write or by finish.
 class PosixDestination : public PageSink {
  public:

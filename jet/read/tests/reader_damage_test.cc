@@ -279,7 +279,9 @@ std::string printedOrError(const std::vector<uint8_t>& bytes, size_t readAheadPa
     Database db(std::make_unique<MemorySource>("damaged", bytes), 16);
     CsvStyle style;
     style.readAheadPages = readAheadPages;
-    for (const CatalogEntry* e : db.catalog().tables(true)) exportCsv(db, db.tableDefAt(e->tablePage()), tmp.get(), style);
+    for (const CatalogEntry* e : db.catalog().tables(true)) {
+      exportCsv(db, db.tableDefAt(e->tablePage()), tmp.get(), style);
+    }
   } catch (const Error& e) {
     error = "\nerror " + std::to_string(e.number()) + ": " + e.what();
   }
