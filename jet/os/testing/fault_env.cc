@@ -62,6 +62,7 @@ void FaultEnv::write(const std::string& name) {
 }
 
 void FaultEnv::read(const std::string& name) {
+  if (readsOf_ && !readsOf_(name)) return;
   const uint64_t made = reads_++;
   if (readsAllowed_ && made >= *readsAllowed_) fail(readFailure_, name + ": injected read failure");
 }

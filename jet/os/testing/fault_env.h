@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,10 @@ class FaultEnv : public Env {
   // Reads from sources (a scattered read counts as one) pass until `count` of them have been made; every one after
   // that throws `code`.
   void failReadsAfter(uint64_t count, ErrorCode code = ErrorCode::DiskIoRead);
+  // Counts (and fails) only the reads of the files `which` accepts, by name. How many reads of a destination read back
+  // while it is written are made depends on how far the writer is, so a test that wants its failures at set points
+  // counts the reads of the source alone, or fails the destination's early.
+  void countReadsOf(std::function<bool(const std::string& name)> which) { readsOf_ = std::move(which); }
   // Each of these makes the method throw `code` without asking the base Env.
   void failOpen(ErrorCode code) { openFailure_ = code; }
   void failLock(ErrorCode code) { lockFailure_ = code; }
@@ -56,6 +61,7 @@ class FaultEnv : public Env {
   std::atomic<uint64_t> reads_{0};
   std::optional<uint64_t> writesAllowed_;
   ErrorCode writeFailure_ = ErrorCode::DiskIoWrite;
+  std::function<bool(const std::string&)> readsOf_;
   std::optional<uint64_t> readsAllowed_;
   ErrorCode readFailure_ = ErrorCode::DiskIoRead;
   std::optional<ErrorCode> openFailure_;
