@@ -17,10 +17,10 @@ namespace jet {
 // Where each row of a table went: old home slot -> new slot. Rows are copied in the order of their old slots and
 // fill the new pages in that same order, row 0 upwards, so both sides ascend. Index entries look rows up in key
 // order, that is all over the table, so a lookup must touch as little memory as it can: it reads the entry of the
-// row's old page (its first row's ordinal and new place) and the old slot numbers of that page's rows, which lie
-// side by side (one byte a row) and are found from the slot itself, and nothing else unless the page's rows ran over
-// onto a second new page, and then only the starts of the new pages that follow. About 1 byte a row, 12 bytes an old
-// page and 8 bytes a new one.
+// row's old page (its first row's ordinal and new page), the old slot numbers of that page's rows, which lie side by
+// side (one byte a row) and are found from the slot itself, and the entry of that new page (its number and first
+// ordinal); when the page's rows ran over onto further new pages, the entries of the few that follow. About 1 byte a
+// row, 12 bytes an old page and 8 bytes a new one.
 class RowPointerMap {
  public:
   // Appends a row. Old pointers must ascend (Corrupt otherwise: a table that lists a page twice), and each new row
