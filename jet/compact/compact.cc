@@ -237,6 +237,7 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   std::unique_ptr<FileLock> lock = env.lockSource(sourcePath);
   PageReader source(env.openSource(sourcePath), options.cachePages);
   if (source.hasPartialPage()) corrupt(sourcePath + ": the file does not end on a page boundary");
+  source.hintWholeFile();  // every page is read, by the copy or by the judgement below
   CompactPlan plan;
   std::unique_ptr<LostRowsCheck> lost;
   try {

@@ -29,6 +29,13 @@ class PageSource {
     (void)offset;
     return length;
   }
+  // A hint that the bytes from offset on will be read soon: a file the system holds only in part in memory may start
+  // reading the rest in the background. Nothing waits for it and nothing fails; it may be called on another thread
+  // while the source is read.
+  virtual void willRead(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
 };
 
 // A source over bytes in memory, for tests and for building databases in memory.

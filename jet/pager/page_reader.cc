@@ -43,6 +43,10 @@ void PageReader::takeSize(uint64_t size) {
   partialPage_ = size % pageSize() != 0;
 }
 
+void PageReader::hintWholeFile() {
+  if (!hint_) hint_ = std::make_unique<WholeFileHint>(*source_, uint64_t{pageCount_} * pageSize());
+}
+
 void PageReader::refreshSize() { takeSize(source_->size()); }
 
 uint32_t PageReader::find(uint32_t page) const {

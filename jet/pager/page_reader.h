@@ -17,6 +17,7 @@
 #include "jet/format/format.h"
 #include "jet/pager/header.h"
 #include "jet/os/page_source.h"
+#include "jet/pager/whole_file_hint.h"
 
 namespace jet {
 
@@ -49,6 +50,9 @@ class PageReader {
   // again. An empty function stops it.
   using LoadObserver = std::function<void(uint32_t n, std::span<const uint8_t> bytes)>;
   void observeLoads(LoadObserver observer) { onLoad_ = std::move(observer); }
+  // For a reader that will read nearly every page: the source is told, on a thread of its own, that the whole file
+  // will be read (see WholeFileHint). Until the reader is gone.
+  void hintWholeFile();
   // Pages read from the source so far (cache misses and the pages read ahead with them), for benchmarks and tests.
   uint64_t reads() const { return reads_; }
 
@@ -97,6 +101,7 @@ class PageReader {
   size_t nextRun_ = 0;
   std::vector<uint8_t> staging_;  // bytes of a multi-page read
   LoadObserver onLoad_;
+  std::unique_ptr<WholeFileHint> hint_;  // last: it stops before the source goes
 };
 
 }  // namespace jet

@@ -22,6 +22,16 @@ class PosixFileSource : public PageSource {
   const std::string& name() const override { return path_; }
   uint64_t size() const override { return size_; }
 
+  void willRead(uint64_t offset, uint64_t length) override {
+#ifdef POSIX_FADV_WILLNEED
+    // Only a hint: whatever it returns, the reads that follow report their own failures.
+    (void)::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+#else
+    (void)offset;
+    (void)length;
+#endif
+  }
+
   void read(uint64_t offset, std::span<uint8_t> out) override {
     size_t done = 0;
     while (done < out.size()) {

@@ -16,6 +16,7 @@ class FaultSource : public PageSource {
     env_.read(name());
     inner_->readScattered(offset, parts);
   }
+  void willRead(uint64_t offset, uint64_t length) override { inner_->willRead(offset, length); }
 
  private:
   FaultEnv& env_;

@@ -5,7 +5,10 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <numeric>
 #include <random>
 
@@ -49,10 +52,29 @@ class CountingSource : public PageSource {
     }
     scattering_ = false;
   }
+  // Hints come from the hinting thread.
+  void willRead(uint64_t offset, uint64_t length) override {
+    {
+      std::lock_guard lock(hintMutex_);
+      hints_.emplace_back(offset, length);
+      hintedBytes_ += length;
+    }
+    hinted_.notify_all();
+  }
+  // The hints once they cover `bytes`, or what came within ten seconds.
+  std::vector<std::pair<uint64_t, uint64_t>> hintsCovering(uint64_t bytes) {
+    std::unique_lock lock(hintMutex_);
+    hinted_.wait_for(lock, std::chrono::seconds(10), [&] { return hintedBytes_ >= bytes; });
+    return hints_;
+  }
   uint64_t calls = 0;
   uint32_t badPage = 0;
 
  private:
+  std::mutex hintMutex_;
+  std::condition_variable hinted_;
+  std::vector<std::pair<uint64_t, uint64_t>> hints_;
+  uint64_t hintedBytes_ = 0;
   MemorySource inner_;
   uint32_t pageSize_;
   bool scattering_ = false;
@@ -124,6 +146,46 @@ TEST(PageReaderCache, AReadErrorAheadOfTheRunConcernsOnlyItsPage) {
   }
   for (uint32_t n = 101; n < 140; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
   for (uint32_t n = 60; n < 100; ++n) ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+}
+
+// Hinting that the whole file will be read runs beside the reads and changes none of them; the source hears of every
+// byte once, in file order, in pieces small enough for the system to act on whole. A file's own source takes hints
+// past its end as calmly as within.
+TEST(PageReaderCache, TheWholeFileHintCoversTheFileAndChangesNoRead) {
+  uint32_t ps = 0;
+  const std::vector<uint8_t> file = databaseBytes(ps);
+  auto source = std::make_unique<CountingSource>(file, ps);
+  CountingSource* counted = source.get();
+  PageReader reader(std::move(source), 16);
+  const uint32_t pages = reader.pageCount();
+  reader.hintWholeFile();
+  reader.hintWholeFile();  // a second time changes nothing
+  std::mt19937 random(11);
+  std::uniform_int_distribution<uint32_t> any(0, pages - 1);
+  for (int i = 0; i < 2000; ++i) {
+    const uint32_t n = i % 2 == 0 ? any(random) : static_cast<uint32_t>(i / 2) % pages;
+    ASSERT_TRUE(samePage(reader.page(n), file, n, ps)) << n;
+  }
+  const uint64_t length = uint64_t{pages} * ps;
+  uint64_t next = 0;
+  for (const auto& [offset, bytes] : counted->hintsCovering(length)) {
+    EXPECT_EQ(offset, next);
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LE(bytes, WholeFileHint::kPiece);
+    next = offset + bytes;
+  }
+  EXPECT_EQ(next, length);
+
+  TempDir dir;
+  const std::string path = (dir.path() / "hinted.mdb").string();
+  reader_testing::writeFile(path, file);
+  std::unique_ptr<PageSource> real = Env::system().openSource(path);
+  real->willRead(0, file.size());
+  real->willRead(file.size() - 1, 1 << 20);
+  real->willRead(uint64_t{1} << 40, 4096);
+  std::vector<uint8_t> back(file.size());
+  real->read(0, back);
+  EXPECT_TRUE(back == file);
 }
 
 // The destination collects writes and writes them sorted: pieces out of order, written twice (the last one counts),
