@@ -82,6 +82,9 @@ source "$work/compact.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+# xvfb-run starts the program once Xvfb says it is ready, but on a loaded machine the first
+# connection has still been refused now and then: wait until the display answers.
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 # Without the module, a display changes nothing.
 compact missing JETCOMPACT_QT_MODULE_DIR="$work/empty"

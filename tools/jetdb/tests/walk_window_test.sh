@@ -25,6 +25,9 @@ cat >"$work/inside.sh" <<'INSIDE'
 set -uo pipefail
 jetdb=$1 work=$2 screenshot=$3
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+# xvfb-run starts the program once Xvfb says it is ready, but on a loaded machine the first
+# connection has still been refused now and then: wait until the display answers.
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
