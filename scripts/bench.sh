@@ -13,6 +13,7 @@
 # "In the page cache" is made true before every timed run, by reading the file once more: a virtual machine may take
 # memory back from its page cache while it has plenty free (one here dropped 8 % of a 1 GB file's pages within 45
 # seconds, with 20 GB free), and a run that met such holes waited for the disk page by page, whichever program it was.
+# For the same reason each run is preceded by writing and removing a file as large as the database (see `prime`).
 #   scripts/bench.sh [--no-1gb] [--rounds N]      (default: 5 rounds, all three sizes; the 1 GB file needs about
 #                                                  3 GB of free disk and a few minutes)
 set -euo pipefail
@@ -45,8 +46,8 @@ trap 'rm -rf "$work"' EXIT
 # runs are flushed first, so that no run pays for the writeback of another (without it a plain `cp` of the 1 GB file
 # took four times as long, waiting for the previous compaction's pages). The wall time is taken around
 # /usr/bin/time, whose own figure has only 10 ms resolution, from bash's own clock: a `date` process at each end added
-# two to four milliseconds to every run (measured around `true`), a fifth of a 10 MB dump. The peak memory is /usr/bin/time's "Maximum
-# resident set size".
+# two to four milliseconds to every run (measured around `true`), a fifth of a 10 MB dump. The peak memory is
+# /usr/bin/time's "Maximum resident set size".
 run_timed() {
   local start end
   sync
@@ -108,12 +109,16 @@ for entry in "${sizes[@]}"; do
   # Its Qt module goes along (built with Qt only), for the box a failure would show on a display.
   if [ -f "$build/platform/jetcompact_qt.so" ]; then cp "$build/platform/jetcompact_qt.so" "$work/app/"; fi
   names=()
-  warm='cat "$src" >/dev/null'
-  cold='dd if="$src" iflag=nocache count=0 status=none'  # drops the file from the page cache
+  # Memory as large as the file is written and given back just before each run, so that every command finds the
+  # memory it writes into at hand: a virtual machine hands memory left free for a few seconds back to its host, and a
+  # `cp` of the 1 GB file took 0.8-0.95 s after three idle seconds but 0.28-0.35 s right after another file was removed.
+  prime='head -c "$bytes" /dev/zero >"$work/prime"; rm -f "$work/prime"'
+  warm="$prime; cat \"\$src\" >/dev/null"
+  cold="$prime; dd if=\"\$src\" iflag=nocache count=0 status=none"  # drops the file from the page cache
   measure cp "rm -f \"\$work/copy.mdb\"; $warm" cp "$src" "$work/copy.mdb"
   measure cpsync "rm -f \"\$work/copy.mdb\"; $warm" sh -c 'cp "$1" "$2" && sync "$2"' sh "$src" "$work/copy.mdb"
   measure compact "rm -f \"\$work/copy.mdb\" \"\$work/out.mdb\"; $warm" "$jetdb" compact "$src" "$work/out.mdb"
-  measure app 'rm -rf "$work/app/VARKOP" "$work/app/DATA.MDB"; cp "$src" "$work/app/DATA.MDB"' \
+  measure app "rm -rf \"\$work/app/VARKOP\" \"\$work/app/DATA.MDB\"; cp \"\$src\" \"\$work/app/DATA.MDB\"; $prime" \
     "$work/app/jetcompact" DATA.MDB
   measure dump "rm -rf \"\$work/app/VARKOP\" \"\$work/app/DATA.MDB\"; $warm" "$jetdb" dump "$src"
   measure export "$warm" "$work/export_all.sh" "$src"
