@@ -136,8 +136,7 @@ class ReadBackBeside {
  public:
   static constexpr size_t kReadBackCachePages = 64;
 
-  ReadBackBeside(Env& env, const PageReader& source, const CompactPlan& plan, const Written& written,
-                 size_t cachePages)
+  ReadBackBeside(Env& env, const PageReader& source, const CompactPlan& plan, const Written& written, size_t cachePages)
       : env_(env),
         source_(source),
         plan_(plan),

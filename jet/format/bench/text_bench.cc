@@ -11,11 +11,11 @@
 
 namespace {
 
-const char16_t* const kSlovene[] = {u"Žlica",  u"športni", u"čevlji", u"kuhinjska", u"dišeča",  u"žebljički",
-                                    u"kava",   u"kartonska", u"miza",  u"stol",      u"posoda",  u"ščetka",
-                                    u"košara", u"računalnik", u"vrč",  u"steklena",  u"ključ",   u"omara"};
-const char16_t* const kEnglish[] = {u"spoon", u"sports", u"shoes", u"kitchen", u"scented", u"nails",   u"coffee",
-                                    u"paper", u"table",  u"chair", u"bowl",    u"brush",   u"basket",  u"computer"};
+const char16_t* const kSlovene[] = {u"Žlica",  u"športni",    u"čevlji", u"kuhinjska", u"dišeča", u"žebljički",
+                                    u"kava",   u"kartonska",  u"miza",   u"stol",      u"posoda", u"ščetka",
+                                    u"košara", u"računalnik", u"vrč",    u"steklena",  u"ključ",  u"omara"};
+const char16_t* const kEnglish[] = {u"spoon", u"sports", u"shoes", u"kitchen", u"scented", u"nails",  u"coffee",
+                                    u"paper", u"table",  u"chair", u"bowl",    u"brush",   u"basket", u"computer"};
 
 template <size_t N>
 std::vector<uint8_t> utf16Text(const char16_t* const (&words)[N], size_t units, bool compressed) {
@@ -50,9 +50,15 @@ void decode(benchmark::State& state, const std::vector<uint8_t>& text) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 
-void sloveneUtf16(benchmark::State& state) { decode(state, utf16Text(kSlovene, static_cast<size_t>(state.range(0)), false)); }
-void englishUtf16(benchmark::State& state) { decode(state, utf16Text(kEnglish, static_cast<size_t>(state.range(0)), false)); }
-void englishCompressed(benchmark::State& state) { decode(state, utf16Text(kEnglish, static_cast<size_t>(state.range(0)), true)); }
+void sloveneUtf16(benchmark::State& state) {
+  decode(state, utf16Text(kSlovene, static_cast<size_t>(state.range(0)), false));
+}
+void englishUtf16(benchmark::State& state) {
+  decode(state, utf16Text(kEnglish, static_cast<size_t>(state.range(0)), false));
+}
+void englishCompressed(benchmark::State& state) {
+  decode(state, utf16Text(kEnglish, static_cast<size_t>(state.range(0)), true));
+}
 
 }  // namespace
 
