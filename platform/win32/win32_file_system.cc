@@ -74,6 +74,56 @@ void copyContents(HANDLE from, HANDLE to) {
   }
 }
 
+std::string utf8Of(const std::wstring& name) { return toUtf8(std::u16string(name.begin(), name.end())); }
+
+std::wstring wideOf(const std::string& name) {
+  const std::u16string units = fromUtf8(name);
+  return std::wstring(units.begin(), units.end());
+}
+
+// A copy is written under the engine's partial name for its destination (jet::partialNamePrefix), held without
+// sharing for as long as it is written, so that the next copy knows what an interrupted one left: a partial file of
+// that name that it can open is nobody's, and goes, since it takes the space of a whole database. One being
+// written cannot be opened, and stays.
+void removeLeftoverPartials(const std::wstring& folder, const std::wstring& leaf) {
+  const std::string prefix = jet::partialNamePrefix(utf8Of(folder), utf8Of(leaf));
+  const std::wstring inFolder = folder == L"." ? L"" : folder;
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW((inFolder + wideOf(prefix) + L"*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::wstring> found;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && jet::isPartialName(utf8Of(entry.cFileName), prefix)) {
+      found.push_back(inFolder + entry.cFileName);
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  for (const std::wstring& leftover : found) {
+    Handle file(CreateFileW(leftover.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  }
+}
+
+// A new, empty partial file for `leaf` in `folder`, held for writing without sharing; `name` receives its name.
+HANDLE createPartial(const std::wstring& folder, const std::wstring& leaf, std::wstring& name) {
+  const std::wstring prefix =
+      (folder == L"." ? L"" : folder) + wideOf(jet::partialNamePrefix(utf8Of(folder), utf8Of(leaf)));
+  static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  uint64_t seed = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32) ^ reinterpret_cast<uintptr_t>(&name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = prefix;
+    for (size_t i = 0; i < jet::kPartialNameUniqueLength; ++i) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      name += kLetters[(seed >> 33) % (sizeof kLetters / sizeof kLetters[0] - 1)];
+    }
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) failWithLastError();
+  }
+  throw RuntimeError(error::kPathFileAccessError);
+}
+
 void flushFile(const std::wstring& name) {
   Handle file(
       CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -133,13 +183,11 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw RuntimeError(error::kPathNotFound);
   }
-  std::vector<wchar_t> temporaryName(MAX_PATH + folder.size() + 16);
-  if (GetTempFileNameW(folder.c_str(), L"jcp", 0, temporaryName.data()) == 0) failWithLastError();
-  const std::wstring temporary(temporaryName.data());
+  const std::wstring leaf = to.substr(folder == L"." ? 0 : folder.size());
+  removeLeftoverPartials(folder, leaf);
+  std::wstring temporary;
+  Handle output(createPartial(folder, leaf, temporary));
   try {
-    Handle output(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!output.valid()) failWithLastError();
     copyContents(input.get(), output.get());
     // A backup keeps the times of its source.
     FILETIME created{}, accessed{}, written{};
@@ -152,6 +200,7 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
       failWithLastError();
     }
   } catch (...) {
+    if (output.valid()) output.close();  // held without sharing: it cannot be removed while open
     DeleteFileW(temporary.c_str());
     throw;
   }

@@ -98,6 +98,27 @@ TEST_F(Win32Files, CopyReplacesAnOlderCopyAndLeavesNothingElse) {
   EXPECT_EQ(readFile("DATA.MDB"), "new contents");
 }
 
+// A copy is written under the engine's partial name and held without sharing; the next copy removes such files that
+// nobody holds, and nothing else.
+TEST_F(Win32Files, ACopyRemovesWhatInterruptedCopiesLeftButNotWhatIsBeingWritten) {
+  writeFile("DATA.MDB", "db");
+  writeFile("VARKOP/.DATA.MDB.partial-abc123", "left by a killed run");
+  writeFile("VARKOP/.DATA.MDB.partial-def456", "being written");
+  writeFile("VARKOP/.DATA.MDB.partial-toolong", "not our naming");
+  writeFile("VARKOP/.OTHER.MDB.partial-abc123", "another database's");
+  HANDLE writer = CreateFileW(L"VARKOP\\.DATA.MDB.partial-def456", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  files_.copyFile(u"DATA.MDB", u"VARKOP\\DATA.MDB");
+  CloseHandle(writer);
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator("VARKOP")) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".DATA.MDB.partial-def456", ".DATA.MDB.partial-toolong",
+                                             ".OTHER.MDB.partial-abc123", "DATA.MDB"}));
+  EXPECT_EQ(readFile("VARKOP/DATA.MDB"), "db");
+}
+
 TEST_F(Win32Files, CopyFailsWithTheRuntimesNumbers) {
   writeFile("DATA.MDB", "x");
   EXPECT_EQ(numberOf([&] { files_.copyFile(u"MISSING.MDB", u"VARKOP\\MISSING.MDB"); }), error::kFileNotFound);
