@@ -85,9 +85,7 @@ std::wstring wideOf(const std::string& name) {
 // sharing for as long as it is written, so that the next copy knows what an interrupted one left: a partial file of
 // that name that it can open is nobody's, and goes, since it takes the space of a whole database. One being
 // written cannot be opened, and stays.
-void removeLeftoverPartials(const std::wstring& folder, const std::wstring& leaf) {
-  const std::string prefix = jet::partialNamePrefix(utf8Of(folder), utf8Of(leaf));
-  const std::wstring inFolder = folder == L"." ? L"" : folder;
+void removeLeftoverPartials(const std::wstring& inFolder, const std::string& prefix) {
   WIN32_FIND_DATAW entry{};
   HANDLE search = FindFirstFileW((inFolder + wideOf(prefix) + L"*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return;
@@ -104,10 +102,9 @@ void removeLeftoverPartials(const std::wstring& folder, const std::wstring& leaf
   }
 }
 
-// A new, empty partial file for `leaf` in `folder`, held for writing without sharing; `name` receives its name.
-HANDLE createPartial(const std::wstring& folder, const std::wstring& leaf, std::wstring& name) {
-  const std::wstring prefix =
-      (folder == L"." ? L"" : folder) + wideOf(jet::partialNamePrefix(utf8Of(folder), utf8Of(leaf)));
+// A new, empty partial file whose name starts with `prefix` (folder included), held for writing without sharing;
+// `name` receives its name.
+HANDLE createPartial(const std::wstring& prefix, std::wstring& name) {
   static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
   uint64_t seed = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32) ^ reinterpret_cast<uintptr_t>(&name);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -183,10 +180,11 @@ void Win32FileSystem::copyFile(const std::u16string& source, const std::u16strin
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw RuntimeError(error::kPathNotFound);
   }
-  const std::wstring leaf = to.substr(folder == L"." ? 0 : folder.size());
-  removeLeftoverPartials(folder, leaf);
+  const std::wstring inFolder = folder == L"." ? L"" : folder;  // what goes before a name in the folder
+  const std::string prefix = jet::partialNamePrefix(utf8Of(folder), utf8Of(to.substr(inFolder.size())));
+  removeLeftoverPartials(inFolder, prefix);
   std::wstring temporary;
-  Handle output(createPartial(folder, leaf, temporary));
+  Handle output(createPartial(inFolder + wideOf(prefix), temporary));
   try {
     copyContents(input.get(), output.get());
     // A backup keeps the times of its source.
