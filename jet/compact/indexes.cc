@@ -63,11 +63,12 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   std::vector<bool> seen(static_cast<size_t>(copied.rows.size()), false);
   std::vector<IndexEntry> resorted;
   IndexTreeWriter tree(source.format(), table.newPage, indexPageOutput(allocator, writer));
-  // The source's tree is walked on the reader's thread while the entries read before are placed here, a batch of
-  // entries (row pointers and keys side by side) at a time.
+  // The source's tree is walked on the reader's thread, which also looks up each entry's row in the row map (the
+  // lookups wait for memory, and this thread has the tree to build), while the entries read before are placed here,
+  // a batch of entries (new row pointers and keys side by side) at a time.
   struct Batch {
     struct Entry {
-      RowPointer row;
+      RowPointer row;  // in the source, until looked up; then in the destination
       size_t at = 0;
       size_t length = 0;
     };
@@ -76,17 +77,56 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
   };
   IndexWalker walker(source, table.def.page, ix.rootPage);
   IndexWalkEntry walked;
+  // How many entries ahead the row map is asked for its memory (see RowPointerMap::prefetchPage).
+  constexpr size_t kPageAhead = 16;
+  constexpr size_t kSlotsAhead = 8;
+  // Replaces the source pointers of the batch by the destination's; entries of dropped rows leave the batch. On a
+  // failure the batch keeps the entries before the one that failed, as if they had been read one at a time.
+  auto lookUp = [&](Batch& batch) {
+    std::vector<Batch::Entry>& list = batch.entries;
+    size_t kept = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (i + kPageAhead < list.size()) copied.rows.prefetchPage(list[i + kPageAhead].row);
+      if (i + kSlotsAhead < list.size()) copied.rows.prefetchSlots(list[i + kSlotsAhead].row);
+      const RowPointer row = list[i].row;
+      std::optional<RowPointerMap::Found> to = copied.rows.find(row);
+      if (!to) {
+        if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), row.raw())) continue;
+        list.resize(kept);
+        corrupt(where + " points at row " + std::to_string(row.row) + " of page " + std::to_string(row.page) +
+                ", which holds no row of the table");
+      }
+      if (seen[static_cast<size_t>(to->ordinal)]) {
+        list.resize(kept);
+        corrupt(where + " lists row " + std::to_string(row.row) + " of page " + std::to_string(row.page) + " twice");
+      }
+      seen[static_cast<size_t>(to->ordinal)] = true;
+      list[kept] = list[i];
+      list[kept++].row = to->to;
+    }
+    list.resize(kept);
+  };
   auto read = [&](Batch& batch) {
     constexpr size_t kBytes = size_t{256} << 10;
     if (batch.keys.capacity() == 0) batch.keys.reserve(kBytes + 4096);  // keys are far shorter than a page
     batch.entries.clear();
     batch.keys.clear();
-    while (batch.entries.size() < 8192 && batch.keys.size() < kBytes) {
-      if (!walker.next(walked)) return false;
-      batch.entries.push_back({walked.row, batch.keys.size(), walked.key.size()});
-      batch.keys.insert(batch.keys.end(), walked.key.begin(), walked.key.end());
+    bool more = true;
+    try {
+      while (batch.entries.size() < 8192 && batch.keys.size() < kBytes) {
+        if (!walker.next(walked)) {
+          more = false;
+          break;
+        }
+        batch.entries.push_back({walked.row, batch.keys.size(), walked.key.size()});
+        batch.keys.insert(batch.keys.end(), walked.key.begin(), walked.key.end());
+      }
+    } catch (...) {
+      lookUp(batch);  // a failure among the entries read first comes first
+      throw;
     }
-    return true;
+    lookUp(batch);
+    return more;
   };
   ReadAhead<Batch> reader(read);
   Digest entries;
@@ -94,36 +134,18 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
     addIndexEntryDigest(entries, entry);
     tree.add(std::move(entry));
   };
-  // How many entries ahead the row map is asked for its memory (see RowPointerMap::prefetchPage).
-  constexpr size_t kPageAhead = 16;
-  constexpr size_t kSlotsAhead = 8;
   while (Batch* batch = reader.next()) {
-    const std::vector<Batch::Entry>& list = batch->entries;
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (i + kPageAhead < list.size()) copied.rows.prefetchPage(list[i + kPageAhead].row);
-      if (i + kSlotsAhead < list.size()) copied.rows.prefetchSlots(list[i + kSlotsAhead].row);
-      const Batch::Entry& e = list[i];
+    for (const Batch::Entry& e : batch->entries) {
       const Bytes key(batch->keys.data() + e.at, e.length);
-      std::optional<RowPointerMap::Found> to = copied.rows.find(e.row);
-      if (!to) {
-        if (std::binary_search(copied.dropped.begin(), copied.dropped.end(), e.row.raw())) continue;
-        corrupt(where + " points at row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
-                ", which holds no row of the table");
-      }
-      if (seen[static_cast<size_t>(to->ordinal)]) {
-        corrupt(where + " lists row " + std::to_string(e.row.row) + " of page " + std::to_string(e.row.page) +
-                " twice");
-      }
-      seen[static_cast<size_t>(to->ordinal)] = true;
       if (overIds) {
         std::vector<uint8_t> remapped(key.begin(), key.end());
         if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, remapped)) {
           corrupt(where + " has a key whose table Id cannot be located");
         }
-        resorted.push_back(makeLeafEntry(remapped, to->to));
+        resorted.push_back(makeLeafEntry(remapped, e.row));
       } else {
         IndexEntry entry = tree.entryBuffer();
-        makeLeafEntry(key, to->to, entry);
+        makeLeafEntry(key, e.row, entry);
         add(std::move(entry));
       }
     }

@@ -11,6 +11,9 @@
 #include "jet/compact/rows.h"
 #include "jet/format/usage_map_builder.h"
 #include "jet/read/index_walk.h"
+#include "jet/read/catalog.h"
+#include "jet/read/table_scan.h"
+#include "jet/compact/plan.h"
 #include "jet/os/page_source.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/testing/generated_database.h"
@@ -262,6 +265,63 @@ TEST(CompactParts, ReadAheadKeepsTheOrderAndPlacesErrorsWhereTheyHappened) {
     ReadAhead<Batch> reader(makeRead(1'000'000, ~0u));
     for (int i = 0; i < 3; ++i) ASSERT_NE(reader.next(), nullptr);
   }  // leaves with the reader far ahead of the consumer
+}
+
+// Rebuilding an index looks up every entry's row among the rows copied: an entry of a row left out on purpose is
+// left out too, and one of a row that was not copied otherwise is damage, reported with the row it names. The table
+// copied here lacks one row in the middle, so that the entries around it are read in the same batch.
+TEST(CompactParts, IndexEntriesOfRowsNotCopiedAreLeftOutOrRefused) {
+  const std::vector<uint8_t>& base = generatedDatabase();
+  PageReader pages(std::make_unique<MemorySource>("generated", base));
+  const CompactPlan plan = planCompaction(pages, readCatalog(pages));
+  const TablePlan* table = nullptr;
+  for (const TablePlan& t : plan.tables) {
+    if (t.name == "Gibanja") table = &t;
+  }
+  ASSERT_NE(table, nullptr);
+  ASSERT_FALSE(table->def.realIndexes.empty());
+  std::vector<RowPointer> homes;
+  {
+    TableScan scan(pages, table->def);
+    RowRecord rec;
+    while (scan.next(rec)) homes.push_back({rec.home.page, static_cast<uint8_t>(rec.home.row)});
+  }
+  ASSERT_GT(homes.size(), 100u);
+  const RowPointer missing = homes[homes.size() / 2];
+  auto copiedWithout = [&](RowPointer left) {
+    CopiedTable copied;
+    uint32_t n = 0;
+    for (RowPointer home : homes) {
+      if (home.raw() == left.raw()) continue;
+      copied.rows.add(home, {5000 + n / 50, static_cast<uint8_t>(n % 50)});
+      ++n;
+    }
+    return copied;
+  };
+
+  for (bool leftOnPurpose : {true, false}) {
+    SCOPED_TRACE(leftOnPurpose ? "left out on purpose" : "not copied");
+    CopiedTable copied = copiedWithout(missing);
+    if (leftOnPurpose) copied.dropped.push_back(missing.raw());
+    for (size_t k = 0; k < table->def.realIndexes.size(); ++k) {
+      MemorySink sink(base);
+      PageWriter writer(sink, pages.format(), 0);
+      PageAllocator allocator(static_cast<uint32_t>(base.size() / pages.pageSize()));
+      try {
+        RebuiltIndex rebuilt = rebuildIndex(pages, plan, *table, copied, k, allocator, writer);
+        EXPECT_TRUE(leftOnPurpose) << "index " << k << " was rebuilt without the row it names";
+        if ((table->def.realIndexes[k].flags & kIndexIgnoreNulls) == 0) {
+          EXPECT_EQ(rebuilt.entries, homes.size() - 1);
+        }
+      } catch (const Error& e) {
+        EXPECT_FALSE(leftOnPurpose) << e.what();
+        EXPECT_EQ(e.code(), ErrorCode::Corrupt);
+        const std::string names = "points at row " + std::to_string(missing.row) + " of page " +
+                                  std::to_string(missing.page) + ", which holds no row";
+        EXPECT_NE(std::string(e.what()).find(names), std::string::npos) << e.what();
+      }
+    }
+  }
 }
 
 }  // namespace
