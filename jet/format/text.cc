@@ -1,5 +1,11 @@
 #include "jet/format/text.h"
 
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "jet/format/bytes.h"
 #include "jet/os/unicode.h"
 
@@ -55,6 +61,18 @@ class Utf16Sink {
       char* const start = out_.data();
       char* to = start + at;
       for (; i < count; ++i) {
+#if defined(__SSE2__)
+        // Sixteen units at a time while each is below 0x80: packing with unsigned saturation keeps their low bytes.
+        while (i + 16 <= count) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * i));
+          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * i + 16));
+          const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
+          if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) break;
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(a, b));
+          to += 16;
+          i += 16;
+        }
+#endif
         // Four units at a time while each is below 0x80.
         while (i + 4 <= count && (le64(units + 2 * i) & 0xFF80FF80FF80FF80ull) == 0) {
           for (size_t k = 0; k < 4; ++k) *to++ = static_cast<char>(units[2 * (i + k)]);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <map>
+#include <random>
 
 #include "tools/jetdb/csv_export.h"
 #include "jet/read/database.h"
@@ -54,6 +55,66 @@ TEST(ReaderValues, Jet4Text) {
   EXPECT_EQ(decodeJet4Text(bytesOf({'x', 0, 'y'})), "x");
   // A lone surrogate becomes U+FFFD.
   EXPECT_EQ(decodeJet4Text(bytesOf({0x00, 0xD8, 'z', 0})), "\xEF\xBF\xBDz");
+}
+
+// Long runs of plain UCS-2 go through the fast paths of the decoder (several units at a time while they are ASCII):
+// every mix of ASCII runs and other characters, at every position, decodes as one unit at a time would.
+TEST(ReaderValues, Jet4TextRunsDecodeAsUnitByUnit) {
+  auto utf8 = [](std::string& out, uint32_t c) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  };
+  auto expected = [&](const std::vector<uint16_t>& units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+      const uint16_t u = units[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        utf8(out, 0x10000u + ((u - 0xD800u) << 10) + (units[i + 1] - 0xDC00u));
+        ++i;
+      } else if (u >= 0xD800 && u <= 0xDFFF) {
+        utf8(out, 0xFFFD);  // a surrogate without its partner
+      } else {
+        utf8(out, u);
+      }
+    }
+    return out;
+  };
+  std::mt19937 rng(42);
+  const uint16_t others[] = {0x7F, 0x80, 0xE9, 0x10D, 0x7FF, 0x800, 0x20AC, 0xFFFD, 0xD83D, 0xDE00, 0xDBFF, 0xDC00};
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint16_t> units;
+    const size_t length = rng() % 80;
+    while (units.size() < length) {
+      if (rng() % 3 != 0) {
+        for (size_t run = rng() % 40; run > 0; --run) units.push_back(static_cast<uint16_t>(0x20 + rng() % 0x5F));
+      } else if (rng() % 4 == 0) {
+        units.push_back(0xD83D);  // a pair
+        units.push_back(0xDE00);
+      } else {
+        units.push_back(others[rng() % std::size(others)]);
+      }
+    }
+    if (!units.empty() && units[0] == 0xFEFF) units[0] = 'x';  // FF FE would mark compressed text
+    std::vector<uint8_t> bytes;
+    for (uint16_t u : units) {
+      bytes.push_back(static_cast<uint8_t>(u));
+      bytes.push_back(static_cast<uint8_t>(u >> 8));
+    }
+    ASSERT_EQ(decodeJet4Text(bytes), expected(units)) << "round " << round;
+  }
 }
 
 TEST(ReaderValues, Jet3CodePages) {
