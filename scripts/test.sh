@@ -2,8 +2,9 @@
 # Installs what is missing, builds the project with sanitizers and runs every test: all of them under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then those of the engine's threaded parts (the destination's writer
 # thread, the read-ahead of a copy or a dump, the read-back beside the writer) again under ThreadSanitizer; then the
-# short form of the interruption harness (scripts/interruptions.sh) with the sanitized build; last, the Windows builds
-# and their tests under Wine (scripts/test-windows.sh).
+# short form of the interruption harness (scripts/interruptions.sh) and the check of the order of writes and flushes
+# (scripts/durability.sh) with the sanitized build; last, the Windows builds and their tests under Wine
+# (scripts/test-windows.sh).
 #
 #   scripts/test.sh [--ci]
 #
@@ -38,8 +39,10 @@ if [ "$ci" = 1 ]; then
   ctest --preset release
 fi
 
-# Interrupted runs: a short kill sweep, random kills and a full disk.
+# Interrupted runs: a short kill sweep, random kills and a full disk; then the order of writes and flushes that a
+# power cut would test.
 bash scripts/interruptions.sh --short --build build/sanitize
+bash scripts/durability.sh --build build/sanitize
 
 windows=()
 [ "$ci" = 1 ] && windows=(--ci)
