@@ -39,6 +39,14 @@ check() {
     function flushed(p,   n) { if (!(p in inode)) return 1; n = inode[p]; return !(n in written) || synced[n] > written[n] }
     function nameKept(p) { return !(p in named) || dirSynced[folder(p)] > named[p] }
     function broken(msg) { print "durability: " msg; failures++ }
+    # Before the original database loses its name (replaced, renamed away or removed).
+    function backupKept(   backup) {
+      backup = "VARKOP/" db
+      if (!(backup in inode) && !(backup in named)) broken("the database is replaced without a backup in VARKOP")
+      else if (!flushed(backup) || !nameKept(backup) || !nameKept("VARKOP")) {
+        broken("the database is replaced before its backup " backup " is flushed, under a flushed name")
+      }
+    }
     {
       line = $0
       pid = $1
@@ -74,18 +82,14 @@ check() {
         else synced[inodeOf(path[fd])] = step
       } else if (call == "mkdir") {
         named[quoted(line, 1)] = step
-      } else if (call == "unlink") {
-        p = quoted(line, 1); named[p] = step; delete inode[p]
+      } else if (call == "unlink" || call == "unlinkat") {
+        p = quoted(line, 1)
+        if (p == db) backupKept()
+        named[p] = step; delete inode[p]
       } else if (call == "rename" || call == "link" || call == "renameat2" || call == "renameat" || call == "linkat") {
         from = quoted(line, 1); to = quoted(line, 2)
         if (!flushed(from)) broken(call " gives " from " the name " to " before the bytes written to it are flushed")
-        if (to == db && call ~ /^rename/) {
-          backup = "VARKOP/" db
-          if (!(backup in inode) && !(backup in named)) broken("the database is replaced without a backup in VARKOP")
-          else if (!flushed(backup) || !nameKept(backup) || !nameKept("VARKOP")) {
-            broken("the database is replaced before its backup " backup " is flushed, under a flushed name")
-          }
-        }
+        if (call ~ /^rename/ && (to == db || from == db)) backupKept()
         n = inodeOf(from)
         inode[to] = n
         named[to] = step
@@ -132,7 +136,7 @@ for name in data.mdb DATA.MDB; do
       "$build/tools/jetdb" gen "$run/VARKOP/DATA.MDB" --rows 20 --seed 2 >/dev/null
     fi
     (cd "$run" && strace -f -qq -o "$work/trace" \
-      -e trace=open,openat,close,write,writev,pwrite64,pwritev,copy_file_range,fsync,fdatasync,mkdir,unlink,rename,renameat,renameat2,link,linkat \
+      -e trace=open,openat,close,write,writev,pwrite64,pwritev,copy_file_range,fsync,fdatasync,mkdir,unlink,unlinkat,rename,renameat,renameat2,link,linkat \
       ./jetcompact "$name" 2>"$work/err") || { echo "the run for $name failed: $(cat "$work/err")" >&2; exit 1; }
     runs=$((runs + 1))
     if ! check "$work/trace" DATA.MDB; then
