@@ -5,8 +5,8 @@
 # three rules:
 #   1. no file gets a new name (rename, link) while bytes written to it are not flushed: after a cut the name could
 #      stand for a file with holes;
-#   2. the database is not replaced until its backup in VARKOP is flushed, under a flushed name, in a flushed VARKOP:
-#      a cut right after the replacement could otherwise leave neither the original nor its backup;
+#   2. the database is not replaced, renamed away or removed until its backup in VARKOP is flushed, under a flushed
+#      name, in a flushed VARKOP: a cut right after could otherwise leave neither the original nor its backup;
 #   3. at the end, the database's new name and bytes are flushed: the compacted database survives a cut after exit.
 # Runs for a lower- and an upper-case name, with and without an older backup in VARKOP. The kill sweep of
 # scripts/interruptions.sh covers crashes of the process; this covers what the disk keeps when the machine stops.
