@@ -6,7 +6,7 @@
 //   - the pages a table really owns (its data pages, definition pages, index pages and long-value pages) agree with
 //     its usage maps and with the owner field of each page; no page is used twice (a bitmap page of a reference-form
 //     map included), no page in use is marked free, and no page holding live rows of a table is missing from that
-//     table's map;
+//     table's map (a warning only where the table counts no more rows than its map reaches: stale copies);
 //   - every row of every data page decodes, overflow pointers and long-value chains end and stay inside the file, and
 //     no long-value row is shared by two values (which is also how a chain that loops shows up);
 //   - every index walks from its root in strictly increasing order with node entries that bound their children (not
@@ -20,7 +20,7 @@
 // Access or a reader misread the data, or what compaction would lose or refuse: every reason for which compaction
 // refuses a source is an error here. Warnings are what Access itself leaves behind and compaction repairs: counters
 // that disagree with the data, space held but unused (pages neither in use nor free, index-map pages the tree does
-// not reach), node entries left above their child's last entry by a deletion, and free-page map entries for pages
+// not reach, pages of stale row copies that no map lists and no row count includes), node entries left above their child's last entry by a deletion, and free-page map entries for pages
 // the file does not have. A file written by our own engine must check without warnings too.
 #pragma once
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/check/problem_log.h"
@@ -55,6 +56,11 @@ class PageClaims {
   // The name, or where the table would be when the catalog lists none there.
   std::string tableName(uint32_t tdef) const;
 
+  // Records that the table's map reaches every page it lists and as many live rows as its definition counts: rows on
+  // its data pages the map does not list are then copies the table no longer has, not rows it lost.
+  void noteRowsAllReached(uint32_t tdef) { rowsAllReached_.insert(tdef); }
+  bool rowsAllReached(uint32_t tdef) const { return rowsAllReached_.count(tdef) != 0; }
+
   // Marks a long-value row as used by a value. False when a value used it before: the row is shared, or a chain
   // loops. `at.page` must be a page of the file, holding `rowsOnPage` rows (more than at.row).
   bool useLongValueRow(RowPointer at, uint16_t rowsOnPage);
@@ -64,6 +70,7 @@ class PageClaims {
   std::vector<Claim> claims_;
   ProblemLog& log_;
   std::unordered_map<uint32_t, std::string> tableNames_;
+  std::unordered_set<uint32_t> rowsAllReached_;
   // The long-value rows in use: for each page with one, a bitmap of its rows (as many 64-bit words as its rows need)
   // in one pool, found through the page's first word. About 12 bytes a long-value page where a map of 256-bit sets
   // took about 70, and the rows of one page stay side by side.

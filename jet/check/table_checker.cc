@@ -96,6 +96,8 @@ void TableChecker::check() {
   if (ownedRead && ownedComplete && rows.home.size() != def.rowCount) {
     add(Severity::Warning, tdef_, -1,
         "stored row count " + std::to_string(def.rowCount) + ", found " + std::to_string(rows.home.size()));
+  } else if (ownedRead && ownedComplete && !mapListsOtherPages_) {
+    claims_.noteRowsAllReached(tdef_);
   }
   for (uint32_t k = 0; k < def.realIndexes.size(); ++k) checkIndex(k, rows, ownedRead && ownedComplete);
   if (observer != nullptr) observer->endTable();

@@ -125,6 +125,7 @@ class TableChecker {
   const std::string name_;
   const uint32_t tdef_;
   PageClaims& claims_;
+  bool mapListsOtherPages_ = false;  // the table's map lists pages that are not its data pages
   const CheckOptions& options_;
   ProblemLog& log_;
   UsageMapChecker maps_;

@@ -37,6 +37,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
     Bytes b(*handle);
     if (b[0] != static_cast<uint8_t>(PageType::Data)) {
       add(Severity::Error, page, -1, "the table's map lists " + pageTypeName(b[0]) + ", not a data page");
+      mapListsOtherPages_ = true;
       continue;
     }
     uint32_t owner = dataPageOwner(f_, b);
@@ -44,6 +45,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
       add(Severity::Error, page, -1,
           "the table's map lists a data page of " +
               (owner == kLongValueOwner ? std::string("long values") : "table " + claims_.tableName(owner)));
+      mapListsOtherPages_ = true;
       continue;
     }
     claim(page, Use::Data, def.page);

@@ -343,6 +343,7 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
     }
     env.publishDestination(written, destination, options.keepHiddenName);
     report.sourcePages = source.pageCount();
+    report.leftBehindRows = lost->leftBehindRows();
     report.requestedSortOrder = requested.langId.value_or(0);
     report.sortOrder = source.header().sortOrder;
     return report;

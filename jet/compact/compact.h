@@ -50,6 +50,7 @@ struct CompactReport {
   uint64_t longValues = 0;
   uint64_t indexEntries = 0;
   uint64_t droppedRows = 0;         // rows of permission or navigation tables naming tables that no longer exist
+  uint64_t leftBehindRows = 0;      // rows on pages no table's map lists any more, which no table counts
   uint16_t requestedSortOrder = 0;  // 0 when the locale named none
   uint16_t sortOrder = 0;           // the one the destination has (the source's)
 };

@@ -123,11 +123,24 @@ void LostRowsCheck::page(uint32_t number, Bytes bytes) {
   t.unreachedPages.push_back(number);
 }
 
+bool LostRowsCheck::leftBehind(const Table& t) {
+  return t.unreachedRows > 0 && t.pagesPastTheEnd == 0 && t.foreignPages.empty() &&
+         t.rowsReached == t.plan->def.rowCount;
+}
+
+uint64_t LostRowsCheck::leftBehindRows() const {
+  uint64_t n = 0;
+  for (const Table& t : tables_) {
+    if (leftBehind(t)) n += t.unreachedRows;
+  }
+  return n;
+}
+
 void LostRowsCheck::finish() const {
   std::string message;
   for (const Table& t : tables_) {
     const bool missing = t.pagesPastTheEnd > 0 || !t.foreignPages.empty();
-    if (t.unreachedRows == 0 && !missing) continue;
+    if ((t.unreachedRows == 0 && !missing) || leftBehind(t)) continue;
     // Rows that were on pages the file lacks, or that were overwritten, cannot be counted; the table's own count
     // says how many it should have.
     const uint64_t stored = t.plan->def.rowCount;

@@ -175,6 +175,10 @@ int compact(const char* source, const char* destination, const char* locale) {
     std::printf("left out %llu permission or navigation rows of tables that no longer exist\n",
                 static_cast<unsigned long long>(r.droppedRows));
   }
+  if (r.leftBehindRows > 0) {
+    std::printf("left out %llu stale rows on pages that no table's map lists and no row count includes\n",
+                static_cast<unsigned long long>(r.leftBehindRows));
+  }
   if (r.requestedSortOrder != 0 && r.requestedSortOrder != r.sortOrder) {
     std::printf("sort order 0x%04X kept (0x%04X was asked for; text keys for another order cannot be computed)\n",
                 r.sortOrder, r.requestedSortOrder);
