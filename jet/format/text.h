@@ -15,8 +15,9 @@ void appendJet4Text(std::string& out, std::span<const uint8_t> bytes);
 // Plain UCS-2 little-endian (names in Jet 4 table definitions), surrogate pairs combined.
 std::string decodeUcs2(std::span<const uint8_t> bytes);
 
-// Jet 3 text in a Windows code page. 1250 and 1252 are decoded exactly; any other code page decodes ASCII exactly
-// and reads the upper half as 1252.
+// Jet 3 text in a Windows code page. The code pages of one byte a character (874 and 1250-1258) are decoded
+// exactly; any other (the East Asian ones, of up to two bytes a character) decodes ASCII exactly and reads the upper
+// half as 1252.
 std::string decodeCodePage(std::span<const uint8_t> bytes, uint16_t codePage);
 
 // The upper half (0x80-0xFF) of a supported code page, or nullptr.

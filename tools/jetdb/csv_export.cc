@@ -41,19 +41,25 @@ void appendQuoted(std::string& out, const char* data, size_t size) {
 
 void appendQuoted(std::string& out, const std::string& s) { appendQuoted(out, s.data(), s.size()); }
 
-// mdb-export treats text as a C string and prints '?' for bytes its converter rejects; in UTF-8 the C1 controls
-// U+0080-U+009F are exactly what undefined Jet 3 code-page bytes decode to.
+// mdb-export treats text as a C string and prints '?' for what its converter rejects: in Jet 3 text a code-page byte
+// the code page leaves undefined (which decodes to a C1 control, U+0080-U+009F, or to U+FFFD), in Jet 4 text each
+// half of a character outside the Basic Multilingual Plane (four bytes of UTF-8).
 std::string mdbExportText(const std::string& text, bool jet3) {
   std::string s = text.substr(0, text.find('\0'));
-  if (!jet3) return s;
   std::string out;
   out.reserve(s.size());
   for (size_t k = 0; k < s.size(); ++k) {
-    auto c = static_cast<unsigned char>(s[k]);
-    if (c == 0xC2 && k + 1 < s.size() && static_cast<unsigned char>(s[k + 1]) >= 0x80 &&
-        static_cast<unsigned char>(s[k + 1]) <= 0x9F) {
+    auto at = [&](size_t i) { return static_cast<unsigned char>(i < s.size() ? s[i] : 0); };
+    const unsigned char c = at(k);
+    if (jet3 && c == 0xC2 && at(k + 1) >= 0x80 && at(k + 1) <= 0x9F) {
       out.push_back('?');
-      ++k;
+      k += 1;
+    } else if (jet3 && c == 0xEF && at(k + 1) == 0xBF && at(k + 2) == 0xBD) {
+      out.push_back('?');
+      k += 2;
+    } else if (!jet3 && c >= 0xF0 && k + 3 < s.size()) {
+      out += "??";
+      k += 3;
     } else {
       out.push_back(s[k]);
     }

@@ -126,6 +126,49 @@ TEST(ReaderValues, Jet3CodePages) {
   EXPECT_EQ(decodeCodePage(bytesOf({0xE8}), 1252), "\xC3\xA8");  // è
   EXPECT_EQ(decodeCodePage(bytesOf({0x81}), 1252), "\xC2\x81");  // undefined: passed through as U+0081
   EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 437), "\xC3\xA9");   // unknown code pages read as 1252
+  // The other code pages of one byte a character, as Windows of each language writes them: a letter from the upper
+  // half of each, checked against its Unicode name, and the undefined bytes.
+  struct Letter {
+    uint16_t codePage;
+    uint8_t byte;
+    const char* utf8;
+  };
+  for (const Letter& l : {Letter{874, 0xA1, "\u0E01"},    // THAI CHARACTER KO KAI
+                          Letter{1251, 0xC0, "\u0410"},   // CYRILLIC CAPITAL LETTER A
+                          Letter{1251, 0xB9, "\u2116"},   // NUMERO SIGN
+                          Letter{1253, 0xC1, "\u0391"},   // GREEK CAPITAL LETTER ALPHA
+                          Letter{1254, 0xD0, "\u011E"},   // LATIN CAPITAL LETTER G WITH BREVE
+                          Letter{1255, 0xE0, "\u05D0"},   // HEBREW LETTER ALEF
+                          Letter{1256, 0xC7, "\u0627"},   // ARABIC LETTER ALEF
+                          Letter{1256, 0x81, "\u067E"},   // ARABIC LETTER PEH (1256 defines every byte)
+                          Letter{1257, 0xC0, "\u0104"},   // LATIN CAPITAL LETTER A WITH OGONEK
+                          Letter{1258, 0xD2, "\u0309"},   // COMBINING HOOK ABOVE
+                          Letter{1253, 0x81, "\u0081"},   // undefined below 0xA0: the C1 control
+                          Letter{1253, 0xAA, "\uFFFD"},   // undefined from 0xA0 up: the replacement character
+                          Letter{874, 0xFF, "\uFFFD"}}) {
+    EXPECT_EQ(decodeCodePage(bytesOf({'a', l.byte, 'b'}), l.codePage), std::string("a") + l.utf8 + "b")
+        << "code page " << l.codePage << ", byte 0x" << std::hex << int{l.byte};
+  }
+}
+
+// What mdb-export's converter rejects prints as '?' in the mode that reproduces it: an undefined Jet 3 code-page byte
+// (a C1 control or U+FFFD once decoded), and each UTF-16 half of a Jet 4 character outside the Basic Multilingual
+// Plane. Elsewhere the text prints whole.
+TEST(ReaderValues, TextMdbExportCannotConvertPrintsAsQuestionMarks) {
+  CsvStyle quirks;
+  quirks.mdbExportQuirks = true;
+  Value v;
+  v.type = ColumnType::Text;
+  v.null = false;
+  auto printed = [&](const std::string& text, const CsvStyle& style, bool jet3) {
+    v.text = text;
+    std::string out;
+    appendCsvField(out, v, style, jet3);
+    return out;
+  };
+  EXPECT_EQ(printed("a\u0081b\uFFFDc\u0410", quirks, true), "\"a?b?c\u0410\"");
+  EXPECT_EQ(printed("x\U00028A00y\uFFFD\u0081", quirks, false), "\"x??y\uFFFD\u0081\"");
+  EXPECT_EQ(printed("x\U00028A00y\uFFFD", CsvStyle{}, true), "\"x\U00028A00y\uFFFD\"");
 }
 
 TEST(ReaderValues, NumbersAndDates) {
