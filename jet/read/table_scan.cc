@@ -16,29 +16,6 @@ TableScan::TableScan(PageReader& pages, const TableDef& table, ScanOrder order)
     : reader_(pages), table_(table), order_(order) {
   UsageMap map = readUsageMap(pages, table.ownedPages.at);
   pageList_ = mappedPages(pages, map);
-  if (order_ != ScanOrder::WhereStored) return;
-  const Format& f = reader_.format();
-  for (uint32_t n : pageList_) {
-    PageHandle p = reader_.page(n);
-    Bytes b(*p);
-    if (b[0] != static_cast<uint8_t>(PageType::Data) || dataPageOwner(f, b) != table_.page) continue;
-    const uint16_t count = dataPageRowCount(f, b);
-    for (uint16_t r = 0; r < count; ++r) {
-      RowSlot slot = dataPageRow(f, b, r);
-      if (slot.deleted() || !slot.overflow()) continue;
-      PageHandle held;
-      RowLocation stored;
-      followOverflow(dataPageRowBytes(b, slot), {n, r}, held, stored);
-      movedTo_.push_back(RowPointer{stored.page, static_cast<uint8_t>(stored.row)}.raw());
-    }
-  }
-  std::sort(movedTo_.begin(), movedTo_.end());
-  overflowRows_ = 0;
-}
-
-bool TableScan::isMovedRow(RowLocation at) const {
-  return at.row <= 0xFF &&
-         std::binary_search(movedTo_.begin(), movedTo_.end(), RowPointer{at.page, static_cast<uint8_t>(at.row)}.raw());
 }
 
 bool TableScan::loadNextPage() {
@@ -73,10 +50,9 @@ bool TableScan::next(RowRecord& out) {
     RowSlot slot = dataPageRow(f, b, r);
     out.home = {currentPage_, r};
     if (order_ == ScanOrder::WhereStored) {
-      // The home slot of a moved row is skipped; the row is reported where it sits, a slot flagged deleted.
+      // Every slot without the overflow flag is a row, where it sits: a moved row's bytes are flagged deleted there.
       if (slot.overflow()) continue;
       if (slot.deleted()) {
-        if (!isMovedRow(out.home)) continue;
         slot.raw = static_cast<uint16_t>(slot.raw & ~kRowDeletedFlag);
         if (slot.start < f.rowOffsetTable() + 2u * rowCount_ || slot.start > slot.end || slot.end > b.size()) {
           corrupt("an overflow row on page " + std::to_string(currentPage_) + " has impossible bounds");

@@ -2,9 +2,10 @@
 // page's rows in slot order. Deleted rows are skipped; overflow rows are followed from their home slot (and not
 // reported again where they are stored).
 //
-// mdb-export walks the same slots but reports a row that Access moved to another page after an update (an overflow
-// row) where its bytes now sit, skipping its home slot. ScanOrder::WhereStored reproduces that order, so that the two
-// outputs compare line for line; such a row's `home` is then where it is stored.
+// mdb-export walks the same slots but skips only slots with the overflow flag: a row that Access moved to another page
+// after an update is reported where its bytes now sit (flagged deleted there), and so is the moved part of a row
+// whose home slot was deleted later, which Jet no longer counts. ScanOrder::WhereStored reproduces that walk, so that
+// the two outputs compare line for line; such a row's `home` is then where it is stored.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +35,7 @@ enum class ScanOrder : uint8_t { Home, WhereStored };
 
 class TableScan {
  public:
-  // Reads the table's owned-pages map; throws 3049 when it is damaged. WhereStored first follows every overflow
-  // pointer of the table once, to know where the moved rows sit.
+  // Reads the table's owned-pages map; throws 3049 when it is damaged.
   TableScan(PageReader& pages, const TableDef& table, ScanOrder order = ScanOrder::Home);
 
   // Next live row; false at the end. Throws 3049 on a damaged page or overflow chain.
@@ -51,7 +51,6 @@ class TableScan {
   bool loadNextPage();
   // Follows the overflow pointer in `bytes` (the home slot at `home`) to the row's bytes; `page` keeps them alive.
   Bytes followOverflow(Bytes bytes, RowLocation home, PageHandle& page, RowLocation& stored);
-  bool isMovedRow(RowLocation at) const;
 
   PageReader& reader_;
   const TableDef& table_;
@@ -64,7 +63,6 @@ class TableScan {
   uint16_t nextRow_ = 0;
   uint64_t overflowRows_ = 0;
   ScanOrder order_ = ScanOrder::Home;
-  std::vector<uint32_t> movedTo_;  // WhereStored: raw (page << 8 | row) of where each overflow row sits, sorted
 };
 
 // Number of live rows (counted from the data, not the stored counter).
