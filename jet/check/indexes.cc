@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "jet/format/index_keys.h"
+#include "jet/read/catalog.h"
 #include "jet/read/index_walk.h"
 
 namespace jet {
@@ -91,6 +93,14 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
   std::vector<uint32_t>& treePages = walked.treePages;
   pointed.reserve(rows.home.size());
   const bool unique = (ix.flags & kIndexUnique) != 0;
+  // Compaction renumbers the table Ids in the keys of the system tables' indexes over them, finding each by the
+  // types of the segments before it: a key that does not fit its columns so could not be copied.
+  const std::vector<size_t> idColumns = tableIdColumns(name_, def);
+  bool overIds = false;
+  for (const RealIndexDef::KeyColumn& kc : ix.columns) {
+    for (size_t c : idColumns) overIds = overIds || def.columns[c].number == kc.column;
+  }
+  bool misfitReported = false;
   std::vector<uint8_t> previousKey;
   uint32_t previousRow = 0;
   IndexWalker walker(
@@ -107,6 +117,11 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     while (walker.next(e)) {
       if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
       pointed.push_back(e.row.raw());
+      if (overIds && !misfitReported && !forEachIdInKey(def, ix.columns, idColumns, e.key, [](size_t, bool) {})) {
+        add(Severity::Error, e.row.page, e.row.row,
+            label + ": the key does not fit the index's columns, so the table Ids in it cannot be located");
+        misfitReported = true;
+      }
       if (unique && !previousKey.empty() &&
           std::equal(e.key.begin(), e.key.end(), previousKey.begin(), previousKey.end())) {
         // Rows whose key has a null may repeat in a unique index; rows without one may not.

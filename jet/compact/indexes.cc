@@ -14,41 +14,14 @@ namespace jet {
 
 bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
                 const std::vector<size_t>& idColumns, const TableIdMap& ids, std::vector<uint8_t>& key) {
-  size_t idLeft = 0;
-  for (const RealIndexDef::KeyColumn& kc : columns) {
-    for (size_t k : idColumns) idLeft += def.columns[k].number == kc.column ? size_t{1} : size_t{0};
-  }
-  size_t pos = 0;
-  for (const RealIndexDef::KeyColumn& kc : columns) {
-    if (idLeft == 0) return true;
-    const ColumnDef* col = nullptr;
-    bool isId = false;
-    for (size_t k = 0; k < def.columns.size(); ++k) {
-      if (def.columns[k].number != kc.column) continue;
-      col = &def.columns[k];
-      isId = std::find(idColumns.begin(), idColumns.end(), k) != idColumns.end();
+  return forEachIdInKey(def, columns, idColumns, key, [&](size_t at, bool descending) {
+    uint8_t* p = key.data() + at;
+    const int32_t id = decodeLongKey(p, descending);
+    if (!TableIdMap::looksLikeTableId(id)) return;
+    if (std::optional<uint32_t> to = ids.find(static_cast<uint32_t>(id))) {
+      encodeLongKey(static_cast<int32_t>(*to), descending, p);
     }
-    if (col == nullptr || pos >= key.size()) return false;
-    const bool descending = kc.order == kKeyColumnDescending;
-    const uint8_t nullFlag = keyNullFlag(descending);
-    if (isId) --idLeft;
-    if (key[pos] == nullFlag) {
-      ++pos;
-      continue;
-    }
-    size_t length = fixedKeyLength(col->type);
-    if (length == 0 || pos + 1 + length > key.size()) return false;
-    if (isId) {
-      uint8_t* p = key.data() + pos + 1;
-      const int32_t id = decodeLongKey(p, descending);
-      if (TableIdMap::looksLikeTableId(id)) {
-        std::optional<uint32_t> to = ids.find(static_cast<uint32_t>(id));
-        if (to) encodeLongKey(static_cast<int32_t>(*to), descending, p);
-      }
-    }
-    pos += 1 + length;
-  }
-  return true;
+  });
 }
 
 RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const TablePlan& table,

@@ -8,30 +8,7 @@
 namespace jet {
 namespace {
 
-bool sameName(const std::string& a, const char* b) {
-  size_t n = 0;
-  for (; b[n] != '\0'; ++n) {
-    if (n >= a.size() ||
-        std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n]))) {
-      return false;
-    }
-  }
-  return n == a.size();
-}
-
 constexpr size_t kMaxTables = 32768;
-
-// System tables whose integer columns hold table Ids (the Ids of other objects are never page numbers).
-struct IdColumn {
-  const char* table;
-  const char* column;
-};
-constexpr IdColumn kIdColumns[] = {
-    {"MSysObjects", "Id"},
-    {"MSysACEs", "ObjectId"},
-    {"MSysNavPaneGroupToObjects", "ObjectID"},
-    {"MSysNavPaneObjectIDs", "Id"},
-};
 
 }  // namespace
 
@@ -85,13 +62,7 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
     t.definitionPages = definitionPageCount(f, t.definitionLength);
     t.newPage = next;
     next += t.definitionPages;
-    for (const IdColumn& ic : kIdColumns) {
-      if (!sameName(t.name, ic.table)) continue;
-      for (size_t k = 0; k < t.def.columns.size(); ++k) {
-        const ColumnDef& c = t.def.columns[k];
-        if (sameName(c.name, ic.column) && c.type == ColumnType::Long) t.idColumns.push_back(k);
-      }
-    }
+    t.idColumns = tableIdColumns(t.name, t.def);
     plan.ids.add(page, t.newPage);
     plan.tables.push_back(std::move(t));
   }

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -49,5 +50,42 @@ int32_t decodeLongKey(const uint8_t* in4, bool descending);
 // Bytes of a non-null key segment of a fixed-length type after its flag byte; 0 when the length is not fixed. The
 // keys of GUID and Numeric columns are not their stored bytes.
 size_t fixedKeyLength(ColumnType type);
+
+// Finds the table Ids in a key of an index over `columns` (the index's key columns, of `def`), where `idColumns`
+// (indexes into def.columns) hold table Ids: calls at(offset, descending) with the offset in `key` of the 4 key bytes
+// of each Id that is not null. Segments are told apart by their types, so every segment up to the last Id must have
+// a fixed length. False when the key does not fit the columns that way (a segment before an Id of no fixed length, a
+// column the table lacks, a key that ends early).
+template <class At>
+bool forEachIdInKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
+                    const std::vector<size_t>& idColumns, std::span<const uint8_t> key, At&& at) {
+  size_t idLeft = 0;
+  for (const RealIndexDef::KeyColumn& kc : columns) {
+    for (size_t k : idColumns) idLeft += def.columns[k].number == kc.column ? size_t{1} : size_t{0};
+  }
+  size_t pos = 0;
+  for (const RealIndexDef::KeyColumn& kc : columns) {
+    if (idLeft == 0) return true;
+    const ColumnDef* col = nullptr;
+    bool isId = false;
+    for (size_t k = 0; k < def.columns.size(); ++k) {
+      if (def.columns[k].number != kc.column) continue;
+      col = &def.columns[k];
+      for (size_t id : idColumns) isId = isId || id == k;
+    }
+    if (col == nullptr || pos >= key.size()) return false;
+    const bool descending = kc.order == kKeyColumnDescending;
+    if (isId) --idLeft;
+    if (key[pos] == keyNullFlag(descending)) {
+      ++pos;
+      continue;
+    }
+    const size_t length = fixedKeyLength(col->type);
+    if (length == 0 || pos + 1 + length > key.size()) return false;
+    if (isId) at(pos + 1, descending);
+    pos += 1 + length;
+  }
+  return true;
+}
 
 }  // namespace jet

@@ -69,4 +69,43 @@ Catalog readCatalog(PageReader& pages) {
   return cat;
 }
 
+namespace {
+
+bool sameName(const std::string& a, const char* b) {
+  size_t n = 0;
+  for (; b[n] != '\0'; ++n) {
+    if (n >= a.size() ||
+        std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n]))) {
+      return false;
+    }
+  }
+  return n == a.size();
+}
+
+// System tables whose integer columns hold table Ids (the Ids of other objects are never page numbers).
+struct IdColumn {
+  const char* table;
+  const char* column;
+};
+constexpr IdColumn kIdColumns[] = {
+    {"MSysObjects", "Id"},
+    {"MSysACEs", "ObjectId"},
+    {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysNavPaneObjectIDs", "Id"},
+};
+
+}  // namespace
+
+std::vector<size_t> tableIdColumns(const std::string& table, const TableDef& def) {
+  std::vector<size_t> columns;
+  for (const IdColumn& ic : kIdColumns) {
+    if (!sameName(table, ic.table)) continue;
+    for (size_t k = 0; k < def.columns.size(); ++k) {
+      const ColumnDef& c = def.columns[k];
+      if (sameName(c.name, ic.column) && c.type == ColumnType::Long) columns.push_back(k);
+    }
+  }
+  return columns;
+}
+
 }  // namespace jet

@@ -25,6 +25,10 @@ inline constexpr uint32_t kObjectFlagSystem = 0x80000000u;
 inline constexpr uint32_t kObjectFlagSystemAlternative = 0x00000002u;
 inline constexpr uint32_t kObjectFlagsSystem = kObjectFlagSystem | kObjectFlagSystemAlternative;
 
+// The columns (indexes into def.columns) of the system table `table` whose values are table Ids: the Ids of
+// MSysObjects, and the object Ids of the permission and navigation-pane tables. Empty for any other table.
+std::vector<size_t> tableIdColumns(const std::string& table, const TableDef& def);
+
 struct CatalogEntry {
   int32_t id = 0;
   int32_t parentId = 0;

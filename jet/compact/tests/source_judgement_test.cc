@@ -466,6 +466,40 @@ TEST_F(GeneratedSource, IndexesRelatedToTablesThatDoNotExistAreErrors) {
   EXPECT_FALSE(j.destinationLeft);
 }
 
+// Compaction renumbers the table Ids in the keys of MSysObjects' indexes, finding them by the key columns the index
+// definition names. A definition that names a text column before an Id column (a damaged definition page) leaves the
+// Ids in the keys where nothing can find them: the check reports it, and compaction refuses.
+TEST_F(GeneratedSource, KeysWhoseTableIdsCannotBeLocatedAreErrorsAndRefused) {
+  std::vector<uint8_t> bytes = *original_;
+  const TableDef def = table(bytes, "MSysObjects");
+  const ColumnDef* id = def.findColumn("Id");
+  const ColumnDef* name = def.findColumn("Name");
+  ASSERT_NE(id, nullptr);
+  ASSERT_NE(name, nullptr);
+  const RealIndexDef* overIds = nullptr;
+  for (const RealIndexDef& ix : def.realIndexes) {
+    if (overIds == nullptr && ix.columns.size() == 1 && ix.columns[0].column == id->number) overIds = &ix;
+  }
+  ASSERT_NE(overIds, nullptr) << "MSysObjects has an index on Id";
+  ASSERT_EQ(def.pages.size(), 1u);
+  // Name before Id: the key's Id segment now follows a segment of no fixed length.
+  const size_t slots = at(def.page, overIds->defOffset + (format().version == Version::Jet4 ? 4 : 0));
+  bytes[slots] = static_cast<uint8_t>(name->number);
+  bytes[slots + 1] = static_cast<uint8_t>(name->number >> 8);
+  bytes[slots + 2] = kKeyColumnAscending;
+  bytes[slots + 3] = static_cast<uint8_t>(id->number);
+  bytes[slots + 4] = static_cast<uint8_t>(id->number >> 8);
+  bytes[slots + 5] = kKeyColumnAscending;
+  Judged j = judge(dir_->path(), bytes);
+  std::vector<Problem> p = find(j.check, "the table Ids in it cannot be located");
+  ASSERT_EQ(p.size(), 1u) << all(j.check);
+  EXPECT_EQ(p[0].table, "MSysObjects");
+  EXPECT_EQ(p[0].severity, Severity::Error);
+  EXPECT_EQ(j.compactError, 3049);
+  EXPECT_NE(j.compactMessage.find("table Id cannot be located"), std::string::npos) << j.compactMessage;
+  EXPECT_FALSE(j.destinationLeft);
+}
+
 // The reproductions of the issue on the sample written by Access 97: Table1's map page overwritten by another
 // page, and the file cut short by its last page. Page 31 holds the table's 7 rows.
 TEST(SourceJudgement, Access97TableWhoseMapNoLongerReachesItsRows) {
