@@ -20,8 +20,9 @@
 // Access or a reader misread the data, or what compaction would lose or refuse: every reason for which compaction
 // refuses a source is an error here. Warnings are what Access itself leaves behind and compaction repairs: counters
 // that disagree with the data, space held but unused (pages neither in use nor free, index-map pages the tree does
-// not reach, pages of stale row copies that no map lists and no row count includes), node entries left above their child's last entry by a deletion, and free-page map entries for pages
-// the file does not have. A file written by our own engine must check without warnings too.
+// not reach, pages of stale row copies that no map lists and no row count includes), node entries left above their
+// child's last entry by a deletion, and free-page map entries for pages the file does not have. A file written by our
+// own engine must check without warnings too.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "jet/compact/plan.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "jet/errors.h"
 

@@ -365,11 +365,7 @@ TEST_F(GeneratedSource, RowsLeftBehindOnPagesNoMapListsAreLeftOutUnlessTheTableS
     CompactReport report = compactDatabase((dir_->path() / "source.mdb").string(),
                                            (dir_->path() / "again.mdb").string(), "");
     EXPECT_EQ(report.leftBehindRows, live);
-    EXPECT_EQ(report.rows, compactDatabase((dir_->path() / "source.mdb").string(),
-                                           (dir_->path() / "third.mdb").string(), "")
-                               .rows);
     fs::remove(dir_->path() / "again.mdb");
-    fs::remove(dir_->path() / "third.mdb");
   }
   {
     SCOPED_TRACE("counted by the table");
