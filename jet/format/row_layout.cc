@@ -69,7 +69,10 @@ void crackRow(const Format& f, const TableDef& t, Bytes row, RowLayout& out) {
   varOffsets.clear();
   out.varColumnCount = 0;
   size_t varTableStart = maskPos;  // first byte of the trailing tables (nothing may extend into them)
-  bool hasVar = t.varColumnCount > 0;
+  // Jet writes the tables of variable-length columns only into rows that have such a column: rows of a table that
+  // had none when they were written end with the null mask, and keep ending so after one is added (the new column is
+  // then past the row's column count).
+  bool hasVar = t.varColumnCount > 0 && out.columnCount > t.firstVarColumnNumber;
   if (hasVar) {
     if (maskPos < countSize + f.rowVarOffsetSize) corrupt("a row is too short for its variable-column count");
     size_t varLenPos = maskPos - f.rowVarOffsetSize;

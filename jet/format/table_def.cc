@@ -1,5 +1,6 @@
 #include "jet/format/table_def.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "jet/pager/page_reader.h"
@@ -169,6 +170,11 @@ TableDef parseTableDef(const Format& f, uint16_t codePage, std::vector<uint8_t> 
     }
     c.skip(f.columnBlockSize, "a column");
   }
+  d.firstVarColumnNumber = 0xFFFF;
+  for (const ColumnDef& col : d.columns) {
+    if (!col.isFixed()) d.firstVarColumnNumber = std::min(d.firstVarColumnNumber, col.number);
+  }
+  if (d.firstVarColumnNumber == 0xFFFF) d.firstVarColumnNumber = 0;  // none found: read as before
   for (ColumnDef& col : d.columns) col.name = readName(f, codePage, b, c, col.nameOffset);
 
   // Real indexes: Jet 4 puts 4 unknown bytes before the key columns.

@@ -125,6 +125,10 @@ struct TableDef {
   uint8_t tableType = 0;  // kTableType*
   uint16_t maxColumns = 0;
   uint16_t varColumnCount = 0;
+  // The lowest number of a column of variable length: a row with no more columns than that (written before the first
+  // such column was added) has no tables of variable-length columns. 0 where unknown, and every row is read as having
+  // them when varColumnCount says the table has such columns.
+  uint16_t firstVarColumnNumber = 0;
   uint16_t columnCount = 0;
   uint32_t logicalIndexCount = 0;
   uint32_t realIndexCount = 0;

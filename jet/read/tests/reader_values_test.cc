@@ -275,6 +275,60 @@ std::string dumpAll(Database& db) {
 }
 
 // Jet 3 text columns carry their code page: switching the column to 1250 changes how its upper-half bytes read.
+// Rows of a table that had no column of variable length when they were written end with the null mask: Jet writes no
+// tables of variable-length columns into them, and they keep lacking them after a text column is added (seen in a
+// real Jet 4 file). Their fixed columns read where they are, and the added column is null. Rows that have the text
+// column read it from their tables as before.
+TEST(ReaderValues, RowsWrittenBeforeTheFirstVariableColumnHaveNoOffsetTables) {
+  TableDef t;
+  t.varColumnCount = 1;
+  for (uint16_t k = 0; k < 3; ++k) {
+    ColumnDef c;
+    c.name = k < 2 ? "n" : "text";
+    c.type = k < 2 ? ColumnType::Long : ColumnType::Text;
+    c.number = k;
+    c.flags = static_cast<uint8_t>(k < 2 ? kColumnFixedLength : kColumnNullable);
+    c.fixedOffset = static_cast<uint16_t>(4 * k);
+    c.length = k < 2 ? 4 : 100;
+    t.columns.push_back(c);
+  }
+  t.firstVarColumnNumber = 2;
+  for (Version v : {Version::Jet3, Version::Jet4}) {
+    SCOPED_TRACE(v == Version::Jet3 ? "Jet 3" : "Jet 4");
+    const Format& f = formatFor(v);
+    const bool jet4 = v == Version::Jet4;
+    // Two columns, 7 and 0x0102 (whose low bytes would read as a variable-column count), and the null mask.
+    const std::vector<uint8_t> fixed{7, 0, 0, 0, 2, 1, 0, 0};
+    std::vector<uint8_t> old{2};
+    if (jet4) old.push_back(0);
+    old.insert(old.end(), fixed.begin(), fixed.end());
+    old.push_back(0x03);
+    RowLayout layout;
+    crackRow(f, t, old, layout);
+    ASSERT_TRUE(layout.fields[0].present && layout.fields[1].present);
+    EXPECT_EQ(le32(old.data() + layout.fields[0].offset), 7u);
+    EXPECT_EQ(le32(old.data() + layout.fields[1].offset), 0x0102u);
+    EXPECT_FALSE(layout.fields[2].present);
+    // The same row written after the text column was added: "ab", its offset, the end, the count, the mask.
+    std::vector<uint8_t> row{3};
+    if (jet4) row.push_back(0);
+    row.insert(row.end(), fixed.begin(), fixed.end());
+    const auto start = static_cast<uint8_t>(row.size());
+    row.insert(row.end(), {'a', 'b'});
+    for (uint8_t offset : {static_cast<uint8_t>(start + 2), start}) {  // the end first, then column 0's start
+      row.push_back(offset);
+      if (jet4) row.push_back(0);
+    }
+    row.push_back(1);  // one variable column
+    if (jet4) row.push_back(0);
+    row.push_back(0x07);
+    crackRow(f, t, row, layout);
+    ASSERT_TRUE(layout.fields[2].present);
+    EXPECT_EQ(layout.fields[2].offset, start);
+    EXPECT_EQ(layout.fields[2].length, 2u);
+  }
+}
+
 TEST(ReaderValues, Jet3TextFollowsTheColumnCodePage) {
   JET_REQUIRE_SAMPLES();
   std::vector<uint8_t> bytes = readFile(samplesDir() / "jet3/testIndexCodesV1997.mdb");
