@@ -59,7 +59,7 @@ void checkWholeFile(Database& db, PageClaims& claims, ProblemLog& log,
   std::vector<std::pair<std::string, uint32_t>> tables;
   std::unordered_set<uint32_t> seen;
   bool catalogListed = false;
-  for (const CatalogEntry* e : db.catalog().tables(true)) {
+  for (const CatalogEntry* e : db.catalog().tableDefinitions()) {
     uint32_t page = e->tablePage();
     if (!seen.insert(page).second) {
       log.add(Severity::Error, e->name, page, -1, "a second catalog entry names the same table definition");

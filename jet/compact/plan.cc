@@ -28,7 +28,7 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
   std::vector<std::pair<uint32_t, const CatalogEntry*>> found;
   bool catalogListed = false;
   for (const CatalogEntry& e : catalog.entries) {
-    if (!e.isTable()) continue;
+    if (!e.hasTableDefinition()) continue;
     if (!TableIdMap::looksLikeTableId(e.id)) {
       corrupt("the catalog lists table " + e.name + " with Id " + std::to_string(e.id) + ", which is no page number");
     }

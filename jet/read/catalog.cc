@@ -16,6 +16,14 @@ std::vector<const CatalogEntry*> Catalog::tables(bool includeSystem) const {
   return out;
 }
 
+std::vector<const CatalogEntry*> Catalog::tableDefinitions() const {
+  std::vector<const CatalogEntry*> out;
+  for (const CatalogEntry& e : entries) {
+    if (e.hasTableDefinition()) out.push_back(&e);
+  }
+  return out;
+}
+
 const CatalogEntry* Catalog::findTable(const std::string& name) const {
   for (const CatalogEntry& e : entries) {
     if (e.isTable() && e.name == name) return &e;

@@ -16,6 +16,8 @@ inline constexpr uint32_t kCatalogPage = 2;
 inline constexpr int16_t kObjectTypeTable = 1;
 inline constexpr int16_t kObjectTypeDatabase = 2;
 inline constexpr int16_t kObjectTypeContainer = 3;
+// A table linked through ODBC: Access keeps a definition of it in the file (no rows), under the entry's Id.
+inline constexpr int16_t kObjectTypeLinkedOdbcTable = 4;
 // A table's Id is the page of its definition; the Ids of other objects have high bits set. An Id in this range reads
 // as a page number, and so names a table if any.
 inline constexpr bool idReadsAsPage(int64_t id) { return id >= 2 && id < 0x01000000; }
@@ -38,6 +40,11 @@ struct CatalogEntry {
   RowLocation location;  // the entry's row in MSysObjects
 
   bool isTable() const { return (type & 0x7F) == kObjectTypeTable; }
+  // A local table, or an object whose definition page the file keeps as one (a table linked through ODBC): what a
+  // copy of the file carries as a table, and what the entry's Id names.
+  bool hasTableDefinition() const {
+    return isTable() || ((type & 0x7F) == kObjectTypeLinkedOdbcTable && idReadsAsPage(id));
+  }
   bool isSystem() const { return (flags & kObjectFlagsSystem) != 0; }
   // For local tables the Id is the page of the table's definition.
   uint32_t tablePage() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
@@ -49,6 +56,8 @@ struct Catalog {
 
   // Local tables in catalog order; system tables only when asked for.
   std::vector<const CatalogEntry*> tables(bool includeSystem) const;
+  // Every entry with a table definition in the file (hasTableDefinition), in catalog order.
+  std::vector<const CatalogEntry*> tableDefinitions() const;
   // The local table of that name (exact match first, then ignoring ASCII case, as Jet names are case-insensitive).
   const CatalogEntry* findTable(const std::string& name) const;
 };

@@ -442,6 +442,48 @@ TEST_F(GeneratedSource, CatalogIdsNamingNoTableAreErrors) {
   EXPECT_FALSE(j.destinationLeft);
 }
 
+// A table linked through ODBC keeps a definition page in the file under its catalog entry's Id, though the entry is
+// no local table. Made here by turning a generated table's entry into such a link: the check finds no error, and the
+// copy carries the definition as a table, renumbers the entry's Id to it and keeps the entry a link.
+TEST_F(GeneratedSource, DefinitionsOfTablesLinkedThroughOdbcAreCarriedOver) {
+  std::vector<uint8_t> bytes = *original_;
+  const TableDef def = table(bytes, "Artikli");
+  {
+    Database db(std::make_unique<MemorySource>("c", bytes));
+    const CatalogEntry* entry = db.catalog().findTable("Artikli");
+    ASSERT_NE(entry, nullptr);
+    const TableDef& catalog = db.catalog().definition;
+    TableScan scan(db.pages(), catalog);
+    RowRecord rec;
+    while (scan.next(rec) && !(rec.home == entry->location)) {
+    }
+    ASSERT_TRUE(rec.home == entry->location && rec.stored == rec.home);
+    RowLayout layout;
+    crackRow(db.format(), catalog, rec.bytes, layout);
+    const ColumnDef* type = catalog.findColumn("Type");
+    ASSERT_NE(type, nullptr);
+    const FieldLocation& field = layout.fields[static_cast<size_t>(type - catalog.columns.data())];
+    ASSERT_TRUE(field.present);
+    const size_t rowStart = dataPageRow(db.format(), page(*original_, rec.home.page), rec.home.row).start;
+    bytes[at(rec.home.page, rowStart + field.offset)] = static_cast<uint8_t>(kObjectTypeLinkedOdbcTable);
+  }
+  Judged j = judge(dir_->path(), bytes);
+  EXPECT_EQ(j.check.errors(), 0u) << all(j.check);
+  ASSERT_EQ(j.compactError, 0) << j.compactMessage;
+  EXPECT_TRUE(checkCompacted(dir_->path()).clean(true));
+  auto out = Database::open((dir_->path() / "out.mdb").string());
+  EXPECT_EQ(out->catalog().findTable("Artikli"), nullptr) << "the entry is still a link, no local table";
+  const CatalogEntry* link = nullptr;
+  for (const CatalogEntry& e : out->catalog().entries) {
+    if (e.name == "Artikli") link = &e;
+  }
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(link->type, kObjectTypeLinkedOdbcTable);
+  const TableDef copied = out->tableDefAt(link->tablePage());
+  ASSERT_EQ(copied.columns.size(), def.columns.size());
+  for (size_t k = 0; k < def.columns.size(); ++k) EXPECT_EQ(copied.columns[k].name, def.columns[k].name);
+}
+
 // An index that is no foreign key but whose related-table field holds a page number no table has: a copy cannot
 // renumber it, so the check reports it as well.
 TEST_F(GeneratedSource, IndexesRelatedToTablesThatDoNotExistAreErrors) {
