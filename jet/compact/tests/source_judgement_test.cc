@@ -108,6 +108,29 @@ class GeneratedSource : public ::testing::Test {
     return db.tableDef(name);
   }
   static size_t at(uint32_t page, size_t offset = 0) { return size_t{page} * format().pageSize + offset; }
+  // Where in the file the value of `column` lies in the catalog row of the first entry `which` accepts (0 when the
+  // row or the value cannot be found).
+  template <class Which>
+  static size_t catalogValueAt(const std::vector<uint8_t>& bytes, Which&& which, const char* column) {
+    Database db(std::make_unique<MemorySource>("c", bytes));
+    const CatalogEntry* entry = nullptr;
+    for (const CatalogEntry& e : db.catalog().entries) {
+      if (entry == nullptr && which(e)) entry = &e;
+    }
+    if (entry == nullptr) return 0;
+    const TableDef& def = db.catalog().definition;
+    TableScan scan(db.pages(), def);
+    RowRecord rec;
+    while (scan.next(rec) && !(rec.home == entry->location)) {
+    }
+    const ColumnDef* c = def.findColumn(column);
+    if (!(rec.home == entry->location) || !(rec.stored == rec.home) || c == nullptr) return 0;
+    RowLayout layout;
+    crackRow(db.format(), def, rec.bytes, layout);
+    const FieldLocation& field = layout.fields[static_cast<size_t>(c - def.columns.data())];
+    if (!field.present) return 0;
+    return at(rec.home.page, dataPageRow(db.format(), page(bytes, rec.home.page), rec.home.row).start + field.offset);
+  }
   static Bytes page(const std::vector<uint8_t>& bytes, uint32_t n) {
     return Bytes(bytes.data() + at(n), format().pageSize);
   }
@@ -412,27 +435,9 @@ TEST_F(GeneratedSource, DefinitionsClaimingMoreBytesThanTheirPagesHoldAreErrors)
 // copy, renumbering table Ids, cannot place it.
 TEST_F(GeneratedSource, CatalogIdsNamingNoTableAreErrors) {
   std::vector<uint8_t> bytes = *original_;
-  Database db(std::make_unique<MemorySource>("c", bytes));
-  const CatalogEntry* entry = nullptr;
-  for (const CatalogEntry& e : db.catalog().entries) {
-    if (!e.isTable() && entry == nullptr) entry = &e;
-  }
-  ASSERT_NE(entry, nullptr);
-  const TableDef& def = db.catalog().definition;
-  TableScan scan(db.pages(), def);
-  RowRecord rec;
-  while (scan.next(rec) && !(rec.home == entry->location)) {
-  }
-  ASSERT_TRUE(rec.home == entry->location);
-  ASSERT_TRUE(rec.stored == rec.home);
-  RowLayout layout;
-  crackRow(db.format(), def, rec.bytes, layout);
-  const ColumnDef* id = def.findColumn("Id");
-  ASSERT_NE(id, nullptr);
-  const FieldLocation& field = layout.fields[static_cast<size_t>(id - def.columns.data())];
-  ASSERT_TRUE(field.present);
-  const size_t rowStart = dataPageRow(db.format(), page(*original_, rec.home.page), rec.home.row).start;
-  put32(bytes, at(rec.home.page, rowStart + field.offset), 29184);
+  const size_t id = catalogValueAt(bytes, [](const CatalogEntry& e) { return !e.isTable(); }, "Id");
+  ASSERT_NE(id, 0u);
+  put32(bytes, id, 29184);
   Judged j = judge(dir_->path(), bytes);
   std::vector<Problem> p = find(j.check, "has Id 29184, which names no table");
   ASSERT_EQ(p.size(), 1u) << all(j.check);
@@ -448,25 +453,10 @@ TEST_F(GeneratedSource, CatalogIdsNamingNoTableAreErrors) {
 TEST_F(GeneratedSource, DefinitionsOfTablesLinkedThroughOdbcAreCarriedOver) {
   std::vector<uint8_t> bytes = *original_;
   const TableDef def = table(bytes, "Artikli");
-  {
-    Database db(std::make_unique<MemorySource>("c", bytes));
-    const CatalogEntry* entry = db.catalog().findTable("Artikli");
-    ASSERT_NE(entry, nullptr);
-    const TableDef& catalog = db.catalog().definition;
-    TableScan scan(db.pages(), catalog);
-    RowRecord rec;
-    while (scan.next(rec) && !(rec.home == entry->location)) {
-    }
-    ASSERT_TRUE(rec.home == entry->location && rec.stored == rec.home);
-    RowLayout layout;
-    crackRow(db.format(), catalog, rec.bytes, layout);
-    const ColumnDef* type = catalog.findColumn("Type");
-    ASSERT_NE(type, nullptr);
-    const FieldLocation& field = layout.fields[static_cast<size_t>(type - catalog.columns.data())];
-    ASSERT_TRUE(field.present);
-    const size_t rowStart = dataPageRow(db.format(), page(*original_, rec.home.page), rec.home.row).start;
-    bytes[at(rec.home.page, rowStart + field.offset)] = static_cast<uint8_t>(kObjectTypeLinkedOdbcTable);
-  }
+  const size_t type =
+      catalogValueAt(bytes, [](const CatalogEntry& e) { return e.isTable() && e.name == "Artikli"; }, "Type");
+  ASSERT_NE(type, 0u);
+  bytes[type] = static_cast<uint8_t>(kObjectTypeLinkedOdbcTable);
   Judged j = judge(dir_->path(), bytes);
   EXPECT_EQ(j.check.errors(), 0u) << all(j.check);
   ASSERT_EQ(j.compactError, 0) << j.compactMessage;
