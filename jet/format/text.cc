@@ -1,6 +1,5 @@
 #include "jet/format/text.h"
 
-#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

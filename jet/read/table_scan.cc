@@ -1,6 +1,5 @@
 #include "jet/read/table_scan.h"
 
-#include <algorithm>
 #include <string>
 
 #include "jet/format/data_page.h"

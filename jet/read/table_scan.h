@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 #include "jet/pager/page_reader.h"
