@@ -1,5 +1,6 @@
 #include "jet/format/text.h"
 
+#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,15 +62,27 @@ class Utf16Sink {
       char* to = start + at;
       for (; i < count; ++i) {
 #if defined(__SSE2__)
-        // Sixteen units at a time while each is below 0x80: packing with unsigned saturation keeps their low bytes.
+        // Sixteen units at a time: the run of units below 0x80 that starts the block is stored at once (packing with
+        // unsigned saturation keeps their low bytes; whatever is packed after the run is overwritten), and the unit
+        // that ends the run is encoded below. Prose with a letter outside ASCII every few words thus moves a word at a
+        // time instead of a unit at a time.
         while (i + 16 <= count) {
           const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * i));
           const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * i + 16));
-          const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
-          if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) break;
+          const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+          const __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, highBits), _mm_setzero_si128());
+          const __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, highBits), _mm_setzero_si128());
+          const unsigned ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
           _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(a, b));
-          to += 16;
-          i += 16;
+          if (ascii == 0xFFFF) {
+            to += 16;
+            i += 16;
+            continue;
+          }
+          const unsigned run = static_cast<unsigned>(std::countr_one(ascii));
+          to += run;
+          i += run;
+          break;
         }
 #endif
         // Four units at a time while each is below 0x80.
