@@ -1,6 +1,8 @@
 #include "jet/format/text.h"
 
+#include <algorithm>
 #include <bit>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -177,9 +179,20 @@ std::string decodeJet4Text(std::span<const uint8_t> bytes) {
 }
 
 std::string decodeCodePage(std::span<const uint8_t> bytes, uint16_t codePage) {
-  const char16_t* high = codePageHighHalf(codePage);
-  if (high == nullptr) high = codePageHighHalf(1252);
   std::string out;
+  const char16_t* high = codePageHighHalf(codePage);
+  if (high == nullptr) {
+    // A code page of two bytes a character goes to the system's converter, unless the text is ASCII, which every
+    // code page keeps as it is. A code page no converter knows (or none named) reads as 1252, so that every byte
+    // still decodes to a character of its own and names stay distinct.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b < 0x80; });
+    if (!ascii && codePage != 0 &&
+        unicode::appendFromCodePage(out, codePage,
+                                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+      return out;
+    }
+    high = codePageHighHalf(1252);
+  }
   out.reserve(bytes.size());
   for (size_t k = 0; k < bytes.size();) {
     size_t end = k;

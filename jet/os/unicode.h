@@ -57,6 +57,13 @@ std::string toUtf8(std::u16string_view text);
 // holds no part of a character.
 std::size_t utf8Prefix(std::string_view text, std::size_t limit);
 
+// Appends `bytes`, text in a Windows code page the engine has no table of (the East Asian ones of one or two bytes a
+// character: 932, 936, 949, 950, and any other the system knows by number), as UTF-8, by the system's own converter.
+// A byte or pair of bytes the code page does not define becomes one character that says so (U+FFFD here, the code
+// page's default character on Windows), and the rest of the text is still decoded. Returns false, appending nothing,
+// where the system has no converter for the code page. Implemented by each system's part of the engine.
+bool appendFromCodePage(std::string& out, unsigned codePage, std::string_view bytes);
+
 // The string in upper case, unit by unit (surrogates stay as they are), by the system's Unicode case mapping and the
 // same for every user whatever their locale. Implemented by each system's part of the engine (jet/os/posix).
 std::u16string upperCase(std::u16string_view text);

@@ -98,5 +98,40 @@ TEST(Utf8, PrefixEndsOnACharacterBoundary) {
   EXPECT_EQ(utf8Prefix("\x80\x80\x80", 2), 0u);
 }
 
+// The East Asian code pages of Access 97 files, two bytes a character beside ASCII, decoded by the system's converter.
+// What a code page leaves undefined becomes one character and does not swallow the text after it.
+TEST(CodePages, EastAsianTextDecodesAndUndefinedBytesStayLocal) {
+  struct Sample {
+    unsigned codePage;
+    std::string bytes;
+    std::string utf8;
+  };
+  for (const Sample& s : {Sample{936, "\xD6\xD0\xCE\xC4 GB", "\u4E2D\u6587 GB"},           // 中文
+                          Sample{932, "\x93\xFA\x96\x7B\xB1", "\u65E5\u672C\uFF71"},       // 日本, half-width ｱ
+                          Sample{949, "\xC7\xD1\xB1\xB9\xBE\xEE", "\uD55C\uAD6D\uC5B4"},  // 한국어
+                          Sample{950, "\xA4\xA4\xA4\xE5", "\u4E2D\u6587"}}) {              // 中文 in Big5
+    std::string out = "x";
+    ASSERT_TRUE(appendFromCodePage(out, s.codePage, s.bytes)) << "code page " << s.codePage;
+    EXPECT_EQ(out, "x" + s.utf8) << "code page " << s.codePage;
+  }
+  // A lead byte the text ends on, and one followed by a byte that cannot trail it: the pair is one character, as
+  // Windows reads it (a character of its own choice there, U+FFFD here), and the text after it decodes.
+  std::string cut;
+  ASSERT_TRUE(appendFromCodePage(cut, 936, "\xD6\xD0\xD6"));
+  EXPECT_EQ(cut.substr(0, 3), "\u4E2D");
+  EXPECT_GT(cut.size(), 3u);
+  std::string stray;
+  ASSERT_TRUE(appendFromCodePage(stray, 932, "a\x81\x20\x93\xFA"));
+  EXPECT_EQ(stray.substr(0, 1), "a");
+  EXPECT_EQ(stray.substr(stray.size() - 3), "\u65E5");
+#if !defined(_WIN32)
+  EXPECT_EQ(cut, "\u4E2D\uFFFD");
+  EXPECT_EQ(stray, "a\uFFFD\u65E5");
+#endif
+  std::string none;
+  EXPECT_FALSE(appendFromCodePage(none, 64999, "\xA4\xA4"));
+  EXPECT_EQ(none, "");
+}
+
 }  // namespace
 }  // namespace jet::unicode

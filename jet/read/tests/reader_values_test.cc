@@ -125,7 +125,11 @@ TEST(ReaderValues, Jet3CodePages) {
             "a");                                                // €éa
   EXPECT_EQ(decodeCodePage(bytesOf({0xE8}), 1252), "\xC3\xA8");  // è
   EXPECT_EQ(decodeCodePage(bytesOf({0x81}), 1252), "\xC2\x81");  // undefined: passed through as U+0081
-  EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 437), "\xC3\xA9");   // unknown code pages read as 1252
+  EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 64999), "\xC3\xA9");  // code pages no converter knows read as 1252
+  EXPECT_EQ(decodeCodePage(bytesOf({0xE9}), 0), "\xC3\xA9");
+  // The East Asian code pages go to the system's converter (its own tests are in jet/os).
+  EXPECT_EQ(decodeCodePage(bytesOf({'a', 0xD6, 0xD0, 0xCE, 0xC4}), 936), "a\u4E2D\u6587");
+  EXPECT_EQ(decodeCodePage(bytesOf({'a', 'b'}), 936), "ab");
   // The other code pages of one byte a character, as Windows of each language writes them: a letter from the upper
   // half of each, checked against its Unicode name, and the undefined bytes.
   struct Letter {
