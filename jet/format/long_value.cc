@@ -48,6 +48,31 @@ Bytes lvalRow(PageReader& pages, RowPointer at, PageHandle& hold) {
   return dataPageRowBytes(p, slot);
 }
 
+// The rows a chain has passed, so that a chain that loops back is refused instead of read round and round. Nearly
+// every chain has a few links: those are looked for in place, and only a long chain pays for a hash set (a dump
+// reads thousands of chains, and a set allocated for each cost more than reading its rows).
+class LinksSeen {
+ public:
+  // False when `link` was passed before.
+  bool add(uint32_t link) {
+    if (set_.empty()) {
+      if (std::find(few_, few_ + count_, link) != few_ + count_) return false;
+      if (count_ < kFew) {
+        few_[count_++] = link;
+        return true;
+      }
+      set_.insert(few_, few_ + count_);
+    }
+    return set_.insert(link).second;
+  }
+
+ private:
+  static constexpr size_t kFew = 16;
+  uint32_t few_[kFew];
+  size_t count_ = 0;
+  std::unordered_set<uint32_t> set_;
+};
+
 }  // namespace
 
 void readLongValue(PageReader& pages, const LongValueRef& ref, std::vector<uint8_t>& out, size_t limit,
@@ -69,11 +94,11 @@ void readLongValue(PageReader& pages, const LongValueRef& ref, std::vector<uint8
       return;
     }
     case LongValueRef::Kind::Chain: {
-      std::unordered_set<uint32_t> seen;
+      LinksSeen seen;
       RowPointer at = ref.first;
       size_t got = 0;
       while (!at.isNull() && got < want) {
-        if (!seen.insert(at.raw()).second) corrupt("a long-value chain loops back to page " + std::to_string(at.page));
+        if (!seen.add(at.raw())) corrupt("a long-value chain loops back to page " + std::to_string(at.page));
         PageHandle hold;
         Bytes row = lvalRow(pages, at, hold);
         if (row.size() < 4) corrupt("a row of a long-value chain is too short for its link");

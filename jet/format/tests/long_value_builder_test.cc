@@ -120,5 +120,48 @@ TEST(LongValueBuilder, RebuildsAnAccessChainByteForByte) {
   }
 }
 
+// A chain whose link leads back to a row it passed is refused, not read round until the stated length is reached:
+// near its start, where the rows passed are few, and far along a long chain.
+TEST(LongValueBuilder, AChainThatLoopsBackIsRefused) {
+  const Format& f = kJet4Format;
+  std::vector<uint8_t> file = reader_testing::generatedDatabase();
+  uint32_t nextPage = static_cast<uint32_t>(file.size() / f.pageSize);
+  LongValueWriter writer(f, [&] { return nextPage++; });
+  const std::vector<uint8_t> value = pattern(40 * longValueChainChunk(f), 3);
+  const LongValueRef ref = parseLongValueRef(writer.add(value, 4000));
+  ASSERT_EQ(ref.kind, LongValueRef::Kind::Chain);
+  for (auto& [n, page] : writer.takePages()) file.insert(file.end(), page.begin(), page.end());
+  // The links of the chain, in order, and where each row's link is stored in the file.
+  std::vector<RowPointer> rows;
+  std::vector<size_t> linkAt;
+  for (RowPointer at = ref.first; !at.isNull();) {
+    const size_t pageStart = size_t{at.page} * f.pageSize;
+    const Bytes page(file.data() + pageStart, f.pageSize);
+    const RowSlot slot = dataPageRow(f, page, at.row);
+    rows.push_back(at);
+    linkAt.push_back(pageStart + slot.start);
+    at = RowPointer::fromRaw(le32(file.data() + linkAt.back()));
+  }
+  ASSERT_GT(rows.size(), 30u);
+  for (const auto& [from, to] : {std::pair{size_t{2}, size_t{0}}, std::pair{size_t{29}, size_t{20}}}) {
+    SCOPED_TRACE("row " + std::to_string(from) + " links back to row " + std::to_string(to));
+    std::vector<uint8_t> looped = file;
+    const uint32_t raw = rows[to].raw();
+    for (size_t k = 0; k < 4; ++k) looped[linkAt[from] + k] = static_cast<uint8_t>(raw >> (8 * k));
+    PageReader reader(std::make_unique<MemorySource>("looped", looped));
+    std::vector<uint8_t> back;
+    try {
+      readLongValue(reader, ref, back);
+      ADD_FAILURE() << "a looping chain was read";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("loops back"), std::string::npos) << e.what();
+    }
+  }
+  PageReader reader(std::make_unique<MemorySource>("whole", file));
+  std::vector<uint8_t> back;
+  readLongValue(reader, ref, back);
+  EXPECT_EQ(back, value);
+}
+
 }  // namespace
 }  // namespace jet
