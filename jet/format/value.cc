@@ -180,20 +180,26 @@ std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
   return out;
 }
 
-std::string formatGuid(const uint8_t* g, bool lastGroupsJoined) {
+void appendGuid(std::string& out, const uint8_t* g, bool lastGroupsJoined) {
   // The first three groups are little-endian numbers, the last two bytes as stored. Written by hand: a dump formats
   // one for every row of a table with a GUID column.
   static constexpr uint8_t kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(38);
-  text.push_back('{');
+  char text[38];
+  char* at = text;
+  *at++ = '{';
   for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || (i == 10 && !lastGroupsJoined)) text.push_back('-');
-    text.push_back(kHex[g[kOrder[i]] >> 4]);
-    text.push_back(kHex[g[kOrder[i]] & 0x0F]);
+    if (i == 4 || i == 6 || i == 8 || (i == 10 && !lastGroupsJoined)) *at++ = '-';
+    *at++ = kHex[g[kOrder[i]] >> 4];
+    *at++ = kHex[g[kOrder[i]] & 0x0F];
   }
-  text.push_back('}');
+  *at++ = '}';
+  out.append(text, at);
+}
+
+std::string formatGuid(const uint8_t* g, bool lastGroupsJoined) {
+  std::string text;
+  appendGuid(text, g, lastGroupsJoined);
   return text;
 }
 
@@ -229,6 +235,13 @@ std::string formatDateTime(double days) { return formatDateTime(toCivil(days)); 
 std::string formatDateTime(const CivilDateTime& t) {
   std::string out;
   out.reserve(17);
+  appendDateTime(out, t);
+  return out;
+}
+
+void appendDateTime(std::string& out, double days) { appendDateTime(out, toCivil(days)); }
+
+void appendDateTime(std::string& out, const CivilDateTime& t) {
   appendTwoDigits(out, t.month);
   out.push_back('/');
   appendTwoDigits(out, t.day);
@@ -240,7 +253,6 @@ std::string formatDateTime(const CivilDateTime& t) {
   appendTwoDigits(out, t.minute);
   out.push_back(':');
   appendTwoDigits(out, t.second);
-  return out;
 }
 
 // std::to_chars with a precision formats as printf does ("%.8g", "%.16g").

@@ -37,6 +37,7 @@ std::string formatCurrency(int64_t tenThousandths);  // 4 decimals
 std::string formatNumeric(bool negative, const uint8_t* magnitude16, uint8_t scale);
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}; without the last hyphen when lastGroupsJoined, as mdb-export prints it.
 std::string formatGuid(const uint8_t* bytes16, bool lastGroupsJoined = false);
+void appendGuid(std::string& out, const uint8_t* bytes16, bool lastGroupsJoined = false);
 std::string formatDateTime(double days);  // MM/DD/YY HH:MM:SS
 std::string formatSingle(float value);    // %.8g
 std::string formatDouble(double value);   // %.16g
@@ -49,5 +50,8 @@ struct CivilDateTime {
 CivilDateTime toCivil(double days);
 // MM/DD/YY HH:MM:SS of a broken-down time, each field as printf's "%02d" writes it.
 std::string formatDateTime(const CivilDateTime& t);
+// The same, appended: a dump formats one for each field, and a string of its own would be allocated for each.
+void appendDateTime(std::string& out, double days);
+void appendDateTime(std::string& out, const CivilDateTime& t);
 
 }  // namespace jet

@@ -97,11 +97,20 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
     case ColumnType::Single: out += formatSingle(static_cast<float>(v.real)); break;
     case ColumnType::Double: out += formatDouble(v.real); break;
     case ColumnType::DateTime:
-      appendQuoted(out, style.mdbExportQuirks ? mdbExportDate(v.real) : formatDateTime(v.real));
+      // Neither form holds a quote to double.
+      out.push_back('"');
+      if (style.mdbExportQuirks) {
+        out += mdbExportDate(v.real);
+      } else {
+        appendDateTime(out, v.real);
+      }
+      out.push_back('"');
       break;
     case ColumnType::Numeric: out += formatNumeric(v.negative, v.bytes.data(), v.scale); break;
     case ColumnType::Guid:
-      appendQuoted(out, formatGuid(v.bytes.data(), style.mdbExportQuirks));  // mdb-export joins the last two groups
+      out.push_back('"');
+      appendGuid(out, v.bytes.data(), style.mdbExportQuirks);  // mdb-export joins the last two groups
+      out.push_back('"');
       break;
     case ColumnType::Text:
     case ColumnType::Memo:
