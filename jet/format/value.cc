@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "jet/format/long_value.h"
 #include "jet/format/text.h"
@@ -160,6 +161,14 @@ std::string formatNumeric(bool negative, const uint8_t* m, uint8_t scale) {
   for (int k = 0; k < 4; ++k) words[k] = le32(m + 4 * k);
   std::string digits;
   bool zero = false;
+  if (words[0] == 0 && words[1] == 0) {
+    // Nearly every value fits in 64 bits: its digits come from one conversion, not a long division per digit.
+    char buf[24];
+    const uint64_t low = (uint64_t{words[2]} << 32) | words[3];
+    const char* end = std::to_chars(buf, buf + sizeof buf, low).ptr;
+    digits.assign(std::make_reverse_iterator(end), std::make_reverse_iterator(static_cast<const char*>(buf)));
+    zero = true;
+  }
   while (!zero) {
     uint64_t rem = 0;
     zero = true;

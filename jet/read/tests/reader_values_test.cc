@@ -188,6 +188,14 @@ TEST(ReaderValues, NumbersAndDates) {
   std::vector<uint8_t> big(16, 0);
   big[0] = 0x01;  // 2^96: the lowest byte of the most significant word
   EXPECT_EQ(formatNumeric(false, big.data(), 0), "79228162514264337593543950336");
+  // Either side of 2^64, where the digits stop coming from one 64-bit conversion; and zero.
+  std::vector<uint8_t> edge(16, 0);
+  std::fill(edge.begin() + 8, edge.end(), 0xFF);
+  EXPECT_EQ(formatNumeric(false, edge.data(), 4), "1844674407370955.1615");
+  std::fill(edge.begin(), edge.end(), 0);
+  edge[4] = 0x01;  // the lowest byte of the second word
+  EXPECT_EQ(formatNumeric(true, edge.data(), 0), "-18446744073709551616");
+  EXPECT_EQ(formatNumeric(false, std::vector<uint8_t>(16, 0).data(), 2), "0.00");
   EXPECT_EQ(formatDouble(444.555), "444.555");
   EXPECT_EQ(formatSingle(3.5f), "3.5");
   EXPECT_EQ(formatSingle(0.1f), "0.1");
