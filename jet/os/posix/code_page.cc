@@ -75,6 +75,13 @@ bool appendFromCodePage(std::string& out, unsigned codePage, std::string_view by
     inLeft -= skip;
     room = 3 * inLeft + 4;
   }
+  // A converter that combines characters may still hold the last one: it is written out now.
+  out.resize(used + 16);
+  char* to = out.data() + used;
+  std::size_t toLeft = 16;
+  if (iconv(cd, nullptr, nullptr, &to, &toLeft) != static_cast<std::size_t>(-1)) {
+    used = static_cast<std::size_t>(to - out.data());
+  }
   out.resize(used);
   return true;
 }

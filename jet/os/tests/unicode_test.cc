@@ -128,6 +128,10 @@ TEST(CodePages, EastAsianTextDecodesAndUndefinedBytesStayLocal) {
   EXPECT_EQ(cut, "\u4E2D\uFFFD");
   EXPECT_EQ(stray, "a\uFFFD\u65E5");
 #endif
+  // A converter that waits for combining marks after a letter gives the text's last letter too.
+  std::string hebrew;
+  ASSERT_TRUE(appendFromCodePage(hebrew, 1255, "\xE0\xF9"));
+  EXPECT_EQ(hebrew, "\u05D0\u05E9");
   std::string none;
   EXPECT_FALSE(appendFromCodePage(none, 64999, "\xA4\xA4"));
   EXPECT_EQ(none, "");
