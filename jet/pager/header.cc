@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 constexpr char kEngineName[] = "Standard Jet DB";
+constexpr char kAceEngineName[] = "Standard ACE DB";
 constexpr uint32_t kEngineNameOffset = 4;
 constexpr uint32_t kVersionOffset = 0x14;
 
@@ -36,16 +37,22 @@ uint32_t announcedPageSize(std::span<const uint8_t> probe) {
 
 DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
   if (page0.size() < kHeaderProbeSize) unrecognized("the file is too short to hold a header page");
-  // A header page starts 00 01 00 00 and names the engine; .accdb files say "Standard ACE DB".
-  if (page0[0] != 0 || page0[1] != 1 || page0[2] != 0 || page0[3] != 0 ||
-      std::memcmp(page0.data() + kEngineNameOffset, kEngineName, sizeof kEngineName - 1) != 0) {
+  // A header page starts 00 01 00 00 and names the engine; the files of Access 2007 and later say "Standard ACE DB",
+  // whatever their name ends in (such files are often still called .mdb), and count versions on from 2.
+  const bool headerStart = page0[0] == 0 && page0[1] == 1 && page0[2] == 0 && page0[3] == 0;
+  if (headerStart && std::memcmp(page0.data() + kEngineNameOffset, kAceEngineName, sizeof kAceEngineName - 1) == 0) {
+    unrecognized("an Access 2007 or later database, whose format this engine does not read");
+  }
+  if (!headerStart || std::memcmp(page0.data() + kEngineNameOffset, kEngineName, sizeof kEngineName - 1) != 0) {
     unrecognized("no Jet database header");
   }
   const Format* format = nullptr;
   switch (page0[kVersionOffset]) {
     case 0: format = &kJet3Format; break;
     case 1: format = &kJet4Format; break;
-    default: unrecognized("version " + std::to_string(page0[kVersionOffset]) + " is neither Jet 3 nor Jet 4");
+    default:
+      unrecognized("version " + std::to_string(page0[kVersionOffset]) + " is neither Jet 3 nor Jet 4" +
+                   (page0[kVersionOffset] >= 2 ? " (Access 2007 or later)" : ""));
   }
   if (page0.size() < format->pageSize || fileSize < format->pageSize) corrupt("the header page is incomplete");
   // Pages 0 (header), 1 (global usage map) and 2 (the catalog's definition) always exist.

@@ -79,14 +79,18 @@ TEST(ReaderDamage, ForeignFilesAreUnrecognized) {
   EXPECT_EQ(errorReading(dir, {}), 3343);
   std::string text = "Name,Value\nJet,4\n";
   EXPECT_EQ(errorReading(dir, std::vector<uint8_t>(text.begin(), text.end())), 3343);
-  // An Access 2007 file: same layout, another engine name and version.
+  // An Access 2007 file: same layout, another engine name and version. It is often still named .mdb, so the
+  // message says what it is.
   std::vector<uint8_t> ace = someDatabase();
   std::memcpy(ace.data() + 4, "Standard ACE DB", 15);
   ace[0x14] = 2;
-  EXPECT_EQ(errorReading(dir, ace), 3343);
+  std::string message;
+  EXPECT_EQ(errorReading(dir, ace, &message), 3343);
+  EXPECT_NE(message.find("an Access 2007 or later database"), std::string::npos) << message;
   std::vector<uint8_t> version5 = someDatabase();
   version5[0x14] = 5;
-  EXPECT_EQ(errorReading(dir, version5), 3343);
+  EXPECT_EQ(errorReading(dir, version5, &message), 3343);
+  EXPECT_NE(message.find("version 5 is neither Jet 3 nor Jet 4 (Access 2007 or later)"), std::string::npos) << message;
 }
 
 TEST(ReaderDamage, MissingAndUnopenableFiles) {
