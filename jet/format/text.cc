@@ -84,7 +84,32 @@ class Utf16Sink {
           const unsigned run = static_cast<unsigned>(std::countr_one(ascii));
           to += run;
           i += run;
-          break;
+          // Then the run of units of two UTF-8 bytes (0x80-0x7FF: accented Latin, Greek, Cyrillic, Hebrew, Arabic)
+          // that follows, eight at a time: each such unit's two bytes are a fixed function of the unit, so they are
+          // computed in its own lane and stored as they lie. Lanes after the run are overwritten later. A lone such
+          // letter between ASCII ones (Slovene, French) is cheaper encoded below.
+          auto twoBytes = [&](size_t k) { return k < count && unitAt(units, k) >= 0x80 && unitAt(units, k) < 0x800; };
+          if (!twoBytes(i) || !twoBytes(i + 1)) break;
+          size_t twoByteUnits = 0;
+          while (i + 8 <= count) {
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * i));
+            const __m128i below800 =
+                _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xF800))), _mm_setzero_si128());
+            const __m128i below80 = _mm_cmpeq_epi16(_mm_and_si128(u, highBits), _mm_setzero_si128());
+            const __m128i two = _mm_andnot_si128(below80, below800);
+            const unsigned lanes =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, _mm_setzero_si128()))) & 0xFFu;
+            const unsigned n = static_cast<unsigned>(std::countr_one(lanes));
+            if (n == 0) break;
+            const __m128i lead = _mm_or_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0xC0));
+            const __m128i trail = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_or_si128(lead, _mm_slli_epi16(trail, 8)));
+            to += 2 * n;
+            i += n;
+            twoByteUnits += n;
+            if (n < 8) break;
+          }
+          if (twoByteUnits == 0) break;  // a unit of three bytes or a surrogate: encoded below
         }
 #endif
         // Four units at a time while each is below 0x80.

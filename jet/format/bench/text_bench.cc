@@ -1,5 +1,6 @@
 // Speed of turning Jet 4 text into UTF-8, as a dump does for every text and memo field: Slovene prose stored as plain
-// UTF-16 (a letter outside ASCII every few words), English stored as plain UTF-16, and English in the compressed form.
+// UTF-16 (a letter outside ASCII every few words), Russian prose (words of Cyrillic letters between spaces), English
+// stored as plain UTF-16, and English in the compressed form.
 // Prints bytes of stored text per second.
 #include <benchmark/benchmark.h>
 
@@ -14,6 +15,9 @@ namespace {
 const char16_t* const kSlovene[] = {u"Žlica",  u"športni",    u"čevlji", u"kuhinjska", u"dišeča", u"žebljički",
                                     u"kava",   u"kartonska",  u"miza",   u"stol",      u"posoda", u"ščetka",
                                     u"košara", u"računalnik", u"vrč",    u"steklena",  u"ključ",  u"omara"};
+const char16_t* const kRussian[] = {u"ложка",  u"спортивные", u"ботинки", u"кухонный", u"душистый", u"гвозди",
+                                    u"кофе",   u"картонная",  u"стол",    u"стул",     u"посуда",   u"щётка",
+                                    u"корзина", u"компьютер", u"кувшин",  u"стеклянный"};
 const char16_t* const kEnglish[] = {u"spoon", u"sports", u"shoes", u"kitchen", u"scented", u"nails",  u"coffee",
                                     u"paper", u"table",  u"chair", u"bowl",    u"brush",   u"basket", u"computer"};
 
@@ -53,6 +57,9 @@ void decode(benchmark::State& state, const std::vector<uint8_t>& text) {
 void sloveneUtf16(benchmark::State& state) {
   decode(state, utf16Text(kSlovene, static_cast<size_t>(state.range(0)), false));
 }
+void russianUtf16(benchmark::State& state) {
+  decode(state, utf16Text(kRussian, static_cast<size_t>(state.range(0)), false));
+}
 void englishUtf16(benchmark::State& state) {
   decode(state, utf16Text(kEnglish, static_cast<size_t>(state.range(0)), false));
 }
@@ -63,6 +70,7 @@ void englishCompressed(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(sloveneUtf16)->Arg(40)->Arg(2000);
+BENCHMARK(russianUtf16)->Arg(40)->Arg(2000);
 BENCHMARK(englishUtf16)->Arg(40)->Arg(2000);
 BENCHMARK(englishCompressed)->Arg(40)->Arg(2000);
 BENCHMARK_MAIN();

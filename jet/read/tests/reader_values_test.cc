@@ -57,8 +57,9 @@ TEST(ReaderValues, Jet4Text) {
   EXPECT_EQ(decodeJet4Text(bytesOf({0x00, 0xD8, 'z', 0})), "\xEF\xBF\xBDz");
 }
 
-// Long runs of plain UCS-2 go through the fast paths of the decoder (several units at a time while they are ASCII):
-// every mix of ASCII runs and other characters, at every position, decodes as one unit at a time would.
+// Long runs of plain UCS-2 go through the fast paths of the decoder (several units at a time while they are ASCII, or
+// all of two UTF-8 bytes): every mix of such runs and other characters, at every position, decodes as one unit at a
+// time would.
 TEST(ReaderValues, Jet4TextRunsDecodeAsUnitByUnit) {
   auto utf8 = [](std::string& out, uint32_t c) {
     if (c < 0x80) {
@@ -100,6 +101,12 @@ TEST(ReaderValues, Jet4TextRunsDecodeAsUnitByUnit) {
     while (units.size() < length) {
       if (rng() % 3 != 0) {
         for (size_t run = rng() % 40; run > 0; --run) units.push_back(static_cast<uint16_t>(0x20 + rng() % 0x5F));
+      } else if (rng() % 3 == 0) {
+        // A run of letters of two UTF-8 bytes (Cyrillic, and the ends of that range).
+        const uint16_t two[] = {0x80, 0x7FF, 0x410, 0x44F, 0x5D0};
+        for (size_t run = rng() % 24; run > 0; --run) {
+          units.push_back(rng() % 2 == 0 ? two[rng() % std::size(two)] : static_cast<uint16_t>(0x400 + rng() % 0x60));
+        }
       } else if (rng() % 4 == 0) {
         units.push_back(0xD83D);  // a pair
         units.push_back(0xDE00);
