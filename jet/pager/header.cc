@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "jet/format/bytes.h"
 #include "jet/pager/rc4.h"
@@ -10,8 +11,12 @@ namespace jet {
 namespace {
 
 constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr char kEngineName[] = "Standard Jet DB";
-constexpr char kAceEngineName[] = "Standard ACE DB";
+// A database says "Standard Jet DB"; a workgroup information file (System.mdw, the users, groups and permissions of
+// a secured installation) says "Jet System DB  " and is laid out as a database of the same version in every other
+// respect, so it is read, checked and compacted alike. Its header page, name included, is copied as it stands.
+constexpr std::string_view kEngineName = "Standard Jet DB";
+constexpr std::string_view kSystemEngineName = "Jet System DB";
+constexpr std::string_view kAceEngineName = "Standard ACE DB";
 constexpr uint32_t kEngineNameOffset = 4;
 constexpr uint32_t kVersionOffset = 0x14;
 
@@ -40,12 +45,13 @@ DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
   // A header page starts 00 01 00 00 and names the engine; the files of Access 2007 and later say "Standard ACE DB",
   // whatever their name ends in (such files are often still called .mdb), and count versions on from 2.
   const bool headerStart = page0[0] == 0 && page0[1] == 1 && page0[2] == 0 && page0[3] == 0;
-  if (headerStart && std::memcmp(page0.data() + kEngineNameOffset, kAceEngineName, sizeof kAceEngineName - 1) == 0) {
+  auto named = [&](std::string_view name) {
+    return std::memcmp(page0.data() + kEngineNameOffset, name.data(), name.size()) == 0;
+  };
+  if (headerStart && named(kAceEngineName)) {
     unrecognized("an Access 2007 or later database, whose format this engine does not read");
   }
-  if (!headerStart || std::memcmp(page0.data() + kEngineNameOffset, kEngineName, sizeof kEngineName - 1) != 0) {
-    unrecognized("no Jet database header");
-  }
+  if (!headerStart || !(named(kEngineName) || named(kSystemEngineName))) unrecognized("no Jet database header");
   const Format* format = nullptr;
   switch (page0[kVersionOffset]) {
     case 0: format = &kJet3Format; break;
@@ -60,6 +66,7 @@ DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
 
   DatabaseHeader h;
   h.format = format;
+  h.workgroupFile = named(kSystemEngineName);
   h.unmasked.assign(page0.begin(), page0.begin() + static_cast<std::ptrdiff_t>(format->pageSize));
   unmaskHeader(h.unmasked, *format);
   Bytes p(h.unmasked);

@@ -18,6 +18,7 @@ struct DatabaseHeader {
   uint16_t codePage = 0;
   uint32_t encodingKey = 0;       // 0 = pages are stored in the clear
   bool hasPassword = false;       // the password itself is never kept
+  bool workgroupFile = false;     // "Jet System DB": a workgroup information file, not a database of documents
   double creationDate = 0;        // Jet 4 only
   std::vector<uint8_t> unmasked;  // page 0 with its masked area decoded, for tools that copy or inspect it
 

@@ -68,6 +68,7 @@ int info(jet::Database& db) {
   const jet::DatabaseHeader& h = db.header();
   std::printf("File: %s\n", db.name().c_str());
   std::printf("Version: %s\n", versionName(h.version()));
+  if (h.workgroupFile) std::printf("Kind: workgroup information file (users, groups and permissions)\n");
   std::printf("Page size: %u\n", db.pages().pageSize());
   std::printf("Pages: %u%s\n", db.pages().pageCount(), db.pages().hasPartialPage() ? " (plus a partial page)" : "");
   std::printf("Sort order: 0x%04X", h.sortOrder);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "jet/testing/compact_test_support.h"
 #include "jet/compact/compact.h"
@@ -48,6 +49,43 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
 
   compactDatabase(once, twice, "");
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
+}
+
+// A workgroup information file (System.mdw) is a database of the same layout whose header names another engine. It
+// is read and compacted like a database, and its result keeps that name: Jet would not take it for a workgroup file
+// otherwise. The Jet 4 case is generated; a Jet 3 sample is made into one where the samples are at hand.
+TEST(CompactGenerated, WorkgroupInformationFilesCompactAndStayWorkgroupFiles) {
+  TempDir tmp;
+  const fs::path generated = tmp.path() / "gen.mdb";
+  create::GeneratorOptions options;
+  options.articles = 200;
+  options.bloatPercent = 30;
+  create::generateDatabase(generated.string(), options);
+  std::vector<fs::path> bases = {generated};
+  if (!samplesDir().empty()) bases.push_back(samplesDir() / "jet3" / "testV1997.mdb");
+
+  for (const fs::path& base : bases) {
+    SCOPED_TRACE(base.filename().string());
+    std::vector<uint8_t> bytes = readFile(base);
+    static constexpr char kName[] = "Jet System DB  ";
+    std::memcpy(bytes.data() + 4, kName, sizeof kName - 1);
+    const fs::path source = tmp.path() / ("System-" + base.filename().string() + ".mdw");
+    const fs::path out = tmp.path() / ("Compacted-" + base.filename().string() + ".mdw");
+    writeFile(source, bytes);
+
+    auto original = Database::open(source);
+    EXPECT_TRUE(original->header().workgroupFile);
+    compactDatabase(source, out, "");
+    auto result = Database::open(out);
+    EXPECT_TRUE(result->header().workgroupFile);
+    std::vector<uint8_t> written = readFile(out);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data() + 4), 15), kName);
+    CheckReport check = checkDatabase(*result);
+    EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
+    EXPECT_EQ(dumpTables(*result, false), dumpTables(*original, false));
+  }
+  // A database is no workgroup file.
+  EXPECT_FALSE(Database::open(generated)->header().workgroupFile);
 }
 
 // Where the compaction writes: under a hidden, held name until the result is finished, so that an interrupted run
