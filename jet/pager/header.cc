@@ -24,6 +24,24 @@ constexpr uint32_t kVersionOffset = 0x14;
   fail(ErrorCode::UnrecognizedFormat, "unrecognized database format (" + why + ")");
 }
 
+// The files of Access 1.0, 1.1 and 2.0 (Jet 1 and 2) start 01 00 00 00 and give their version at 0x40A: 7, 8 or 9.
+// Their layout is another one; they are only recognised, so that the refusal can say what they are.
+constexpr uint32_t kOldVersionOffset = 0x40A;
+
+bool oldAccessStart(std::span<const uint8_t> page0) {
+  return page0.size() >= 4 && page0[0] == 1 && page0[1] == 0 && page0[2] == 0 && page0[3] == 0;
+}
+
+const char* oldAccessVersion(std::span<const uint8_t> page0) {
+  if (!oldAccessStart(page0) || page0.size() <= kOldVersionOffset) return nullptr;
+  switch (page0[kOldVersionOffset]) {
+    case 7: return "1.0";
+    case 8: return "1.1";
+    case 9: return "2.0";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
 void unmaskHeader(std::span<uint8_t> page0, const Format& format) {
@@ -32,6 +50,7 @@ void unmaskHeader(std::span<uint8_t> page0, const Format& format) {
 }
 
 uint32_t announcedPageSize(std::span<const uint8_t> probe) {
+  if (oldAccessStart(probe)) return kJet3Format.pageSize;  // enough to hold the version of an Access 1.x or 2.0 file
   if (probe.size() <= kVersionOffset) return 0;
   switch (probe[kVersionOffset]) {
     case 0: return kJet3Format.pageSize;
@@ -50,6 +69,9 @@ DatabaseHeader parseHeader(std::span<const uint8_t> page0, uint64_t fileSize) {
   };
   if (headerStart && named(kAceEngineName)) {
     unrecognized("an Access 2007 or later database, whose format this engine does not read");
+  }
+  if (const char* old = oldAccessVersion(page0)) {
+    unrecognized(std::string("an Access ") + old + " database, whose format this engine does not read");
   }
   if (!headerStart || !(named(kEngineName) || named(kSystemEngineName))) unrecognized("no Jet database header");
   const Format* format = nullptr;

@@ -91,6 +91,15 @@ TEST(ReaderDamage, ForeignFilesAreUnrecognized) {
   version5[0x14] = 5;
   EXPECT_EQ(errorReading(dir, version5, &message), 3343);
   EXPECT_NE(message.find("version 5 is neither Jet 3 nor Jet 4 (Access 2007 or later)"), std::string::npos) << message;
+  // Access 1.x and 2.0 files start 01 00 00 00 and give their version at 0x40A; cut short, nothing tells them apart.
+  std::vector<uint8_t> access2(8192, 0);
+  access2[0] = 1;
+  access2[0x40A] = 9;
+  EXPECT_EQ(errorReading(dir, access2, &message), 3343);
+  EXPECT_NE(message.find("an Access 2.0 database"), std::string::npos) << message;
+  access2.resize(0x40A);
+  EXPECT_EQ(errorReading(dir, access2, &message), 3343);
+  EXPECT_NE(message.find("no Jet database header"), std::string::npos) << message;
 }
 
 TEST(ReaderDamage, MissingAndUnopenableFiles) {
