@@ -163,6 +163,19 @@ TableSchema movementsSchema(const std::string& name) {
   return t;
 }
 
+TableSchema logSchema() {
+  TableSchema t;
+  t.name = "Dnevnik";
+  t.columns.push_back(columnSpec("Id", ColumnType::Long, 0, false));
+  t.columns.back().autoNumber = true;
+  t.columns.push_back(columnSpec("cas", ColumnType::DateTime, 0, false));
+  t.columns.push_back(columnSpec("dogodek", ColumnType::Byte, 0, false));
+  IndexSpec pk{"PrimaryKey", {0}};
+  pk.primaryKey = true;
+  t.indexes = {pk};
+  return t;
+}
+
 // The relationship "every movement's IdArtikla is the Id of an article", enforced: a foreign key on each side, the
 // referencing one using the index on IdArtikla, the referenced one the primary key of Artikli.
 constexpr const char* kRelationship = "ArtikliGibanja";
@@ -271,6 +284,7 @@ void writeMovementIndexes(TableWriter& table, std::vector<LiveMovement>& live) {
 GeneratorSummary generateDatabase(const std::string& path, const GeneratorOptions& o) {
   if (o.bloatPercent > 90) fail(ErrorCode::InvalidArgument, "bloat must be 0 to 90 percent");
   if (o.articles == 0 || o.articles > 20'000'000) fail(ErrorCode::InvalidArgument, "rows must be 1 to 20000000");
+  if (o.logRows > 200'000'000) fail(ErrorCode::InvalidArgument, "log rows must be at most 200000000");
   Random r(o.seed * 0x2545F4914F6CDD1Dull + 17);
   GeneratorSummary summary;
   // Bloat P is split so that about P of the file is dead space: work tables holding a quarter of P of the movements'
@@ -386,6 +400,34 @@ GeneratorSummary generateDatabase(const std::string& path, const GeneratorOption
   }
   std::vector<LiveArticle>().swap(liveArticles);
   writeMovementIndexes(movements, liveMovements);
+
+  // The log: deleted rows as in the other tables; its key is in row order.
+  if (o.logRows > 0) {
+    TableWriter& log = db.createTable(logSchema());
+    std::vector<uint32_t> liveLog;  // raw row pointers; the Ids count up with them
+    std::vector<int32_t> liveIds;
+    for (uint64_t i = 0; i < o.logRows; ++i) {
+      const int32_t id = log.nextAutoNumber();
+      std::vector<FieldValue> f(log.schema().columns.size());
+      f[0] = longField(id);
+      f[1] = dateField(header.creationDate + static_cast<double>(i) * kMinutes / 4);
+      f[2] = byteField(static_cast<uint8_t>(r.below(40)));
+      const bool deleted = r.chancePerMille(deletePerMille);
+      RowPointer at = log.addRow(std::move(f), deleted);
+      if (deleted) {
+        ++summary.deletedRows;
+      } else {
+        liveLog.push_back(at.raw());
+        liveIds.push_back(id);
+      }
+    }
+    summary.logRows = liveLog.size();
+    log.writeIndex(0, [&](IndexTreeWriter& w) {
+      for (size_t i = 0; i < liveLog.size(); ++i) {
+        w.add(makeLeafEntry(longKey(liveIds[i]), RowPointer::fromRaw(liveLog[i])));
+      }
+    });
+  }
 
   db.finish();
   summary.pages = db.file().pageCount();

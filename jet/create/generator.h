@@ -21,6 +21,9 @@ struct GeneratorOptions {
   uint64_t articles = 1000;  // rows of Artikli; Gibanja gets three times as many
   uint64_t seed = 1;
   uint32_t bloatPercent = 0;  // 0-90
+  // Rows of Dnevnik, a log of narrow rows (an Id, a time and an event code, about 200 to a page) with a primary key:
+  // a table whose row count is large for its size. None by default (the table is not made).
+  uint64_t logRows = 0;
   // The door to the operating system the file is written through (tests hand in one that fails on demand);
   // Env::system() when null.
   Env* env = nullptr;
@@ -29,6 +32,7 @@ struct GeneratorOptions {
 struct GeneratorSummary {
   uint64_t articles = 0;  // live rows
   uint64_t movements = 0;
+  uint64_t logRows = 0;
   uint64_t deletedRows = 0;
   uint64_t droppedTableRows = 0;
   uint32_t pages = 0;

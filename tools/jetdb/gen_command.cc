@@ -19,7 +19,7 @@ bool parseNumber(const char* text, uint64_t& out) {
 }
 
 int genUsage() {
-  std::fputs("usage: jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n", stderr);
+  std::fputs("usage: jetdb gen FILE --rows N [--seed S] [--bloat PERCENT] [--log-rows N]\n", stderr);
   return 2;
 }
 
@@ -39,6 +39,8 @@ int runGenCommand(int argc, char** argv) {
       haveRows = true;
     } else if (flag == "--seed") {
       o.seed = v;
+    } else if (flag == "--log-rows") {
+      o.logRows = v;
     } else if (flag == "--bloat") {
       if (v > 90) return genUsage();
       o.bloatPercent = static_cast<uint32_t>(v);
@@ -49,11 +51,12 @@ int runGenCommand(int argc, char** argv) {
   if (!haveRows) return genUsage();
   GeneratorSummary s = generateDatabase(file, o);
   std::printf(
-      "%s: %u pages (%llu bytes); Artikli %llu rows, Gibanja %llu rows; %llu rows deleted, %llu rows in "
-      "dropped work tables\n",
+      "%s: %u pages (%llu bytes); Artikli %llu rows, Gibanja %llu rows, Dnevnik %llu rows; %llu rows deleted, %llu "
+      "rows in dropped work tables\n",
       file.c_str(), s.pages, static_cast<unsigned long long>(s.pages) * 4096ull,
       static_cast<unsigned long long>(s.articles), static_cast<unsigned long long>(s.movements),
-      static_cast<unsigned long long>(s.deletedRows), static_cast<unsigned long long>(s.droppedTableRows));
+      static_cast<unsigned long long>(s.logRows), static_cast<unsigned long long>(s.deletedRows),
+      static_cast<unsigned long long>(s.droppedTableRows));
   return 0;
 }
 

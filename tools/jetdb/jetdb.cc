@@ -23,7 +23,7 @@
 //                             moves through TABLE (Artikli by default) record by record in the status window, waiting
 //                             MS milliseconds after each; status 4 when the user stops it (see walk_command.h)
 //
-//   jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]
+//   jetdb gen FILE --rows N [--seed S] [--bloat PERCENT] [--log-rows N]
 //                             writes a new Jet 4 database of an article and stock application (N articles, 3N stock
 //                             movements), the same bytes for the same seed; with --bloat that share of rows deleted and
 //                             work tables filled and dropped
@@ -54,7 +54,7 @@ int usage() {
       "       jetdb dump [--like-mdb-export] FILE [TABLE]\n"
       "       jetdb check [--strict] FILE\n"
       "       jetdb compact SRC DST [LOCALE]\n"
-      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT]\n"
+      "       jetdb gen FILE --rows N [--seed S] [--bloat PERCENT] [--log-rows N]\n"
       "       jetdb walk FILE [TABLE] [--delay MS]\n",
       stderr);
   return 2;

@@ -51,6 +51,31 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
 }
 
+// A log of narrow rows fills its pages with close to 200 rows each, near the 255 a page can hold, and its index has
+// as many entries as the table has rows.
+TEST(CompactGenerated, NarrowRowsFillThePagesAndCompactToAnEquivalentFile) {
+  TempDir tmp;
+  const fs::path source = tmp.path() / "log.mdb";
+  create::GeneratorOptions options;
+  options.articles = 50;
+  options.logRows = 30000;
+  options.bloatPercent = 40;
+  create::GeneratorSummary made = create::generateDatabase(source.string(), options);
+  EXPECT_GT(made.logRows, 15000u);
+  const fs::path out = tmp.path() / "out.mdb";
+  CompactReport report = compactDatabase(source, out, "");
+  auto original = Database::open(source);
+  auto result = Database::open(out);
+  TableDef log = result->tableDef("Dnevnik");
+  EXPECT_EQ(log.rowCount, made.logRows);
+  TableScan scan(result->pages(), log);
+  EXPECT_LT(scan.pages().size(), made.logRows / 150) << "the rows are not packed";
+  CheckReport check = checkDatabase(*result);
+  EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
+  EXPECT_EQ(dumpTables(*result, false), dumpTables(*original, false));
+  EXPECT_GE(report.indexEntries, made.logRows);
+}
+
 // A workgroup information file (System.mdw) is a database of the same layout whose header names another engine. It
 // is read and compacted like a database, and its result keeps that name: Jet would not take it for a workgroup file
 // otherwise. The Jet 4 case is generated; a Jet 3 sample is made into one where the samples are at hand.
