@@ -61,7 +61,7 @@ CompactReport writeDestination(PageReader& source, const CompactPlan& plan, Page
     CopiedTable copied = copyTableRows(source, plan, t, allocator, writer, onDataPage);
     TableRecord& record = written.tables[i];
     record.indexes.resize(t.def.realIndexes.size());  // in place before the read-back looks at any of them
-    record.rowDigests = std::move(copied.rowDigests);
+    record.rows = std::move(copied.rowBlocks);
     record.rowsDigest = copied.rowsDigest;
     if (feed != nullptr) feed->rowsDone(i, allocator.next());
     DefinitionPatch patch;

@@ -156,7 +156,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
   // Rows live only on the table's own pages, at most 255 a page: that bounds a stored count a damaged file may inflate.
   const auto expectedRows = static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{scan.pages().size()} * 255));
   out.rows.reserve(expectedRows);
-  out.rowDigests.reserve(expectedRows);
+  out.rowBlocks.reserve(expectedRows);
 
   // The reading half: on the reader's thread, which alone touches the source until the copy is done.
   RowRecord rec;
@@ -253,7 +253,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       while (out.dataPages.size() <= at.pageIndex) out.dataPages.push_back(allocator.allocate());
       const RowPointer to{out.dataPages[at.pageIndex], at.row};
       out.rows.add(scanned.home, to);
-      out.rowDigests.push_back(static_cast<uint16_t>(scanned.digest));
+      out.rowBlocks.add(scanned.digest);
       places.addNumber(scanned.digest);
       places.addNumber(to.raw());
       flushData(builder.takeFinishedPages());

@@ -10,6 +10,7 @@
 #include "jet/format/bytes.h"
 #include "jet/pager/page_writer.h"
 #include "jet/compact/plan.h"
+#include "jet/compact/verify.h"
 #include "jet/pager/page_reader.h"
 
 namespace jet {
@@ -61,9 +62,9 @@ class RowPointerMap {
     uint32_t page;
     uint32_t start;  // ordinal of its row 0
   };
-  std::vector<uint8_t> slots_;        // old slot of each row, in copy order
-  std::vector<NewPage> newPages_;     // new pages in order
-  std::vector<OldPage> oldPages_;     // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
+  std::vector<uint8_t> slots_;     // old slot of each row, in copy order
+  std::vector<NewPage> newPages_;  // new pages in order
+  std::vector<OldPage> oldPages_;  // old pages firstOldPage_, firstOldPage_ + 1, ... up to the last one added
   uint32_t firstOldPage_ = 0;
   uint32_t lastFrom_ = 0;  // raw old pointer of the last row added
 };
@@ -74,9 +75,9 @@ struct CopiedTable {
   std::vector<uint32_t> dataPages;                    // new data pages, in order
   std::vector<std::vector<uint32_t>> longValuePages;  // per entry of def.longValueMaps: the column's new pages
   uint64_t longValues = 0;                            // values moved to long-value pages
-  // What the read-back compares with, so that it need not read the source again: each row's digest (low 16 bits), and
+  // What the read-back compares with, so that it need not read the source again: the rows' digests by blocks, and
   // one digest over every row's full digest and new place, in copy order (see rowDigest in verify.h).
-  std::vector<uint16_t> rowDigests;
+  RowBlocks rowBlocks;
   uint64_t rowsDigest = 0;
 };
 

@@ -4,7 +4,6 @@
 #include <unordered_map>
 
 #include "jet/errors.h"
-#include "jet/format/lean_growth.h"
 #include "jet/format/long_value.h"
 
 namespace jet {
@@ -108,8 +107,7 @@ struct CompactionComparison::State {
   // The table being read back (none for a table the copy did not write).
   const TablePlan* table = nullptr;
   const TableRecord* record = nullptr;
-  uint64_t rows = 0;
-  std::vector<uint16_t> digests;  // low 16 bits of each row's digest, as read
+  RowBlocks rows;  // as read
   Digest places;
   Digest values;
   size_t valueColumn = kNoColumn;
@@ -157,9 +155,9 @@ void CompactionComparison::definition(const std::string& name, const TableDef& d
       differs(t, "its definition has other columns or indexes");
     }
     compareDefinitions(s.format, s.plan, t, def);
-    if (def.rowCount != record.rowDigests.size()) {
+    if (def.rowCount != record.rows.rows()) {
       differs(t, "its definition counts " + std::to_string(def.rowCount) + " rows, not " +
-                     std::to_string(record.rowDigests.size()));
+                     std::to_string(record.rows.rows()));
     }
   } catch (const Error& e) {
     s.note(e.what());
@@ -183,9 +181,8 @@ void CompactionComparison::beginTable(const std::string& name, const TableDef& d
   if (def.realIndexes.size() != t.def.realIndexes.size()) return;
   s.table = &t;
   s.record = &s.records[it->second];
-  s.rows = 0;
+  s.rows = RowBlocks{};
   s.places = Digest{};
-  s.digests.clear();
   s.indexes.assign(def.realIndexes.size(), Digest{});
   s.indexEntries.assign(def.realIndexes.size(), 0);
   s.indexEnded.assign(def.realIndexes.size(), false);
@@ -213,11 +210,9 @@ void CompactionComparison::row(RowPointer home, Bytes bytes, const RowLayout& la
   State& s = *s_;
   if (s.table == nullptr) return;
   s.closeValue();
-  ++s.rows;
   const uint64_t digest = rowDigest(s.table->def, bytes, layout, s.values.value());
   // Compared with the copy's at the end of the table: a table read back while it is written is read ahead of them.
-  makeRoomForOne(s.digests);
-  s.digests.push_back(static_cast<uint16_t>(digest));
+  s.rows.add(digest);
   s.places.addNumber(digest);
   s.places.addNumber(home.raw());
 }
@@ -247,22 +242,31 @@ void CompactionComparison::endIndex(uint32_t index, uint64_t distinctKeys) {
 void CompactionComparison::endTable() {
   State& s = *s_;
   if (s.table == nullptr) return;
-  const std::vector<uint16_t>& want = s.record->rowDigests;
-  const auto differing = std::mismatch(s.digests.begin(), s.digests.end(), want.begin(), want.end());
-  if (differing.first != s.digests.end() && differing.second != want.end()) {
-    s.differ(rowText(static_cast<uint64_t>(differing.first - s.digests.begin())) +
-             " has different bytes or long values");
-  } else if (s.rows > want.size()) {
+  const RowBlocks& want = s.record->rows;
+  const uint64_t got = s.rows.rows();
+  // The blocks both sides have whole, and with as many rows on both sides the last one too.
+  const std::vector<uint32_t> gotBlocks = s.rows.blocks();
+  const std::vector<uint32_t> wantBlocks = want.blocks();
+  const uint64_t comparable =
+      got == want.rows() ? gotBlocks.size() : std::min(got, want.rows()) / RowBlocks::kRowsPerBlock;
+  const auto differing =
+      std::mismatch(gotBlocks.begin(), gotBlocks.begin() + static_cast<std::ptrdiff_t>(comparable), wantBlocks.begin());
+  if (differing.first != gotBlocks.begin() + static_cast<std::ptrdiff_t>(comparable)) {
+    const auto block = static_cast<uint64_t>(differing.first - gotBlocks.begin());
+    const uint64_t first = block * RowBlocks::kRowsPerBlock;
+    s.differ("a row among rows " + std::to_string(first + 1) + " to " +
+             std::to_string(std::min(first + RowBlocks::kRowsPerBlock, got)) + " has different bytes or long values");
+  } else if (got > want.rows()) {
     s.differ("the copy has more rows than the source");
-  } else if (s.rows < want.size()) {
-    s.differ(rowText(s.rows) + " is missing");
+  } else if (got < want.rows()) {
+    s.differ(rowText(got) + " is missing");
   } else if (s.places.value() != s.record->rowsDigest) {
     s.differ("its rows differ from the source's, or are not where the copy put them");
   }
   for (size_t i = 0; i < s.indexEnded.size(); ++i) {
     if (!s.indexEnded[i]) s.differ("index " + std::to_string(i) + " cannot be read back");
   }
-  s.digests = {};
+  s.rows = RowBlocks{};
   s.table = nullptr;
 }
 

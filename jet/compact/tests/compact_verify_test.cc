@@ -332,5 +332,30 @@ TEST(CompactDigest, SingleChangesAlwaysShowAndPiecesDoNotMatter) {
   EXPECT_NE(shorter.value(), longer.value());
 }
 
+// Rows are compared by blocks of digests: a changed row changes its own block and no other, and a last block that is
+// not full still counts.
+TEST(CompactDigest, RowBlocksNameTheBlockOfAChangedRow) {
+  auto blocksOf = [](uint64_t rows, uint64_t changed) {
+    RowBlocks b;
+    for (uint64_t i = 0; i < rows; ++i) b.add(i * 0x9E3779B97F4A7C15ull + (i == changed ? 1 : 0));
+    EXPECT_EQ(b.rows(), rows);
+    return b.blocks();
+  };
+  const uint64_t none = ~uint64_t{0};
+  for (uint64_t rows : {uint64_t{1}, uint64_t{63}, uint64_t{64}, uint64_t{65}, uint64_t{200}}) {
+    const std::vector<uint32_t> same = blocksOf(rows, none);
+    EXPECT_EQ(same.size(), (rows + RowBlocks::kRowsPerBlock - 1) / RowBlocks::kRowsPerBlock) << rows;
+    for (uint64_t changed = 0; changed < rows; ++changed) {
+      const std::vector<uint32_t> other = blocksOf(rows, changed);
+      ASSERT_EQ(other.size(), same.size());
+      for (size_t b = 0; b < same.size(); ++b) {
+        EXPECT_EQ(other[b] != same[b], b == changed / RowBlocks::kRowsPerBlock) << rows << " " << changed << " " << b;
+      }
+    }
+  }
+  // One row more in the last block changes it.
+  EXPECT_NE(blocksOf(65, none).back(), blocksOf(66, none).back());
+}
+
 }  // namespace
 }  // namespace jet
