@@ -74,13 +74,13 @@ void TableChecker::checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplet
   std::vector<uint32_t> mapPages;
   bool mapRead = maps_.read(ix.usageMap, name_, def_.page, "page map of " + label, mapPages);
   WalkedIndex walked;
-  std::vector<uint32_t> pointed;
+  Pointed pointed;
   if (!walkIndex(k, rows, walked, pointed)) return;
   finishIndex(k, walked, mapRead ? &mapPages : nullptr);
   if (rowsComplete) compareMembership(label, (ix.flags & kIndexIgnoreNulls) != 0, rows, rows.keys[k], pointed);
 }
 
-bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, std::vector<uint32_t>& pointed) {
+bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, Pointed& pointed) {
   const TableDef& def = def_;
   const RealIndexDef& ix = def.realIndexes[k];
   const std::string label = indexName(def, k);
@@ -91,7 +91,9 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     return false;
   }
   std::vector<uint32_t>& treePages = walked.treePages;
-  pointed.reserve(rows.home.size());
+  pointed.times.assign(rows.home.size(), 0);
+  pointed.beyond.clear();
+  pointed.strays.clear();
   const bool unique = (ix.flags & kIndexUnique) != 0;
   // Compaction renumbers the table Ids in the keys of the system tables' indexes over them, finding each by the
   // types of the segments before it: a key that does not fit its columns so could not be copied.
@@ -116,7 +118,16 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     IndexWalkEntry e;
     while (walker.next(e)) {
       if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
-      pointed.push_back(e.row.raw());
+      if (const std::optional<size_t> at = rows.home.find(e.row.raw())) {
+        uint8_t& times = pointed.times[*at];
+        if (times < 255) {
+          ++times;
+        } else {
+          pointed.beyond.push_back(*at);
+        }
+      } else {
+        pointed.strays.push_back(e.row.raw());
+      }
       if (overIds && !misfitReported && !forEachIdInKey(def, ix.columns, idColumns, e.key, [](size_t, bool) {})) {
         add(Severity::Error, e.row.page, e.row.row,
             label + ": the key does not fit the index's columns, so the table Ids in it cannot be located");
@@ -151,8 +162,7 @@ void TableChecker::finishIndex(uint32_t k, const WalkedIndex& walked, const std:
   const std::string label = indexName(def_, k);
   if (walked.distinctKeys != ix.keyCount) {
     add(Severity::Warning, def_.page, -1,
-        label + ": stored key count " + std::to_string(ix.keyCount) + ", found " +
-            std::to_string(walked.distinctKeys));
+        label + ": stored key count " + std::to_string(ix.keyCount) + ", found " + std::to_string(walked.distinctKeys));
   }
   const std::vector<uint32_t>& treePages = walked.treePages;
   if (mapPages != nullptr) {
@@ -171,28 +181,34 @@ void TableChecker::finishIndex(uint32_t k, const WalkedIndex& walked, const std:
 }
 
 bool TableChecker::keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw) {
-  auto it = std::lower_bound(rows.home.begin(), rows.home.end(), raw);
-  if (it == rows.home.end() || *it != raw) return false;
-  uint8_t bits = rows.keys[k][static_cast<size_t>(it - rows.home.begin())];
+  const std::optional<size_t> at = rows.home.find(raw);
+  if (!at) return false;
+  uint8_t bits = rows.keys[k][*at];
   return (bits & (kKeyAnyNull | kRowUnreadable)) != 0;
 }
 
 void TableChecker::compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
-                                     const std::vector<uint8_t>& keyBits, std::vector<uint32_t>& pointed) {
-  sortPointers(pointed);
+                                     const std::vector<uint8_t>& keyBits, Pointed& pointed) {
+  // Reported in the order of the pointers, the entries that lead nowhere among the rows, each pointer once.
+  std::vector<uint32_t>& strays = pointed.strays;
+  sortPointers(strays);
+  strays.erase(std::unique(strays.begin(), strays.end()), strays.end());
+  std::sort(pointed.beyond.begin(), pointed.beyond.end());
   size_t j = 0;
   auto rowAt = [](uint32_t raw) { return RowPointer::fromRaw(raw); };
-  for (size_t i = 0; i < rows.home.size(); ++i) {
-    const uint32_t home = rows.home[i];
-    for (; j < pointed.size() && pointed[j] < home; ++j) {
-      if (j > 0 && pointed[j - 1] == pointed[j]) continue;
-      add(Severity::Error, rowAt(pointed[j]).page, rowAt(pointed[j]).row,
-          label + " has an entry for a row that is deleted or does not exist");
+  auto reportStray = [&](uint32_t raw) {
+    add(Severity::Error, rowAt(raw).page, rowAt(raw).row,
+        label + " has an entry for a row that is deleted or does not exist");
+  };
+  rows.home.forEach([&](size_t i, uint32_t home) {
+    for (; j < strays.size() && strays[j] < home; ++j) reportStray(strays[j]);
+    size_t n = pointed.times[i];
+    if (n == 255) {
+      const auto more = std::equal_range(pointed.beyond.begin(), pointed.beyond.end(), i);
+      n += static_cast<size_t>(more.second - more.first);
     }
-    size_t n = 0;
-    for (; j < pointed.size() && pointed[j] == home; ++j) ++n;
     const uint8_t bits = keyBits[i];
-    if (bits & kRowUnreadable) continue;
+    if (bits & kRowUnreadable) return;
     const bool belongs = !(ignoresNulls && (bits & kKeyAllNull));
     if (belongs && n == 0) {
       add(Severity::Error, rowAt(home).page, rowAt(home).row, "the row is missing from " + label);
@@ -202,12 +218,8 @@ void TableChecker::compareMembership(const std::string& label, bool ignoresNulls
       add(Severity::Error, rowAt(home).page, rowAt(home).row,
           label + " ignores nulls but lists the row, whose key columns are all null");
     }
-  }
-  for (; j < pointed.size(); ++j) {
-    if (j > 0 && pointed[j - 1] == pointed[j]) continue;
-    add(Severity::Error, rowAt(pointed[j]).page, rowAt(pointed[j]).row,
-        label + " has an entry for a row that is deleted or does not exist");
-  }
+  });
+  for (; j < strays.size(); ++j) reportStray(strays[j]);
 }
 
 }  // namespace jet

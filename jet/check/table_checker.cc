@@ -143,12 +143,11 @@ void TableChecker::checkContents(TableFeed& feed) {
   rowsFound_ = rows.home.size();
   log_.report().rows += rowsFound_;
   walked_.resize(def.realIndexes.size());
-  std::vector<uint32_t> pointed;
+  Pointed pointed;
   for (uint32_t k = 0; k < def.realIndexes.size(); ++k) {
     def_.realIndexes[k].rootPage = feed.indexRoot(k);
     takeGrowth();
     ++log_.report().indexes;
-    pointed.clear();
     if (!walkIndex(k, rows, walked_[k], pointed)) continue;
     const RealIndexDef& ix = def.realIndexes[k];
     compareMembership(indexName(def, k), (ix.flags & kIndexIgnoreNulls) != 0, rows, rows.keys[k], pointed);
@@ -172,7 +171,8 @@ void TableChecker::checkStructure() {
   if (!readDefinition() || !contentsChecked_) return;
   const TableDef& def = def_;
   if (def.columns.size() != columns || def.realIndexes.size() != roots.size()) {
-    add(Severity::Error, tdef_, -1, "the table definition has other columns or indexes than its rows were written with");
+    add(Severity::Error, tdef_, -1,
+        "the table definition has other columns or indexes than its rows were written with");
     return;
   }
   std::vector<uint32_t> owned;

@@ -16,6 +16,7 @@
 #include "jet/check/integrity_check.h"
 #include "jet/check/page_owners.h"
 #include "jet/check/problem_log.h"
+#include "jet/check/row_homes.h"
 #include "jet/check/usage_maps.h"
 #include "jet/format/data_page.h"
 #include "jet/format/table_def.h"
@@ -67,8 +68,15 @@ class TableChecker {
   static constexpr size_t kMaxIndexes = 64;
 
   struct LiveRows {
-    std::vector<uint32_t> home;              // raw (page << 8 | row) of every live row's home slot, ascending
+    RowHomes home;                           // every live row's home slot, ascending
     std::vector<std::vector<uint8_t>> keys;  // per real index, per live row: kKey* bits
+  };
+  // Where the entries of one index point: how many at each live row (a byte a row, where keeping every entry's
+  // pointer took four bytes an entry), and the entries that point at no live row.
+  struct Pointed {
+    std::vector<uint8_t> times;    // per live row, up to 255
+    std::vector<size_t> beyond;    // a live row's ordinal once for every entry past its 255th
+    std::vector<uint32_t> strays;  // raw pointers of the entries that point at no live row
   };
   using PagesByColumn = std::map<uint16_t, std::vector<uint32_t>>;
   using ListedLongValuePages = std::vector<std::pair<uint32_t, uint16_t>>;  // page, column
@@ -106,12 +114,12 @@ class TableChecker {
   // Indexes (indexes.cc).
   void checkIndex(uint32_t k, const LiveRows& rows, bool rowsComplete);
   // The walk from the root (and what the observer sees of it); false when the tree could not be walked.
-  bool walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, std::vector<uint32_t>& pointed);
+  bool walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walked, Pointed& pointed);
   // The stored key count, and the index's page map (when it could be read) against the pages walked.
   void finishIndex(uint32_t k, const WalkedIndex& walked, const std::vector<uint32_t>* mapPages);
   static bool keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw);
   void compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
-                         const std::vector<uint8_t>& keyBits, std::vector<uint32_t>& pointed);
+                         const std::vector<uint8_t>& keyBits, Pointed& pointed);
 
   void add(Severity severity, uint32_t page, int32_t row, const std::string& message) {
     log_.add(severity, name_, page, row, message);
@@ -135,8 +143,8 @@ class TableChecker {
   // Kept from the contents of a table checked while it was written, for its structure.
   bool streamed_ = false;
   bool contentsChecked_ = false;
-  std::vector<uint32_t> streamedPages_;                  // data pages, as reported
-  std::vector<std::pair<uint16_t, uint32_t>> valuePages_;  // (column number, page) of the long-value rows read
+  std::vector<uint32_t> streamedPages_;                       // data pages, as reported
+  std::vector<std::pair<uint16_t, uint32_t>> valuePages_;     // (column number, page) of the long-value rows read
   std::vector<std::pair<uint16_t, uint32_t>> lastValuePage_;  // per column: the page last noted
   std::vector<WalkedIndex> walked_;
   uint64_t rowsFound_ = 0;

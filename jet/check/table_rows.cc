@@ -92,8 +92,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
         add(Severity::Error, page, r, e.what());
         unreadable = kRowUnreadable;
       }
-      makeRoomForOne(rows.home);
-      rows.home.push_back(RowPointer{page, static_cast<uint8_t>(r)}.raw());
+      rows.home.add(page, static_cast<uint8_t>(r));
       for (size_t k = 0; k < keyBits.size(); ++k) {
         makeRoomForOne(rows.keys[k]);
         rows.keys[k].push_back(keyBits[k] | unreadable);

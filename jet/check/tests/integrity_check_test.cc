@@ -182,6 +182,29 @@ TEST_P(IntegrityCheckBothVersions, RowsMissingFromAnIndexOrEntriesForDeletedRows
     for (const Problem& p : dangling) EXPECT_EQ(p.row, victim.home.row);
     EXPECT_EQ(find(r, "stored row count").size(), 1u) << all(r);
   }
+  // A row listed more than once: counted exactly, past the 255 a small counter holds too, where the page has room.
+  for (size_t copies : {size_t{1}, size_t{300}}) {
+    Damaged d(GetParam().file);
+    TableDef cat = d.table("MSysObjects");
+    RowRecord victim = rowOf(d, cat, 3);
+    auto [leaf, n] = leafEntryFor(d, cat, 0, RowPointer{victim.home.page, static_cast<uint8_t>(victim.home.row)});
+    IndexPage p = decodeIndexPage(d.format(), d.page(leaf), leaf);
+    const IndexEntry twin = p.entries[n];
+    p.entries.insert(p.entries.begin() + static_cast<std::ptrdiff_t>(n), copies, twin);
+    std::vector<uint8_t> encoded;
+    try {
+      encoded = encodeIndexPage(d.format(), p);
+    } catch (const Error&) {
+      continue;  // more copies than the page holds
+    }
+    std::copy(encoded.begin(), encoded.end(), d.bytes.begin() + static_cast<std::ptrdiff_t>(d.at(leaf)));
+    CheckReport r = d.check();
+    std::vector<Problem> listed = find(r, "lists the row " + std::to_string(copies + 1) + " times");
+    ASSERT_EQ(listed.size(), 1u) << all(r);
+    EXPECT_EQ(listed[0].page, victim.home.page);
+    EXPECT_EQ(listed[0].row, victim.home.row);
+    EXPECT_TRUE(find(r, "missing from").empty()) << all(r);
+  }
 }
 
 TEST_P(IntegrityCheckBothVersions, PagesOfOtherOwnersAndMapsThatDisagree) {

@@ -1,0 +1,70 @@
+// The home slots of a table's live rows, in ascending order as the check finds them: per page its number and the
+// ordinal of its first live row, and one byte a row for its slot. A table of narrow rows has some 200 rows a page, so
+// a row takes little more than a byte here, where its pointer alone takes four; the check holds this for every row of
+// the table it is on, which for a log of tens of millions of rows is most of what it holds.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "jet/format/lean_growth.h"
+
+namespace jet {
+
+class RowHomes {
+ public:
+  // Rows come in ascending order of page, and of row within a page.
+  void add(uint32_t page, uint8_t row) {
+    if (pages_.empty() || pages_.back().page != page) {
+      makeRoomForOne(pages_);
+      pages_.push_back({page, static_cast<uint32_t>(rows_.size())});
+    }
+    makeRoomForOne(rows_);
+    rows_.push_back(row);
+  }
+  size_t size() const { return rows_.size(); }
+
+  // The ordinal of the row whose raw pointer (page << 8 | row) is given, when it is one of them.
+  std::optional<size_t> find(uint32_t raw) const {
+    const uint32_t page = raw >> 8;
+    const auto row = static_cast<uint8_t>(raw & 0xFF);
+    // Entries of an index in the order of the rows (a key that grows with them) come page after page: the page of
+    // the last lookup, or the one after it, is tried first.
+    auto p = pages_.begin() + static_cast<std::ptrdiff_t>(std::min(lastPage_, pages_.size()));
+    if (p != pages_.end() && p->page != page && ++p != pages_.end() && p->page != page) p = pages_.end();
+    if (p == pages_.end()) {
+      p = std::lower_bound(pages_.begin(), pages_.end(), page,
+                           [](const Page& a, uint32_t number) { return a.page < number; });
+    }
+    if (p == pages_.end() || p->page != page) return std::nullopt;
+    lastPage_ = static_cast<size_t>(p - pages_.begin());
+    const auto first = rows_.begin() + static_cast<std::ptrdiff_t>(p->first);
+    const auto end = p + 1 == pages_.end() ? rows_.end() : rows_.begin() + static_cast<std::ptrdiff_t>((p + 1)->first);
+    auto at = std::lower_bound(first, end, row);
+    if (at == end || *at != row) return std::nullopt;
+    return static_cast<size_t>(at - rows_.begin());
+  }
+
+  // Calls f(ordinal, raw pointer) for every row, in order.
+  template <class F>
+  void forEach(F f) const {
+    for (size_t p = 0; p < pages_.size(); ++p) {
+      const size_t end = p + 1 < pages_.size() ? pages_[p + 1].first : rows_.size();
+      for (size_t i = pages_[p].first; i < end; ++i) f(i, pages_[p].page << 8 | rows_[i]);
+    }
+  }
+
+ private:
+  struct Page {
+    uint32_t page;
+    uint32_t first;  // ordinal of its first row
+  };
+  std::vector<Page> pages_;
+  std::vector<uint8_t> rows_;    // slot of each row
+  mutable size_t lastPage_ = 0;  // where the last lookup found its page (one thread looks up at a time)
+};
+
+}  // namespace jet
