@@ -103,7 +103,6 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     for (size_t c : idColumns) overIds = overIds || def.columns[c].number == kc.column;
   }
   bool misfitReported = false;
-  std::vector<uint8_t> previousKey;
   uint32_t previousRow = 0;
   IndexWalker walker(
       pages_, def.page, ix.rootPage,
@@ -133,15 +132,13 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
             label + ": the key does not fit the index's columns, so the table Ids in it cannot be located");
         misfitReported = true;
       }
-      if (unique && !previousKey.empty() &&
-          std::equal(e.key.begin(), e.key.end(), previousKey.begin(), previousKey.end())) {
+      if (unique && e.sameKey) {
         // Rows whose key has a null may repeat in a unique index; rows without one may not.
         if (!keyHasNull(rows, k, e.row.raw()) && !keyHasNull(rows, k, previousRow)) {
           add(Severity::Error, e.row.page, e.row.row,
               label + " is unique but the row has the same key as " + rowName(previousRow));
         }
       }
-      previousKey.assign(e.key.begin(), e.key.end());
       previousRow = e.row.raw();
     }
   } catch (const Error& e) {

@@ -38,7 +38,19 @@ class Digest {
   void addNumber(uint64_t v) {
     uint8_t b[8];
     for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-    add(Bytes(b, 8));
+    if (pending_ % 8 != 0) {
+      add(Bytes(b, 8));
+      return;
+    }
+    // The word fills a lane of the block whole: what add() does, without its general paths (the copy and the
+    // read-back add several numbers for every row).
+    length_ += 8;
+    std::memcpy(buffer_ + pending_, b, 8);
+    pending_ += 8;
+    if (pending_ == kBlock) {
+      mixBlock(buffer_);
+      pending_ = 0;
+    }
   }
   // The digest of everything added so far, its length included (the stream may go on afterwards).
   uint64_t value() const {

@@ -154,13 +154,22 @@ bool IndexWalker::next(IndexWalkEntry& out) {
     if (leafLoaded_ && leafPos_ < leaf_.entries.size()) {
       const IndexEntry& e = leaf_.entries[leafPos_++];
       IndexEntryParts parts = splitLeafEntry(e);
+      bool sameKey = false;
       if (emitted_ > 0) {
-        if (!indexEntryLess(last_, e)) {
+        // One pass over the two entries tells both their order and whether their keys are the same: entries end in
+        // a row pointer of the same length, so the keys are the same when the entries are as long and the first
+        // difference lies in the pointer.
+        const size_t common = std::min(last_.size(), e.size());
+        const auto at = static_cast<size_t>(
+            std::mismatch(last_.begin(), last_.begin() + static_cast<std::ptrdiff_t>(common), e.begin()).first -
+            last_.begin());
+        const bool less = at < common ? last_[at] < e[at] : last_.size() < e.size();
+        if (!less) {
           issue(leafNumber_, std::string("entry ") + std::to_string(leafPos_ - 1) +
                                  (last_ == e ? " repeats the entry before it" : " sorts before the entry before it"));
         }
-        Bytes lastKey = splitLeafEntry(last_).key;
-        if (!std::equal(lastKey.begin(), lastKey.end(), parts.key.begin(), parts.key.end())) ++distinct_;
+        sameKey = last_.size() == e.size() && at >= parts.key.size();
+        if (!sameKey) ++distinct_;
       } else {
         ++distinct_;
       }
@@ -171,6 +180,7 @@ bool IndexWalker::next(IndexWalkEntry& out) {
       out.key = parts.key;
       out.row = parts.row;
       out.leafPage = leafNumber_;
+      out.sameKey = sameKey;
       return true;
     }
     // The leaf's entries stay as buffers for the next page.

@@ -33,6 +33,7 @@ struct IndexWalkEntry {
   Bytes key;       // the key bytes alone
   RowPointer row;  // the row the entry points at
   uint32_t leafPage = 0;
+  bool sameKey = false;  // the key is the one of the entry before it
 };
 
 struct IndexWalkIssue {

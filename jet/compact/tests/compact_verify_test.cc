@@ -323,6 +323,19 @@ TEST(CompactDigest, SingleChangesAlwaysShowAndPiecesDoNotMatter) {
     d.add(changed);
     EXPECT_NE(d.value(), whole.value()) << i;
   }
+  // A number is its eight bytes, little-endian, whatever came before it.
+  for (size_t before = 0; before < 40; ++before) {
+    Digest asNumber, asBytes;
+    asNumber.add(Bytes(bytes).first(before));
+    asBytes.add(Bytes(bytes).first(before));
+    for (uint64_t v : {uint64_t{0}, uint64_t{0x0123456789ABCDEFull}, ~uint64_t{0}}) {
+      asNumber.addNumber(v);
+      uint8_t le[8];
+      for (int i = 0; i < 8; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+      asBytes.add(Bytes(le, 8));
+    }
+    EXPECT_EQ(asNumber.value(), asBytes.value()) << before;
+  }
   // Length counts: trailing zero bytes are not lost.
   Digest shorter, longer;
   shorter.add(Bytes(bytes).first(10));
