@@ -1,5 +1,6 @@
 #include "jet/format/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -251,6 +252,18 @@ std::string formatDateTime(const CivilDateTime& t) {
 void appendDateTime(std::string& out, double days) { appendDateTime(out, toCivil(days)); }
 
 void appendDateTime(std::string& out, const CivilDateTime& t) {
+  // "MM/DD/YY HH:MM:SS" with one append: a log prints one for every row.
+  const int64_t parts[6] = {t.month, t.day, ((t.year % 100) + 100) % 100, t.hour, t.minute, t.second};
+  if (std::all_of(parts, parts + 6, [](int64_t v) { return v >= 0 && v < 100; })) {
+    static constexpr char kAfter[5] = {'/', '/', ' ', ':', ':'};
+    char b[17];
+    for (size_t i = 0; i < 6; ++i) {
+      putTwoDigits(b + 3 * i, static_cast<int>(parts[i]));
+      if (i < 5) b[3 * i + 2] = kAfter[i];
+    }
+    out.append(b, sizeof b);
+    return;
+  }
   appendTwoDigits(out, t.month);
   out.push_back('/');
   appendTwoDigits(out, t.day);

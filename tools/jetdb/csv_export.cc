@@ -1,6 +1,7 @@
 #include "tools/jetdb/csv_export.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <numeric>
@@ -92,7 +93,11 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
     case ColumnType::Boolean: break;
     case ColumnType::Byte:
     case ColumnType::Integer:
-    case ColumnType::Long: out += std::to_string(v.integer); break;
+    case ColumnType::Long: {
+      char b[24];
+      out.append(b, std::to_chars(b, b + sizeof b, v.integer).ptr);
+      break;
+    }
     case ColumnType::Currency: out += formatCurrency(v.integer); break;
     case ColumnType::Single: out += formatSingle(static_cast<float>(v.real)); break;
     case ColumnType::Double: out += formatDouble(v.real); break;

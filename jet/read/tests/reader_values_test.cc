@@ -212,6 +212,8 @@ TEST(ReaderValues, NumbersAndDates) {
   EXPECT_EQ(formatDateTime(0), "12/30/99 00:00:00");
   EXPECT_EQ(formatDateTime(36526.5), "01/01/00 12:00:00");
   EXPECT_EQ(formatDateTime(27293.0), "09/21/74 00:00:00");
+  // Fields outside two digits print as "%02d" prints them, whole.
+  EXPECT_EQ(formatDateTime(CivilDateTime{2024, 7, 5, 123, -4, 9}), "07/05/24 123:-4:09");
   CivilDateTime before = toCivil(-1.25);  // a day back, then a quarter day forward
   EXPECT_EQ(before.year, 1899);
   EXPECT_EQ(before.month, 12);
