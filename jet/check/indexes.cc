@@ -91,8 +91,8 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     return false;
   }
   std::vector<uint32_t>& treePages = walked.treePages;
-  pointed.times.assign(rows.home.size(), 0);
-  pointed.beyond.clear();
+  pointed.seen.assign(rows.home.size(), false);
+  pointed.again.clear();
   pointed.strays.clear();
   const bool unique = (ix.flags & kIndexUnique) != 0;
   // Compaction renumbers the table Ids in the keys of the system tables' indexes over them, finding each by the
@@ -118,11 +118,10 @@ bool TableChecker::walkIndex(uint32_t k, const LiveRows& rows, WalkedIndex& walk
     while (walker.next(e)) {
       if (options_.observer != nullptr) options_.observer->indexEntry(k, e.entry);
       if (const std::optional<size_t> at = rows.home.find(e.row.raw())) {
-        uint8_t& times = pointed.times[*at];
-        if (times < 255) {
-          ++times;
+        if (pointed.seen[*at]) {
+          pointed.again.push_back(*at);
         } else {
-          pointed.beyond.push_back(*at);
+          pointed.seen[*at] = true;
         }
       } else {
         pointed.strays.push_back(e.row.raw());
@@ -180,17 +179,17 @@ void TableChecker::finishIndex(uint32_t k, const WalkedIndex& walked, const std:
 bool TableChecker::keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw) {
   const std::optional<size_t> at = rows.home.find(raw);
   if (!at) return false;
-  uint8_t bits = rows.keys[k][*at];
-  return (bits & (kKeyAnyNull | kRowUnreadable)) != 0;
+  return (rows.keys[k][*at] & kKeyAnyNull) != 0 || rows.isUnreadable(*at);
 }
 
 void TableChecker::compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
-                                     const std::vector<uint8_t>& keyBits, Pointed& pointed) {
+                                     const TwoBitsPerRow& keyBits, Pointed& pointed) {
   // Reported in the order of the pointers, the entries that lead nowhere among the rows, each pointer once.
   std::vector<uint32_t>& strays = pointed.strays;
   sortPointers(strays);
   strays.erase(std::unique(strays.begin(), strays.end()), strays.end());
-  std::sort(pointed.beyond.begin(), pointed.beyond.end());
+  std::sort(pointed.again.begin(), pointed.again.end());
+  size_t nextUnreadable = 0;
   size_t j = 0;
   auto rowAt = [](uint32_t raw) { return RowPointer::fromRaw(raw); };
   auto reportStray = [&](uint32_t raw) {
@@ -199,13 +198,16 @@ void TableChecker::compareMembership(const std::string& label, bool ignoresNulls
   };
   rows.home.forEach([&](size_t i, uint32_t home) {
     for (; j < strays.size() && strays[j] < home; ++j) reportStray(strays[j]);
-    size_t n = pointed.times[i];
-    if (n == 255) {
-      const auto more = std::equal_range(pointed.beyond.begin(), pointed.beyond.end(), i);
+    size_t n = pointed.seen[i] ? 1 : 0;
+    if (n == 1 && !pointed.again.empty()) {
+      const auto more = std::equal_range(pointed.again.begin(), pointed.again.end(), i);
       n += static_cast<size_t>(more.second - more.first);
     }
     const uint8_t bits = keyBits[i];
-    if (bits & kRowUnreadable) return;
+    if (nextUnreadable < rows.unreadable.size() && rows.unreadable[nextUnreadable] == i) {
+      ++nextUnreadable;
+      return;
+    }
     const bool belongs = !(ignoresNulls && (bits & kKeyAllNull));
     if (belongs && n == 0) {
       add(Severity::Error, rowAt(home).page, rowAt(home).row, "the row is missing from " + label);

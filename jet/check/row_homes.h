@@ -67,4 +67,25 @@ class RowHomes {
   mutable size_t lastPage_ = 0;  // where the last lookup found its page (one thread looks up at a time)
 };
 
+// Two bits for every row, four rows a byte: what the check keeps per row and index.
+class TwoBitsPerRow {
+ public:
+  void push_back(uint8_t bits) {
+    if (size_ % 4 == 0) {
+      makeRoomForOne(bytes_);
+      bytes_.push_back(0);
+    }
+    bytes_.back() = static_cast<uint8_t>(unsigned{bytes_.back()} | (bits & 3u) << (2 * (size_ % 4)));
+    ++size_;
+  }
+  uint8_t operator[](size_t row) const {
+    return static_cast<uint8_t>((unsigned{bytes_[row / 4]} >> (2 * (row % 4))) & 3u);
+  }
+  size_t size() const { return size_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t size_ = 0;
+};
+
 }  // namespace jet

@@ -5,6 +5,7 @@
 // and the owners of pages are judged against them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -60,22 +61,25 @@ class TableChecker {
   // Per live row and per index: how many of the index's key columns are null in the row.
   static constexpr uint8_t kKeyAllNull = 0x01;
   static constexpr uint8_t kKeyAnyNull = 0x02;
-  // The row did not decode: its index entries are neither expected nor not.
-  static constexpr uint8_t kRowUnreadable = 0x04;
 
   // Twice the limits of Jet itself (255 columns, 32 indexes a table), leaving room for deleted columns.
   static constexpr size_t kMaxColumns = 512;
   static constexpr size_t kMaxIndexes = 64;
 
+  // What the check holds for every row of the table it is on: a log of tens of millions of narrow rows makes this
+  // most of its memory, so it is packed (about a byte and a quarter a row with one index).
   struct LiveRows {
-    RowHomes home;                           // every live row's home slot, ascending
-    std::vector<std::vector<uint8_t>> keys;  // per real index, per live row: kKey* bits
+    RowHomes home;                    // every live row's home slot, ascending
+    std::vector<TwoBitsPerRow> keys;  // per real index, per live row: kKey* bits
+    std::vector<size_t> unreadable;   // ordinals of the rows that did not decode (their index entries are neither
+                                      // expected nor not), ascending
+    bool isUnreadable(size_t row) const { return std::binary_search(unreadable.begin(), unreadable.end(), row); }
   };
-  // Where the entries of one index point: how many at each live row (a byte a row, where keeping every entry's
-  // pointer took four bytes an entry), and the entries that point at no live row.
+  // Where the entries of one index point: which live rows they reach (a bit a row, where keeping every entry's pointer
+  // took four bytes an entry), the rows they reach again, and the entries that point at no live row.
   struct Pointed {
-    std::vector<uint8_t> times;    // per live row, up to 255
-    std::vector<size_t> beyond;    // a live row's ordinal once for every entry past its 255th
+    std::vector<bool> seen;        // per live row
+    std::vector<size_t> again;     // a live row's ordinal once for every entry past its first
     std::vector<uint32_t> strays;  // raw pointers of the entries that point at no live row
   };
   using PagesByColumn = std::map<uint16_t, std::vector<uint32_t>>;
@@ -119,7 +123,7 @@ class TableChecker {
   void finishIndex(uint32_t k, const WalkedIndex& walked, const std::vector<uint32_t>* mapPages);
   static bool keyHasNull(const LiveRows& rows, uint32_t k, uint32_t raw);
   void compareMembership(const std::string& label, bool ignoresNulls, const LiveRows& rows,
-                         const std::vector<uint8_t>& keyBits, Pointed& pointed);
+                         const TwoBitsPerRow& keyBits, Pointed& pointed);
 
   void add(Severity severity, uint32_t page, int32_t row, const std::string& message) {
     log_.add(severity, name_, page, row, message);

@@ -61,7 +61,7 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
       // Liveness comes from the slot's flags alone, so that a live row with damaged bounds still counts as a row
       // (and its index entries are not reported as leading nowhere).
       if (le16(b.data() + f_.rowOffsetTable() + 2u * r) & kRowDeletedFlag) continue;
-      uint8_t unreadable = 0;
+      bool unreadable = false;
       keyBits.assign(def.realIndexes.size(), 0);
       if (options_.observer != nullptr) options_.observer->beginRow();
       try {
@@ -90,13 +90,11 @@ void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByCol
       } catch (const Error& e) {
         onlyCorruption(e);
         add(Severity::Error, page, r, e.what());
-        unreadable = kRowUnreadable;
+        unreadable = true;
       }
+      if (unreadable) rows.unreadable.push_back(rows.home.size());
       rows.home.add(page, static_cast<uint8_t>(r));
-      for (size_t k = 0; k < keyBits.size(); ++k) {
-        makeRoomForOne(rows.keys[k]);
-        rows.keys[k].push_back(keyBits[k] | unreadable);
-      }
+      for (size_t k = 0; k < keyBits.size(); ++k) rows.keys[k].push_back(keyBits[k]);
     }
   }
 }

@@ -54,5 +54,12 @@ TEST(RowHomes, FindsExactlyTheRowsAddedInAnyOrderOfLookups) {
   EXPECT_FALSE(RowHomes{}.find(3 << 8).has_value());
 }
 
+TEST(RowHomes, TwoBitsPerRowKeepEachRowsBitsApart) {
+  TwoBitsPerRow bits;
+  for (size_t i = 0; i < 1001; ++i) bits.push_back(static_cast<uint8_t>((i * 7 + i / 3) % 4));
+  ASSERT_EQ(bits.size(), 1001u);
+  for (size_t i = 0; i < 1001; ++i) EXPECT_EQ(bits[i], (i * 7 + i / 3) % 4) << i;
+}
+
 }  // namespace
 }  // namespace jet
