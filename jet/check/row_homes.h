@@ -26,6 +26,9 @@ class RowHomes {
     rows_.push_back(row);
   }
   size_t size() const { return rows_.size(); }
+  // Room for the rows a table says it has, taken at once: growing a vector of millions of rows holds the old and the
+  // new buffer together for a moment. Untouched room costs no memory, so a count too high costs nothing.
+  void reserve(size_t rows) { rows_.reserve(rows); }
 
   // The ordinal of the row whose raw pointer (page << 8 | row) is given, when it is one of them.
   std::optional<size_t> find(uint32_t raw) const {
@@ -82,6 +85,7 @@ class TwoBitsPerRow {
     return static_cast<uint8_t>((unsigned{bytes_[row / 4]} >> (2 * (row % 4))) & 3u);
   }
   size_t size() const { return size_; }
+  void reserve(size_t rows) { bytes_.reserve((rows + 3) / 4); }
 
  private:
   std::vector<uint8_t> bytes_;

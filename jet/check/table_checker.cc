@@ -89,7 +89,7 @@ void TableChecker::check() {
   checkLongValueMaps(longValuePages, listedLongValuePages);
 
   LiveRows rows;
-  prepareRows(rows);
+  prepareRows(rows, uint64_t{owned.size()} * 255);
   scanRows(owned, longValuePages, rows);
   checkListedLongValuePages(listedLongValuePages);
   log_.report().rows += rows.home.size();
@@ -121,6 +121,10 @@ void TableChecker::takeGrowth() {
   claims_.grow(pages_.pageCount());
 }
 
+// Room reserved at most for the rows of a table checked as it is written, whose pages are not known yet: the stored
+// count of its source may be damaged, and a 32-bit process has little address space to spare.
+constexpr uint64_t kMostStreamedRows = uint64_t{1} << 24;
+
 // The rows first, page by page as they are written, then each index once it is: the same work as check(), in the
 // order the writer produces the pages, with the definition the writer is going to write.
 void TableChecker::checkContents(TableFeed& feed) {
@@ -132,7 +136,7 @@ void TableChecker::checkContents(TableFeed& feed) {
   CheckObserver* observer = options_.observer;
   if (observer != nullptr) observer->beginTable(name_, def);
   LiveRows rows;
-  prepareRows(rows);
+  prepareRows(rows, kMostStreamedRows);
   std::vector<uint32_t> pages;
   while (feed.nextDataPages(pages)) {
     takeGrowth();

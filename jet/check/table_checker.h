@@ -104,7 +104,8 @@ class TableChecker {
 
   // Rows (table_rows.cc).
   // Before the first scanRows: where the key columns of each index are.
-  void prepareRows(LiveRows& rows);
+  // `mostRows`: as many rows as the table can have, as far as is known (its pages can hold 255 each).
+  void prepareRows(LiveRows& rows, uint64_t mostRows);
   void scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows);
   Bytes followOverflow(Bytes home, const RowSlot& slot, PageHandle& hold);
 

@@ -1,12 +1,14 @@
 // The rows of one table: every data page its map lists, every live row on them, and the rows moved to other pages.
 #include "jet/check/table_checker.h"
 
+#include <algorithm>
+
 #include "jet/format/lean_growth.h"
 #include "jet/format/row_layout.h"
 
 namespace jet {
 
-void TableChecker::prepareRows(LiveRows& rows) {
+void TableChecker::prepareRows(LiveRows& rows, uint64_t mostRows) {
   const TableDef& def = def_;
   // Column position of each key column of each index.
   std::vector<std::vector<int>>& keyColumns = keyColumns_;
@@ -25,6 +27,10 @@ void TableChecker::prepareRows(LiveRows& rows) {
     }
   }
   rows.keys.assign(def.realIndexes.size(), {});
+  // The stored count is a hint only: it may be stale, or damaged (hence the bound).
+  const auto expected = static_cast<size_t>(std::min<uint64_t>(def.rowCount, mostRows));
+  rows.home.reserve(expected);
+  for (TwoBitsPerRow& k : rows.keys) k.reserve(expected);
 }
 
 void TableChecker::scanRows(const std::vector<uint32_t>& owned, const PagesByColumn& longValuePages, LiveRows& rows) {
