@@ -24,6 +24,13 @@ using namespace reader_testing;
 using namespace compact_testing;
 namespace fs = std::filesystem;
 
+// The compacted file checks clean, without even a warning, and holds the rows of its source.
+void expectCleanAndEquivalent(Database& original, Database& result) {
+  CheckReport check = checkDatabase(result);
+  EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
+  EXPECT_EQ(dumpTables(result, false), dumpTables(original, false));
+}
+
 TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
   TempDir tmp;
   const fs::path source = tmp.path() / "gen.mdb";
@@ -41,11 +48,7 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
   EXPECT_LT(report.destinationPages, report.sourcePages * 3 / 4);
   EXPECT_GT(report.longValues, 0u);
 
-  auto original = Database::open(source);
-  auto result = Database::open(once);
-  CheckReport check = checkDatabase(*result);
-  EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
-  EXPECT_EQ(dumpTables(*result, false), dumpTables(*original, false));
+  expectCleanAndEquivalent(*Database::open(source), *Database::open(once));
 
   compactDatabase(once, twice, "");
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
@@ -70,9 +73,7 @@ TEST(CompactGenerated, NarrowRowsFillThePagesAndCompactToAnEquivalentFile) {
   EXPECT_EQ(log.rowCount, made.logRows);
   TableScan scan(result->pages(), log);
   EXPECT_LT(scan.pages().size(), made.logRows / 150) << "the rows are not packed";
-  CheckReport check = checkDatabase(*result);
-  EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
-  EXPECT_EQ(dumpTables(*result, false), dumpTables(*original, false));
+  expectCleanAndEquivalent(*original, *result);
   EXPECT_GE(report.indexEntries, made.logRows);
 }
 
@@ -105,9 +106,7 @@ TEST(CompactGenerated, WorkgroupInformationFilesCompactAndStayWorkgroupFiles) {
     EXPECT_TRUE(result->header().workgroupFile);
     std::vector<uint8_t> written = readFile(out);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data() + 4), 15), kName);
-    CheckReport check = checkDatabase(*result);
-    EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
-    EXPECT_EQ(dumpTables(*result, false), dumpTables(*original, false));
+    expectCleanAndEquivalent(*original, *result);
   }
   // A database is no workgroup file.
   EXPECT_FALSE(Database::open(generated)->header().workgroupFile);
