@@ -12,7 +12,8 @@ CheckWhileWriting::CheckWhileWriting(PageReader& growing, const CheckOptions& op
 
 CheckWhileWriting::~CheckWhileWriting() = default;
 
-void CheckWhileWriting::table(const std::string& name, uint32_t tdef, const TableDef& expected, TableFeed& feed) {
+void CheckWhileWriting::table(const std::string& name, uint32_t tdef, const TableDef& expected, TableFeed& feed,
+                              uint64_t mostRows) {
   auto& checker = tables_[tdef];
   if (checker != nullptr) {
     log_.add(Severity::Error, name, tdef, -1, "a second table was written with the same table definition page");
@@ -21,7 +22,7 @@ void CheckWhileWriting::table(const std::string& name, uint32_t tdef, const Tabl
   // Named already, for the messages about its pages; the catalog names every table again at the end.
   claims_.nameTable(tdef, name);
   checker = std::make_unique<TableChecker>(growing_, name, tdef, claims_, options_, log_);
-  checker->runContents(expected, feed);
+  checker->runContents(expected, feed, mostRows);
 }
 
 CheckReport CheckWhileWriting::finish(Database& complete) {

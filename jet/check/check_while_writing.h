@@ -27,7 +27,8 @@ class CheckWhileWriting {
 
   // Checks the contents of the table the writer is writing, whose definition will start at page `tdef`, decoding
   // them with `expected` (the definition it will be written with; its counts and page pointers are not used).
-  void table(const std::string& name, uint32_t tdef, const TableDef& expected, TableFeed& feed);
+  // `mostRows`: as many rows as the table can have (room for them is taken at once, up to its stored count).
+  void table(const std::string& name, uint32_t tdef, const TableDef& expected, TableFeed& feed, uint64_t mostRows);
 
   // Once the file is complete: the rest of the check, reading through `complete` (the finished file, opened anew).
   // A table whose contents were checked above and that the catalog does not list is an error.

@@ -26,11 +26,11 @@ void TableChecker::run() {
   ++log_.report().tables;
 }
 
-void TableChecker::runContents(const TableDef& expected, TableFeed& feed) {
+void TableChecker::runContents(const TableDef& expected, TableFeed& feed, uint64_t mostRows) {
   streamed_ = true;
   def_ = expected;
   try {
-    checkContents(feed);
+    checkContents(feed, mostRows);
   } catch (const Error& e) {
     onlyCorruption(e);
     add(Severity::Error, tdef_, -1, e.what());
@@ -121,13 +121,9 @@ void TableChecker::takeGrowth() {
   claims_.grow(pages_.pageCount());
 }
 
-// Room reserved at most for the rows of a table checked as it is written, whose pages are not known yet: the stored
-// count of its source may be damaged, and a 32-bit process has little address space to spare.
-constexpr uint64_t kMostStreamedRows = uint64_t{1} << 24;
-
 // The rows first, page by page as they are written, then each index once it is: the same work as check(), in the
 // order the writer produces the pages, with the definition the writer is going to write.
-void TableChecker::checkContents(TableFeed& feed) {
+void TableChecker::checkContents(TableFeed& feed, uint64_t mostRows) {
   const TableDef& def = def_;
   if (def.columns.size() > kMaxColumns || def.realIndexes.size() > kMaxIndexes) {
     add(Severity::Error, tdef_, -1, "the table has more columns or indexes than Jet allows; its rows were not checked");
@@ -136,7 +132,7 @@ void TableChecker::checkContents(TableFeed& feed) {
   CheckObserver* observer = options_.observer;
   if (observer != nullptr) observer->beginTable(name_, def);
   LiveRows rows;
-  prepareRows(rows, kMostStreamedRows);
+  prepareRows(rows, mostRows);
   std::vector<uint32_t> pages;
   while (feed.nextDataPages(pages)) {
     takeGrowth();

@@ -54,7 +54,7 @@ class TableChecker {
   // file is complete, its definition and maps: they must list exactly what was checked. The definition's bytes beyond
   // that are the caller's to compare (the observer is told of it then). The growing file is read through `db`'s
   // pages, whose size is taken again as the feed reports more.
-  void runContents(const TableDef& expected, TableFeed& feed);
+  void runContents(const TableDef& expected, TableFeed& feed, uint64_t mostRows);
   void runStructure();
 
  private:
@@ -95,7 +95,7 @@ class TableChecker {
   void check();
   // Reads the definition from the file; false when nothing more of the table can be checked.
   bool readDefinition();
-  void checkContents(TableFeed& feed);
+  void checkContents(TableFeed& feed, uint64_t mostRows);
   void checkStructure();
   void checkFreeSpaceMap(const std::vector<uint32_t>* owned);
   // A file that grows while it is read: the reader and the registry take its size again.

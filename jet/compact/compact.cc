@@ -136,12 +136,15 @@ class ReadBackBeside {
  public:
   static constexpr size_t kReadBackCachePages = 64;
 
-  ReadBackBeside(Env& env, const PageReader& source, const CompactPlan& plan, const Written& written, size_t cachePages)
+  // `mostRows[i]`: as many rows as the plan's table i can have (its map's pages hold 255 each).
+  ReadBackBeside(Env& env, const PageReader& source, const CompactPlan& plan, const Written& written, size_t cachePages,
+                 std::vector<uint64_t> mostRows)
       : env_(env),
         source_(source),
         plan_(plan),
         written_(written),
         cachePages_(cachePages),
+        mostRows_(std::move(mostRows)),
         pages_(source.pageSize()),
         feed_(plan.tables.size(), pages_) {
     pages_.allocated(plan.firstDataPage);
@@ -200,7 +203,7 @@ class ReadBackBeside {
         const TablePlan& t = plan_.tables[i];
         TableDef expected = t.def;
         expected.page = t.newPage;
-        check.table(t.name, t.newPage, expected, feed_.table(i));
+        check.table(t.name, t.newPage, expected, feed_.table(i), mostRows_[i]);
       }
       feed_.waitAllWritten();
       Database complete(env_.openSource(destination), cachePages_);
@@ -220,6 +223,7 @@ class ReadBackBeside {
   const CompactPlan& plan_;
   const Written& written_;
   const size_t cachePages_;
+  const std::vector<uint64_t> mostRows_;
   WrittenPages pages_;
   WriterFeed feed_;
   uint32_t finalPages_ = 0;
@@ -274,7 +278,11 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   recorded.tables.resize(plan.tables.size());
   // Declared before the sink, which tells it what it wrote until the sink is gone.
   std::optional<ReadBackBeside> beside;
-  if (options.verify) beside.emplace(env, source, plan, recorded, options.cachePages);
+  if (options.verify) {
+    std::vector<uint64_t> mostRows(plan.tables.size());
+    for (size_t i = 0; i < plan.tables.size(); ++i) mostRows[i] = lost->mappedPages(i) * 255;
+    beside.emplace(env, source, plan, recorded, options.cachePages, std::move(mostRows));
+  }
   std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);
   const std::string written = sink->name();
   try {

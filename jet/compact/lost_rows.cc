@@ -56,6 +56,7 @@ LostRowsCheck::LostRowsCheck(PageReader& source, const CompactPlan& plan)
     try {
       map = readUsageMap(source, t.def.ownedPages.at);
       forEachMappedPage(source, map, [&](uint32_t p) {
+        ++tables_[i].mappedPages;
         if (lister_[p] == 0) {
           lister_[p] = i + 1;
         } else {

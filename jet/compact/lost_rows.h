@@ -44,12 +44,16 @@ class LostRowsCheck {
   // Both, over every page of the source.
   static void run(PageReader& source, const CompactPlan& plan);
 
+  // Pages the map of the plan's table `i` lists: the table holds at most 255 rows on each.
+  uint64_t mappedPages(size_t i) const { return tables_[i].mappedPages; }
+
  private:
   struct Table {
     const TablePlan* plan = nullptr;
     uint64_t rowsReached = 0;    // live rows on the pages of its map that are its data pages
     uint64_t unreachedRows = 0;  // live rows on its data pages that its map does not list
     std::vector<uint32_t> unreachedPages;
+    uint64_t mappedPages = 0;      // pages its map lists
     uint64_t pagesPastTheEnd = 0;  // pages its map lists that the file does not have
     uint32_t firstPastTheEnd = 0;
     std::vector<uint32_t> foreignPages;  // pages its map lists that are not its data pages
