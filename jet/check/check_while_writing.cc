@@ -4,11 +4,13 @@
 
 namespace jet {
 
-CheckWhileWriting::CheckWhileWriting(PageReader& growing, const CheckOptions& options)
+CheckWhileWriting::CheckWhileWriting(PageReader& growing, const CheckOptions& options, uint32_t expectedPages)
     : growing_(growing),
       options_(options),
       log_(report_, options.maxProblemsPerTable),
-      claims_(growing.pageCount(), log_) {}
+      claims_(growing.pageCount(), log_) {
+  claims_.reserve(expectedPages);
+}
 
 CheckWhileWriting::~CheckWhileWriting() = default;
 

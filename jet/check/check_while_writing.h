@@ -21,8 +21,9 @@ namespace jet {
 
 class CheckWhileWriting {
  public:
-  // `growing` reads the file being written; its size is taken again whenever a feed reports more.
-  CheckWhileWriting(PageReader& growing, const CheckOptions& options);
+  // `growing` reads the file being written; its size is taken again whenever a feed reports more. `expectedPages`:
+  // about as many pages as the file will have, for which room is taken at once (more may come).
+  CheckWhileWriting(PageReader& growing, const CheckOptions& options, uint32_t expectedPages = 0);
   ~CheckWhileWriting();
 
   // Checks the contents of the table the writer is writing, whose definition will start at page `tdef`, decoding

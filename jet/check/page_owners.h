@@ -33,6 +33,12 @@ class PageClaims {
   PageClaims(uint32_t pageCount, ProblemLog& log) : claims_(pageCount), log_(log), longValueRowsAt_(pageCount, kNone) {}
 
   uint32_t size() const { return static_cast<uint32_t>(claims_.size()); }
+  // For a file that grows while it is checked, to about `pageCount` pages: room is taken at once, so that growing
+  // does not copy the registry over and over. The system hands out the memory only as the file grows into it.
+  void reserve(uint32_t pageCount) {
+    claims_.reserve(pageCount);
+    longValueRowsAt_.reserve(pageCount);
+  }
   // For a file that grows while it is checked.
   void grow(uint32_t pageCount) {
     if (pageCount <= claims_.size()) return;

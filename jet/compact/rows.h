@@ -50,7 +50,14 @@ class RowPointerMap {
     }
   }
   uint64_t size() const { return slots_.size(); }
-  void reserve(size_t rows) { slots_.reserve(rows); }
+  // Takes room at once for about `rows` rows on old pages that span `oldPageSpan` page numbers and fill about
+  // `newPages` new ones: growing a large table's vectors an eighth at a time copied each of them about eight times
+  // over, into memory the system had to hand out anew every time. Only a hint: more may be added.
+  void reserve(size_t rows, size_t oldPageSpan, size_t newPages) {
+    slots_.reserve(rows);
+    oldPages_.reserve(oldPageSpan);
+    newPages_.reserve(newPages);
+  }
 
  private:
   struct OldPage {

@@ -162,11 +162,13 @@ namespace jet {
 namespace {
 
 // The map from old row slots to new ones answers for every row added and for nothing else: rows spread over old pages
-// with gaps, several new pages to one old page and several old pages to one new page.
+// with gaps, several new pages to one old page and several old pages to one new page; room taken for far fewer rows
+// and pages than come.
 TEST(CompactParts, RowPointerMapFindsExactlyTheRowsAdded) {
   std::mt19937 engine(5);
   auto random = [&engine] { return static_cast<uint32_t>(engine()); };
   RowPointerMap map;
+  map.reserve(100, 50, 10);
   std::map<uint32_t, std::pair<RowPointer, uint64_t>> model;
   uint32_t newPage = 1000;
   uint8_t newRow = 0;
