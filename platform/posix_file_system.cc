@@ -176,9 +176,8 @@ void copyByReading(int from, int to, const ResolvedName& source, const ResolvedN
 // The kernel copies from file to file without passing the bytes through this process (and may share the blocks where
 // the file system can). Where it cannot (another file system on old kernels, a special file system), the copy reads
 // and writes; that is decided before the first byte is copied, so both never mix.
-void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
-  // Writeback as the copy grows, so that the flush at the end does not wait for the whole file.
-  jet::posix::Writeback writeback(to);
+void copyWithWriteback(int from, int to, const ResolvedName& source, const ResolvedName& destination,
+                       jet::posix::Writeback& writeback) {
   constexpr size_t kChunk = size_t{8} << 20;
   bool started = false;
   for (;;) {
@@ -195,6 +194,14 @@ void copyContents(int from, int to, const ResolvedName& source, const ResolvedNa
     started = true;
     writeback.written(static_cast<uint64_t>(got));
   }
+}
+
+void copyContents(int from, int to, const ResolvedName& source, const ResolvedName& destination) {
+  // Writeback and flushes as the copy grows, so that the flush at the end does not wait for the whole file. A flush
+  // in between that failed fails the copy: the final one would not report it again.
+  jet::posix::Writeback writeback(to);
+  copyWithWriteback(from, to, source, destination, writeback);
+  if (const int err = writeback.finish(); err != 0) fail(err, destination);
 }
 
 // Renames without replacing an existing `to`.

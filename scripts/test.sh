@@ -27,11 +27,11 @@ cmake --preset sanitize "${strict[@]}"
 cmake --build --preset sanitize
 ctest --preset sanitize
 
-threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test jet_source_judgement_test
+threaded_tests=(jet_page_io_test jet_compact_test jet_compact_generated_test jet_source_judgement_test jet_writeback_test
                 jet_reader_damage_test)
 cmake --preset tsan "${strict[@]}"
 cmake --build --preset tsan --target "${threaded_tests[@]}"
-ctest --preset tsan -R '^([A-Za-z]+/)?(PageReaderCache|DestinationFile|Compact(Failures|Generated|Parts|Samples|Verification)|GeneratedSource)\.|^ReaderDamage\.ReadingAhead'
+ctest --preset tsan -R '^([A-Za-z]+/)?(PageReaderCache|DestinationFile|Writeback|Compact(Failures|Generated|Parts|Samples|Verification)|GeneratedSource)\.|^ReaderDamage\.ReadingAhead'
 
 if [ "$ci" = 1 ]; then
   cmake --preset release "${strict[@]}"

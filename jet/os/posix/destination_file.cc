@@ -61,6 +61,7 @@ class PosixDestination : public PageSink {
   }
   ~PosixDestination() override {
     stopWriter();
+    writeback_.stop();
     if (fd_ >= 0) ::close(fd_);
     if (guard_ >= 0) ::close(guard_);
   }
@@ -121,6 +122,7 @@ class PosixDestination : public PageSink {
     drain();
     stopWriter();
     throwFailure();
+    if (const int err = writeback_.finish(); err != 0) failed("flush", err);
     if (::fdatasync(fd_) != 0) failed("flush", errno);
     int fd = fd_;
     fd_ = -1;
@@ -130,6 +132,7 @@ class PosixDestination : public PageSink {
 
   void discard() noexcept override {
     stopWriter();
+    writeback_.stop();
     current_.clear();
     if (fd_ >= 0) {
       ::close(fd_);

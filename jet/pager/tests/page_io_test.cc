@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <fstream>
 #include <mutex>
 #include <numeric>
 #include <random>
@@ -224,6 +225,38 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
   put(150 * kPage, kPage, 0x44);         // inside the large write, after it
   sink->finish();
   EXPECT_EQ(readFile(out), expected);
+}
+
+// A file of several hundred megabytes is flushed while it grows, on a thread beside the writer's: it ends whole, and
+// one discarded while such flushes run is removed without waiting for the rest.
+TEST(DestinationFile, ALargeFileIsFlushedAsItGrowsAndEndsWhole) {
+  TempDir tmp;
+  constexpr size_t kPage = 4096;
+  constexpr uint64_t kPages = 40000;  // 164 MB: flushed twice in between
+  auto pageOf = [](uint64_t n) {
+    std::vector<uint8_t> page(kPage, static_cast<uint8_t>(n * 7));
+    for (size_t i = 0; i < 8; ++i) page[i] = static_cast<uint8_t>(n >> (8 * i));
+    return page;
+  };
+  const std::filesystem::path out = tmp.path() / "large.bin";
+  std::unique_ptr<PageSink> sink = Env::system().createDestination(out);
+  for (uint64_t n = 0; n < kPages; ++n) sink->writeOwned(n * kPage, pageOf(n));
+  sink->finish();
+  std::ifstream in(out, std::ios::binary);
+  std::vector<uint8_t> page(kPage);
+  uint64_t wrong = 0;
+  for (uint64_t n = 0; n < kPages; ++n) {
+    in.read(reinterpret_cast<char*>(page.data()), kPage);
+    if (!in || page != pageOf(n)) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(std::filesystem::file_size(out), kPages * kPage);
+
+  const std::filesystem::path abandoned = tmp.path() / "abandoned.bin";
+  std::unique_ptr<PageSink> second = Env::system().createDestination(abandoned);
+  for (uint64_t n = 0; n < kPages / 2; ++n) second->writeOwned(n * kPage, pageOf(n));
+  second->discard();
+  EXPECT_FALSE(std::filesystem::exists(abandoned));
 }
 
 // A disk that fills up (here: a file-size limit) while batches are written behind the caller's back: the failure
