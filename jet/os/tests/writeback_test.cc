@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
-// A flush in between is asked for every 64 MB of a file written in pieces of any size; with a file that can be
+// A flush in between is asked for every 16 MB of a file written in pieces of any size; with a file that can be
 // flushed all of them succeed, however often the owner stops and finishes.
 TEST(Writeback, FlushesInBetweenOfAWritableFileSucceed) {
   test_support::TempFolder dir("jet-writeback");
@@ -25,7 +25,7 @@ TEST(Writeback, FlushesInBetweenOfAWritableFileSucceed) {
   ASSERT_EQ(::write(fd, "page", 4), 4);
   {
     Writeback writeback(fd);
-    for (int i = 0; i < 50; ++i) writeback.written(7 * kMiB);  // about five flushes in between
+    for (int i = 0; i < 50; ++i) writeback.written(7 * kMiB);  // 21 flushes asked for, some while one runs
     EXPECT_EQ(writeback.finish(), 0);
     EXPECT_EQ(writeback.finish(), 0);
     writeback.written(200 * kMiB);  // after finish(): no flush is started any more
@@ -33,7 +33,7 @@ TEST(Writeback, FlushesInBetweenOfAWritableFileSucceed) {
   }
   {
     Writeback abandoned(fd);
-    abandoned.written(64 * kMiB);
+    abandoned.written(16 * kMiB);
   }  // stopped by its destructor, before the file is closed
   EXPECT_EQ(::close(fd), 0);
 }
@@ -44,10 +44,10 @@ TEST(Writeback, FlushesInBetweenOfAWritableFileSucceed) {
 TEST(Writeback, AFailedFlushInBetweenIsReportedByFinish) {
   Writeback writeback(-1);
   writeback.written(10 * kMiB);
-  EXPECT_EQ(writeback.finish(), 0) << "no flush asked for below 64 MB";
+  EXPECT_EQ(writeback.finish(), 0) << "no flush asked for below 16 MB";
 
   Writeback failing(-1);
-  for (int i = 0; i < 40; ++i) failing.written(16 * kMiB);  // ten flushes asked for; the first fails
+  for (int i = 0; i < 10; ++i) failing.written(16 * kMiB);  // ten flushes asked for; the first fails
   EXPECT_EQ(failing.finish(), EBADF);
   EXPECT_EQ(failing.finish(), EBADF);
 }

@@ -232,7 +232,7 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
 TEST(DestinationFile, ALargeFileIsFlushedAsItGrowsAndEndsWhole) {
   TempDir tmp;
   constexpr size_t kPage = 4096;
-  constexpr uint64_t kPages = 40000;  // 164 MB: flushed twice in between
+  constexpr uint64_t kPages = 40000;  // 164 MB: flushed ten times in between
   auto pageOf = [](uint64_t n) {
     std::vector<uint8_t> page(kPage, static_cast<uint8_t>(n * 7));
     for (size_t i = 0; i < 8; ++i) page[i] = static_cast<uint8_t>(n >> (8 * i));
