@@ -89,7 +89,7 @@ void TableChecker::check() {
   checkLongValueMaps(longValuePages, listedLongValuePages);
 
   LiveRows rows;
-  prepareRows(rows, uint64_t{owned.size()} * 255);
+  prepareRows(rows, uint64_t{owned.size()} * f_.maxRowsPerPage());
   scanRows(owned, longValuePages, rows);
   checkListedLongValuePages(listedLongValuePages);
   log_.report().rows += rows.home.size();

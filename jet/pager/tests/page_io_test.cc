@@ -227,7 +227,7 @@ TEST(DestinationFile, BufferedWritesLandWhereTheyWereWritten) {
   EXPECT_EQ(readFile(out), expected);
 }
 
-// A file of several hundred megabytes is flushed while it grows, on a thread beside the writer's: it ends whole, and
+// A file of over a hundred megabytes is flushed while it grows, on a thread beside the writer's: it ends whole, and
 // one discarded while such flushes run is removed without waiting for the rest.
 TEST(DestinationFile, ALargeFileIsFlushedAsItGrowsAndEndsWhole) {
   TempDir tmp;
