@@ -21,6 +21,7 @@ class RowHomes {
     if (pages_.empty() || pages_.back().page != page) {
       makeRoomForOne(pages_);
       pages_.push_back({page, static_cast<uint32_t>(rows_.size())});
+      byPageBuilt_ = false;
     }
     makeRoomForOne(rows_);
     rows_.push_back(row);
@@ -32,22 +33,16 @@ class RowHomes {
 
   // The ordinal of the row whose raw pointer (page << 8 | row) is given, when it is one of them.
   std::optional<size_t> find(uint32_t raw) const {
-    const uint32_t page = raw >> 8;
+    const Page* p = pageOf(raw >> 8);
+    if (p == nullptr) return std::nullopt;
     const auto row = static_cast<uint8_t>(raw & 0xFF);
-    // Entries of an index in the order of the rows (a key that grows with them) come page after page: the page of
-    // the last lookup, or the one after it, is tried first.
-    auto p = pages_.begin() + static_cast<std::ptrdiff_t>(std::min(lastPage_, pages_.size()));
-    if (p != pages_.end() && p->page != page && ++p != pages_.end() && p->page != page) p = pages_.end();
-    if (p == pages_.end()) {
-      p = std::lower_bound(pages_.begin(), pages_.end(), page,
-                           [](const Page& a, uint32_t number) { return a.page < number; });
-    }
-    if (p == pages_.end() || p->page != page) return std::nullopt;
-    lastPage_ = static_cast<size_t>(p - pages_.begin());
-    const auto first = rows_.begin() + static_cast<std::ptrdiff_t>(p->first);
-    const auto end = p + 1 == pages_.end() ? rows_.end() : rows_.begin() + static_cast<std::ptrdiff_t>((p + 1)->first);
-    auto at = std::lower_bound(first, end, row);
-    if (at == end || *at != row) return std::nullopt;
+    const size_t first = p->first;
+    const size_t end = p + 1 == pages_.data() + pages_.size() ? rows_.size() : (p + 1)->first;
+    // A page whose rows are all live from slot 0 up (every page a compaction writes) holds the row at its own place.
+    if (row < end - first && rows_[first + row] == row) return first + row;
+    const auto at = std::lower_bound(rows_.begin() + static_cast<std::ptrdiff_t>(first),
+                                     rows_.begin() + static_cast<std::ptrdiff_t>(end), row);
+    if (at == rows_.begin() + static_cast<std::ptrdiff_t>(end) || *at != row) return std::nullopt;
     return static_cast<size_t>(at - rows_.begin());
   }
 
@@ -65,9 +60,47 @@ class RowHomes {
     uint32_t page;
     uint32_t first;  // ordinal of its first row
   };
+  // The entry of a page, or null. An index's entries come in key order, which is not the rows' order, so the lookup
+  // of a page goes straight to it through a table of the span of page numbers the rows occupy, built at the first
+  // lookup. A table scattered so thinly over the file that the span's table would outweigh its pages (four bytes per
+  // page of the span against eight per page of the table) is searched instead, trying the page of the last lookup and
+  // the one after it first, as entries in the order of the rows come page after page.
+  const Page* pageOf(uint32_t page) const {
+    if (pages_.empty() || page < pages_.front().page || page > pages_.back().page) return nullptr;
+    if (!byPageBuilt_) buildByPage();
+    if (!byPage_.empty()) {
+      const uint32_t entry = byPage_[page - pages_.front().page];
+      return entry == 0 ? nullptr : &pages_[entry - 1];
+    }
+    auto p = pages_.begin() + static_cast<std::ptrdiff_t>(std::min(lastPage_, pages_.size()));
+    if (p != pages_.end() && p->page != page && ++p != pages_.end() && p->page != page) p = pages_.end();
+    if (p == pages_.end()) {
+      p = std::lower_bound(pages_.begin(), pages_.end(), page,
+                           [](const Page& a, uint32_t number) { return a.page < number; });
+    }
+    if (p == pages_.end() || p->page != page) return nullptr;
+    lastPage_ = static_cast<size_t>(p - pages_.begin());
+    return &*p;
+  }
+  void buildByPage() const {
+    byPageBuilt_ = true;
+    byPage_.clear();
+    const size_t span = size_t{pages_.back().page} - pages_.front().page + 1;
+    if (span > 2 * pages_.size() + 1024) {
+      byPage_.shrink_to_fit();
+      return;
+    }
+    byPage_.assign(span, 0);
+    for (size_t i = 0; i < pages_.size(); ++i)
+      byPage_[pages_[i].page - pages_.front().page] = static_cast<uint32_t>(i + 1);
+  }
+
   std::vector<Page> pages_;
-  std::vector<uint8_t> rows_;    // slot of each row
-  mutable size_t lastPage_ = 0;  // where the last lookup found its page (one thread looks up at a time)
+  std::vector<uint8_t> rows_;  // slot of each row
+  // Lookups only, from one thread at a time.
+  mutable std::vector<uint32_t> byPage_;  // page - first page -> its entry + 1, or 0
+  mutable bool byPageBuilt_ = false;
+  mutable size_t lastPage_ = 0;
 };
 
 // Two bits for every row, four rows a byte: what the check keeps per row and index.

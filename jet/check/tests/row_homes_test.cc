@@ -10,48 +10,71 @@ namespace jet {
 namespace {
 
 // Lookups in any order (an index's key order is not the rows' order) find exactly the rows added, with their
-// ordinals, and iteration gives them back in order.
+// ordinals, and iteration gives them back in order: for a table whose pages lie close together (looked up through a
+// table of page numbers) and for one scattered thinly over a large file (searched). Pages with all their rows live
+// and pages with some deleted are both there.
 TEST(RowHomes, FindsExactlyTheRowsAddedInAnyOrderOfLookups) {
-  std::mt19937 engine(5);
-  auto rng = [&engine] { return static_cast<uint32_t>(engine()); };
-  RowHomes homes;
-  std::vector<uint32_t> added;
-  std::set<uint32_t> all;
-  for (uint32_t page = 3; page < 400; page += 1 + rng() % 3) {
-    const uint32_t rows = rng() % 5 == 0 ? 0 : 1 + rng() % 255;
-    for (uint32_t row = 0; row < rows; ++row) {
-      if (rng() % 4 == 0) continue;  // a deleted row
-      homes.add(page, static_cast<uint8_t>(row));
-      added.push_back(page << 8 | row);
-      all.insert(page << 8 | row);
-    }
-  }
-  ASSERT_EQ(homes.size(), added.size());
-  size_t seen = 0;
-  homes.forEach([&](size_t i, uint32_t raw) {
-    EXPECT_EQ(i, seen);
-    EXPECT_EQ(raw, added[seen]);
-    ++seen;
-  });
-  EXPECT_EQ(seen, added.size());
-  // In order, backwards, and at random; and pointers next to the rows, which are none of them.
-  std::vector<size_t> order(added.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::vector<size_t> backwards(order.rbegin(), order.rend());
-  std::vector<size_t> shuffled = order;
-  std::shuffle(shuffled.begin(), shuffled.end(), engine);
-  for (const std::vector<size_t>* o : {&order, &backwards, &shuffled}) {
-    for (size_t i : *o) {
-      std::optional<size_t> found = homes.find(added[i]);
-      ASSERT_TRUE(found.has_value()) << added[i];
-      EXPECT_EQ(*found, i);
-      for (uint32_t near : {added[i] + 1, added[i] - 1, added[i] + 256}) {
-        EXPECT_EQ(homes.find(near).has_value(), all.count(near) == 1) << near;
+  for (const bool scattered : {false, true}) {
+    SCOPED_TRACE(scattered ? "scattered" : "close together");
+    std::mt19937 engine(5);
+    auto rng = [&engine] { return static_cast<uint32_t>(engine()); };
+    RowHomes homes;
+    std::vector<uint32_t> added;
+    std::set<uint32_t> all;
+    for (uint32_t page = 3; page < (scattered ? 0xFFFF00u : 400u);
+         page += scattered ? 1 + rng() % 0x10000 : 1 + rng() % 3) {
+      const uint32_t rows = rng() % 5 == 0 ? 0 : 1 + rng() % 255;
+      const bool allLive = rng() % 2 == 0;
+      for (uint32_t row = 0; row < rows; ++row) {
+        if (!allLive && rng() % 4 == 0) continue;  // a deleted row
+        homes.add(page, static_cast<uint8_t>(row));
+        added.push_back(page << 8 | row);
+        all.insert(page << 8 | row);
       }
     }
+    ASSERT_EQ(homes.size(), added.size());
+    size_t seen = 0;
+    homes.forEach([&](size_t i, uint32_t raw) {
+      EXPECT_EQ(i, seen);
+      EXPECT_EQ(raw, added[seen]);
+      ++seen;
+    });
+    EXPECT_EQ(seen, added.size());
+    // In order, backwards, and at random; and pointers next to the rows, which are none of them.
+    std::vector<size_t> order(added.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::vector<size_t> backwards(order.rbegin(), order.rend());
+    std::vector<size_t> shuffled = order;
+    std::shuffle(shuffled.begin(), shuffled.end(), engine);
+    for (const std::vector<size_t>* o : {&order, &backwards, &shuffled}) {
+      for (size_t i : *o) {
+        std::optional<size_t> found = homes.find(added[i]);
+        ASSERT_TRUE(found.has_value()) << added[i];
+        EXPECT_EQ(*found, i);
+        for (uint32_t near : {added[i] + 1, added[i] - 1, added[i] + 256}) {
+          EXPECT_EQ(homes.find(near).has_value(), all.count(near) == 1) << near;
+        }
+      }
+    }
+    EXPECT_FALSE(homes.find(0).has_value());
+    EXPECT_FALSE(homes.find(0xFFFFFFFFu).has_value());
   }
-  EXPECT_FALSE(homes.find(0).has_value());
   EXPECT_FALSE(RowHomes{}.find(3 << 8).has_value());
+}
+
+// Rows added after a lookup are found too: the lookup's table of pages is not kept stale.
+TEST(RowHomes, RowsAddedAfterALookupAreFound) {
+  RowHomes homes;
+  homes.add(10, 0);
+  homes.add(10, 1);
+  EXPECT_EQ(homes.find(10 << 8 | 1), std::optional<size_t>(1));
+  EXPECT_FALSE(homes.find(12 << 8).has_value());
+  homes.add(12, 0);
+  homes.add(12, 3);
+  EXPECT_EQ(homes.find(12 << 8), std::optional<size_t>(2));
+  EXPECT_EQ(homes.find(12 << 8 | 3), std::optional<size_t>(3));
+  EXPECT_FALSE(homes.find(12 << 8 | 1).has_value());
+  EXPECT_FALSE(homes.find(11 << 8).has_value());
 }
 
 TEST(RowHomes, TwoBitsPerRowKeepEachRowsBitsApart) {
