@@ -1,6 +1,7 @@
 #include "tools/jetdb/csv_export.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <exception>
@@ -147,40 +148,64 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
 
 namespace {
 
+// Cracks rows and formats them as CSV lines. Each thread that formats keeps its own.
+class RowFormatter {
+ public:
+  RowFormatter(const PageReader& pages, const TableDef& table, const std::vector<size_t>& order, const CsvStyle& style)
+      : pages_(pages), table_(table), order_(order), style_(style), jet3_(pages.format().version == Version::Jet3) {}
+  const RowLayout& crack(Bytes row) {
+    crackRow(pages_.format(), table_, row, layout_);
+    return layout_;
+  }
+  // Appends one row and its line end to `out`; decode(c, value) decodes column c (an index into table.columns).
+  template <class Decode>
+  void row(std::string& out, Decode&& decode) {
+    for (size_t k = 0; k < order_.size(); ++k) {
+      if (k) out.push_back(',');
+      decode(order_[k], value_);
+      appendCsvField(out, value_, style_, jet3_);
+    }
+    out.push_back('\n');
+  }
+
+ private:
+  const PageReader& pages_;
+  const TableDef& table_;
+  const std::vector<size_t>& order_;
+  const CsvStyle& style_;
+  const bool jet3_;
+  RowLayout layout_;
+  Value value_;
+};
+
 // Prints a table's rows as they come, into a buffer written out every 64 KB.
 class CsvPrinter {
  public:
   CsvPrinter(const PageReader& pages, const TableDef& table, const std::vector<size_t>& order, std::FILE* out,
              const CsvStyle& style)
-      : pages_(pages),
-        table_(table),
-        order_(order),
-        out_(out),
-        style_(style),
-        jet3_(pages.format().version == Version::Jet3) {
-    for (size_t k = 0; k < order_.size(); ++k) {
+      : formatter_(pages, table, order, style), out_(out) {
+    for (size_t k = 0; k < order.size(); ++k) {
       if (k) buf_.push_back(',');
-      buf_ += table_.columns[order_[k]].name;
+      buf_ += table.columns[order[k]].name;
     }
     buf_.push_back('\n');
   }
-  const RowLayout& crack(Bytes row) {
-    crackRow(pages_.format(), table_, row, layout_);
-    return layout_;
-  }
+  const RowLayout& crack(Bytes row) { return formatter_.crack(row); }
+  RowFormatter& formatter() { return formatter_; }
   // Prints one row; decode(c, value) decodes column c (an index into table.columns) of it.
   template <class Decode>
   void row(Decode&& decode) {
-    for (size_t k = 0; k < order_.size(); ++k) {
-      if (k) buf_.push_back(',');
-      decode(order_[k], value_);
-      appendCsvField(buf_, value_, style_, jet3_);
-    }
-    buf_.push_back('\n');
-    ++rows_;
-    if (buf_.size() >= (1u << 16)) {
-      std::fwrite(buf_.data(), 1, buf_.size(), out_);
-      buf_.clear();
+    formatter_.row(buf_, decode);
+    rowDone();
+  }
+  // Prints rows formatted elsewhere: `text` holds them one after the other, `ends` where each ends. They go out as if
+  // printed one by one, so that what is written before an error does not depend on which thread formatted them.
+  void rows(const std::string& text, const std::vector<size_t>& ends) {
+    size_t at = 0;
+    for (size_t end : ends) {
+      buf_.append(text, at, end - at);
+      at = end;
+      rowDone();
     }
   }
   uint64_t finish() {
@@ -190,15 +215,17 @@ class CsvPrinter {
   }
 
  private:
-  const PageReader& pages_;
-  const TableDef& table_;
-  const std::vector<size_t>& order_;
+  void rowDone() {
+    ++rows_;
+    if (buf_.size() >= (1u << 16)) {
+      std::fwrite(buf_.data(), 1, buf_.size(), out_);
+      buf_.clear();
+    }
+  }
+
+  RowFormatter formatter_;
   std::FILE* out_;
-  const CsvStyle& style_;
-  const bool jet3_;
   std::string buf_;
-  RowLayout layout_;
-  Value value_;
   uint64_t rows_ = 0;
 };
 
@@ -218,15 +245,46 @@ struct RowBatch {
   std::vector<Row> rows;
   std::vector<LongValue> longValues;  // the table's long-value columns for each row
   std::vector<uint8_t> bytes;
+  // Set when the reading thread has also formatted the rows: their lines, where each ends, and what stopped the
+  // formatting (the rows before it are in `text`).
+  bool formatted = false;
+  std::string text;
+  std::vector<size_t> lineEnds;
+  std::exception_ptr formatError;
 };
 
 // Past this a batch is handed over; a row with a larger long value makes a larger batch, given back afterwards.
 constexpr size_t kBatchBytes = size_t{128} << 10;
 constexpr size_t kBatchRows = 1024;
 
-// The rows read on a thread of their own while the caller prints the ones read before.
+// Calls emit(decode) for each row of the batch in turn, where decode(c, value) decodes column c of that row (an index
+// into table.columns). `formatter` cracks the rows; the thread calling this must be the only one using it.
+template <class Emit>
+void forEachRow(RowFormatter& formatter, const PageReader& pages, const TableDef& table, const RowBatch& batch,
+                size_t longColumns, const std::vector<size_t>& longSlot, Emit&& emit) {
+  const uint8_t* base = batch.bytes.data();
+  for (size_t r = 0; r < batch.rows.size(); ++r) {
+    const Bytes row(base + batch.rows[r].at, batch.rows[r].length);
+    const RowLayout& fields = formatter.crack(row);
+    const RowBatch::LongValue* longValues = batch.longValues.data() + r * longColumns;
+    emit([&](size_t c, Value& v) {
+      Bytes longValue;
+      if (longSlot[c] != SIZE_MAX) {
+        const RowBatch::LongValue& value = longValues[longSlot[c]];
+        if (value.error) std::rethrow_exception(value.error);
+        longValue = Bytes(base + value.at, value.length);
+      }
+      decodeValue(pages, table.columns[c], row, fields.fields[c], longValue, v);
+    });
+  }
+}
+
+// The rows read on a thread of their own while the caller prints the ones read before. Formatting the rows takes
+// longer than reading them, so when the caller has fallen behind (a batch read before is still waiting for it), the
+// reading thread formats the batch it has just read as well, and the caller only copies its lines out: the two cores
+// share the formatting as well as the reading.
 void printReadAhead(PageReader& pages, const TableDef& table, TableScan& scan, const std::vector<size_t>& order,
-                    CsvPrinter& printer) {
+                    CsvPrinter& printer, const CsvStyle& style) {
   // The long-value columns (indexes into table.columns) in the order they are printed, so that of two damaged values
   // the reading stops at the one the printing meets first.
   std::vector<size_t> longColumns;
@@ -238,7 +296,7 @@ void printReadAhead(PageReader& pages, const TableDef& table, TableScan& scan, c
   }
   RowRecord rec;
   RowLayout layout;
-  auto read = [&](RowBatch& batch) {
+  auto fill = [&](RowBatch& batch) {
     if (batch.bytes.capacity() > 4 * kBatchBytes) std::vector<uint8_t>().swap(batch.bytes);  // after a huge value
     if (batch.bytes.capacity() == 0) {
       // Grown once to their size, not by doubling: each step of that copies and faults in fresh memory.
@@ -274,22 +332,42 @@ void printReadAhead(PageReader& pages, const TableDef& table, TableScan& scan, c
     }
     return true;
   };
+  // Batches handed over by the reading thread and taken by the caller: while the caller has not taken every batch
+  // handed over before, it is behind.
+  std::atomic<uint64_t> taken{0};
+  uint64_t handedOver = 0;
+  RowFormatter readerFormatter(pages, table, order, style);
+  auto read = [&](RowBatch& batch) {
+    batch.formatted = false;
+    batch.formatError = nullptr;
+    const bool more = fill(batch);  // a throw leaves the batch unformatted, for the caller
+    const bool behind = taken.load(std::memory_order_acquire) < handedOver;
+    if (style.formatAhead == FormatAhead::Always || (style.formatAhead == FormatAhead::WhenBehind && behind)) {
+      if (batch.text.capacity() > 4 * kBatchBytes) std::string().swap(batch.text);
+      batch.text.clear();
+      batch.lineEnds.clear();
+      batch.formatted = true;
+      try {
+        forEachRow(readerFormatter, pages, table, batch, longColumns.size(), longSlot, [&](const auto& decode) {
+          readerFormatter.row(batch.text, decode);
+          batch.lineEnds.push_back(batch.text.size());
+        });
+      } catch (...) {
+        batch.formatError = std::current_exception();
+      }
+    }
+    ++handedOver;
+    return more;
+  };
   ReadAhead<RowBatch> reader(read);
   while (RowBatch* batch = reader.next()) {
-    const uint8_t* base = batch->bytes.data();
-    for (size_t r = 0; r < batch->rows.size(); ++r) {
-      const Bytes row(base + batch->rows[r].at, batch->rows[r].length);
-      const RowLayout& fields = printer.crack(row);
-      const RowBatch::LongValue* longValues = batch->longValues.data() + r * longColumns.size();
-      printer.row([&](size_t c, Value& v) {
-        Bytes longValue;
-        if (longSlot[c] != SIZE_MAX) {
-          const RowBatch::LongValue& value = longValues[longSlot[c]];
-          if (value.error) std::rethrow_exception(value.error);
-          longValue = Bytes(base + value.at, value.length);
-        }
-        decodeValue(pages, table.columns[c], row, fields.fields[c], longValue, v);
-      });
+    taken.fetch_add(1, std::memory_order_release);
+    if (batch->formatted) {
+      printer.rows(batch->text, batch->lineEnds);
+      if (batch->formatError) std::rethrow_exception(batch->formatError);
+    } else {
+      forEachRow(printer.formatter(), pages, table, *batch, longColumns.size(), longSlot,
+                 [&](const auto& decode) { printer.row(decode); });
     }
   }
 }
@@ -303,7 +381,7 @@ uint64_t exportCsv(Database& db, const TableDef& table, std::FILE* out, const Cs
     CsvPrinter printer(pages, table, order, out, style);
     TableScan scan(pages, table, style.rowOrder);
     if (scan.pages().size() >= style.readAheadPages) {
-      printReadAhead(pages, table, scan, order, printer);
+      printReadAhead(pages, table, scan, order, printer, style);
     } else {
       RowRecord rec;
       while (scan.next(rec)) {

@@ -16,6 +16,13 @@
 
 namespace jet {
 
+// Which batches of rows read ahead the reading thread also formats (see exportCsv).
+enum class FormatAhead {
+  WhenBehind,  // those read while the printing still has an earlier batch waiting
+  Always,
+  Never,
+};
+
 struct CsvStyle {
   // Reproduce what mdb-export 1.0 prints where it loses or alters data, so that its output can be compared byte for
   // byte: binary values and text end at their first NUL byte/character, text bytes a Jet 3 code page leaves
@@ -30,6 +37,8 @@ struct CsvStyle {
   // (0: every table; SIZE_MAX: none). Below about a megabyte of rows a second thread costs more than it saves: it fills
   // its own memory afresh, and on two cores the threads slow each other down. The output is the same either way.
   size_t readAheadPages = 256;
+  // Of the rows read ahead, the batches the reading thread formats too. The output is the same whichever it is.
+  FormatAhead formatAhead = FormatAhead::WhenBehind;
 };
 
 // Indexes into TableDef::columns, ordered by column number (the order tools print columns in).

@@ -284,7 +284,8 @@ TEST(ReaderDamage, RandomDamageNeverCrashes) {
 }
 
 // What printing every table of a file gives: the CSV written before the end or the first error, then the error.
-std::string printedOrError(const std::vector<uint8_t>& bytes, size_t readAheadPages) {
+std::string printedOrError(const std::vector<uint8_t>& bytes, size_t readAheadPages,
+                           FormatAhead formatAhead = FormatAhead::WhenBehind) {
   std::unique_ptr<FILE, int (*)(FILE*)> tmp(std::tmpfile(), std::fclose);
   if (!tmp) throw std::runtime_error("no temporary file for the CSV export");
   std::string error;
@@ -292,6 +293,7 @@ std::string printedOrError(const std::vector<uint8_t>& bytes, size_t readAheadPa
     Database db(std::make_unique<MemorySource>("damaged", bytes), 16);
     CsvStyle style;
     style.readAheadPages = readAheadPages;
+    style.formatAhead = formatAhead;
     for (const CatalogEntry* e : db.catalog().tables(true)) {
       exportCsv(db, db.tableDefAt(e->tablePage()), tmp.get(), style);
     }
@@ -308,8 +310,9 @@ std::string printedOrError(const std::vector<uint8_t>& bytes, size_t readAheadPa
 
 // A table printed while a second thread reads its rows ahead prints what reading and printing on one thread prints,
 // byte for byte, and stops at the same damage with the same error: the reading thread stops at a damaged long value
-// and leaves the error for the printing to meet. On a sound file whose larger table spans several of the reader's
-// batches, and on copies of it with random damage.
+// and leaves the error for the printing to meet. So it does whether the printing formats every batch, the reading
+// thread formats every batch (meeting the damage itself), or they share them. On a sound file whose larger table
+// spans several of the reader's batches, and on copies of it with random damage.
 TEST(ReaderDamage, ReadingAheadPrintsWhatReadingInPlacePrints) {
   TempDir dir;
   const fs::path path = dir.path() / "larger.mdb";
@@ -330,10 +333,13 @@ TEST(ReaderDamage, ReadingAheadPrintsWhatReadingInPlacePrints) {
       }
     }
     const std::string inPlace = printedOrError(bytes, SIZE_MAX);
-    const std::string readAhead = printedOrError(bytes, 0);
     if (inPlace.find("\nerror ") != std::string::npos) ++failures;
-    ASSERT_EQ(readAhead.size(), inPlace.size()) << "round " << round;
-    EXPECT_TRUE(readAhead == inPlace) << "round " << round << ": the outputs differ";
+    for (const FormatAhead formatAhead : {FormatAhead::Never, FormatAhead::Always, FormatAhead::WhenBehind}) {
+      const std::string readAhead = printedOrError(bytes, 0, formatAhead);
+      ASSERT_EQ(readAhead.size(), inPlace.size()) << "round " << round << ", way " << static_cast<int>(formatAhead);
+      EXPECT_TRUE(readAhead == inPlace) << "round " << round << ", way " << static_cast<int>(formatAhead)
+                                        << ": the outputs differ";
+    }
   }
   EXPECT_GT(failures, 0) << "no damage met: the test does not test the errors";
 }
