@@ -86,7 +86,11 @@ class RowHomes {
     byPageBuilt_ = true;
     byPage_.clear();
     const size_t span = size_t{pages_.back().page} - pages_.front().page + 1;
-    if (span > 2 * pages_.size() + 1024) {
+    // Pages out of order break the contract of add(); they are searched (and not found) rather than indexed wrongly.
+    const bool ascending = std::adjacent_find(pages_.begin(), pages_.end(), [](const Page& a, const Page& b) {
+                             return a.page >= b.page;
+                           }) == pages_.end();
+    if (!ascending || span > 2 * pages_.size() + 1024) {
       byPage_.shrink_to_fit();
       return;
     }
