@@ -61,10 +61,11 @@ class RowHomes {
     uint32_t first;  // ordinal of its first row
   };
   // The entry of a page, or null. An index's entries come in key order, which is not the rows' order, so the lookup
-  // of a page goes straight to it through a table of the span of page numbers the rows occupy, built at the first
-  // lookup. A table scattered so thinly over the file that the span's table would outweigh its pages (four bytes per
-  // page of the span against eight per page of the table) is searched instead, trying the page of the last lookup and
-  // the one after it first, as entries in the order of the rows come page after page.
+  // of a page goes straight to it through a table of the span of page numbers the rows occupy (four bytes for each
+  // page of it), built at the first lookup. A table's pages may lie far apart, among those of long values and of other
+  // tables; the span's table is built where it takes at most four bytes for each row and eight for each page of the
+  // table. Rows scattered more thinly still are searched for, trying the page of the last lookup and the one after
+  // it first, as entries in the order of the rows come page after page.
   const Page* pageOf(uint32_t page) const {
     if (pages_.empty() || page < pages_.front().page || page > pages_.back().page) return nullptr;
     if (!byPageBuilt_) buildByPage();
@@ -90,7 +91,7 @@ class RowHomes {
     const bool ascending = std::adjacent_find(pages_.begin(), pages_.end(), [](const Page& a, const Page& b) {
                              return a.page >= b.page;
                            }) == pages_.end();
-    if (!ascending || span > 2 * pages_.size() + 1024) {
+    if (!ascending || span > rows_.size() + 2 * pages_.size() + 1024) {
       byPage_.shrink_to_fit();
       return;
     }
