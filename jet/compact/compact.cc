@@ -281,7 +281,8 @@ CompactReport compactDatabase(const std::string& sourcePath, const std::string& 
   std::optional<ReadBackBeside> beside;
   if (options.verify) {
     std::vector<uint64_t> mostRows(plan.tables.size());
-    for (size_t i = 0; i < plan.tables.size(); ++i) mostRows[i] = lost->mappedPages(i) * source.format().maxRowsPerPage();
+    for (size_t i = 0; i < plan.tables.size(); ++i)
+      mostRows[i] = lost->mappedPages(i) * source.format().maxRowsPerPage();
     beside.emplace(env, source, plan, recorded, options.cachePages, std::move(mostRows));
   }
   std::unique_ptr<PageSink> sink = env.createHiddenDestination(destination);

@@ -154,7 +154,8 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
 
   TableScan scan(source, def);
   const std::vector<uint32_t>& oldPages = scan.pages();
-  // Rows live only on the table's own pages, at most 255 a page: that bounds a stored count a damaged file may inflate.
+  // Rows live only on the table's own pages, at most the format's most a page: that bounds a stored count a damaged
+  // file may inflate.
   const auto expectedRows =
       static_cast<size_t>(std::min<uint64_t>(def.rowCount, uint64_t{oldPages.size()} * f.maxRowsPerPage()));
   size_t oldPageSpan = 0;
