@@ -1,5 +1,6 @@
 #include "platform/posix_runtime.h"
 
+#include "jet/os/heap.h"
 #include "platform/console_user_interface.h"
 #include "platform/text.h"
 #if JETCOMPACT_HAVE_QT
@@ -30,7 +31,10 @@ std::u16string joinArguments(int argc, const char* const* argv) {
 }
 
 PosixRuntime::PosixRuntime(int argc, const char* const* argv)
-    : PosixRuntime(joinArguments(argc, argv), sessionUserInterface()) {}
+    : PosixRuntime(joinArguments(argc, argv), sessionUserInterface()) {
+  // The run's own process, before the engine starts a thread (see heap.h).
+  jet::prepareHeapForRun();
+}
 
 PosixRuntime::PosixRuntime(std::u16string commandLine, std::unique_ptr<UserInterface> userInterface)
     : commandLine_(std::move(commandLine)), userInterface_(std::move(userInterface)) {}

@@ -42,6 +42,7 @@
 #include "jet/check/integrity_check.h"
 #include "jet/read/table_scan.h"
 #include "jet/format/value.h"
+#include "jet/os/heap.h"
 #include "tools/jetdb/walk_command.h"
 
 namespace {
@@ -190,6 +191,7 @@ int compact(const char* source, const char* destination, const char* locale) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  jet::prepareHeapForRun();
   std::vector<char*> args(argv, argv + argc);
   jet::CsvStyle style;
   if (args.size() > 2 && std::strcmp(args[1], "dump") == 0 && std::strcmp(args[2], "--like-mdb-export") == 0) {
