@@ -15,7 +15,8 @@
 namespace jet {
 
 // Call first thing in main, before any other thread starts; later calls do nothing. Returns false where nothing was
-// changed: other C libraries, builds with sanitizers (whose allocators replace the C library's), Windows.
+// changed: other C libraries, builds with sanitizers (whose allocators replace the C library's), Windows, and a limit
+// on the process's data or address space below 128 MB (the steps are a sixteenth of such a limit at most).
 bool prepareHeapForRun();
 
 }  // namespace jet

@@ -1,8 +1,13 @@
 #include "jet/os/heap.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -67,6 +72,46 @@ uint64_t hugePageFallbacks() {
     if (name == "thp_fault_fallback") return value;
   }
   return 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedAllocator = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitizedAllocator = true;
+#else
+constexpr bool kSanitizedAllocator = false;
+#endif
+#else
+constexpr bool kSanitizedAllocator = false;
+#endif
+
+// First in this file: the child it forks must be the first to ready its heap.
+TEST(HeapForRun, ARunThatFitsALimitOnItsMemoryStillFits) {
+  if (kSanitizedAllocator) GTEST_SKIP() << "a sanitizer's allocator does not run under a limit on the data segment";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0) << std::strerror(errno);
+  if (child == 0) {
+    // 40 MB of data, and 24 MB taken as a run takes them: pages, and a few larger blocks.
+    const rlimit limit{size_t{40} << 20, size_t{40} << 20};
+    if (::setrlimit(RLIMIT_DATA, &limit) != 0) ::_exit(2);
+    jet::prepareHeapForRun();
+    for (int i = 0; i < 4096; ++i) {
+      void* page = std::malloc(4096);
+      if (page == nullptr) ::_exit(1);
+      std::memset(page, 1, 4096);
+    }
+    for (int i = 0; i < 8; ++i) {
+      void* block = std::malloc(size_t{1} << 20);
+      if (block == nullptr) ::_exit(1);
+      std::memset(block, 1, size_t{1} << 20);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: an allocation failed under the limit; 2: the limit could not be set";
 }
 
 TEST(HeapForRun, EveryThreadsBlocksComeFromTheOneHeapAskedForHugePages) {
