@@ -5,14 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define JET_SANITIZED_ALLOCATOR 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define JET_SANITIZED_ALLOCATOR 1
-#endif
+#include "jet/os/posix/sanitized_allocator.h"
 
 #if defined(__GLIBC__) && defined(__linux__) && !defined(JET_SANITIZED_ALLOCATOR)
 #define JET_TUNE_GLIBC_HEAP 1

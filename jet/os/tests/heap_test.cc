@@ -1,4 +1,5 @@
 #include "jet/os/heap.h"
+#include "jet/os/posix/sanitized_allocator.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -74,14 +75,8 @@ uint64_t hugePageFallbacks() {
   return 0;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef JET_SANITIZED_ALLOCATOR
 constexpr bool kSanitizedAllocator = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kSanitizedAllocator = true;
-#else
-constexpr bool kSanitizedAllocator = false;
-#endif
 #else
 constexpr bool kSanitizedAllocator = false;
 #endif
