@@ -6,7 +6,7 @@
 #   - how time and memory grow with the file;
 #   - compaction and `cp` of a file that is not in the page cache at all ("cold");
 #   - the harness's own cost ("floor": `true` timed the same way), and the dump's speed-up with it taken off both sides.
-# Every figure is the median of ROUNDS runs (wall time and peak resident memory from /usr/bin/time -v), with the file
+# Every figure is the median of ROUNDS runs (wall time and peak resident memory, from scripts/timed_run.cc), with the file
 # in the page cache for every program alike, the commands taking turns round by round and the disk flushed (sync)
 # before each timed run. A table of the results ends the output, with compaction's time as a multiple of `cp` and of
 # `cp` followed by a flush of the copy ("x cp", "x sync").
@@ -21,7 +21,7 @@
 #       the work of a compaction grows with the rows as much as with the bytes, and such a table has many rows for its
 #       size. It is left out of the growth figures.
 set -euo pipefail
-export LC_ALL=C  # a decimal point in $EPOCHREALTIME and in awk, whatever the user's locale
+export LC_ALL=C  # a decimal point in the timer's figures and in awk, whatever the user's locale
 cd "$(dirname "$0")/.."
 # Five rounds: a virtual machine's disk stalls now and then (a `cp` of the 1 GB file took anything from 0.4 to 3.3 s
 # within one run of this script), and with three rounds one stalled run of a command made its median.
@@ -39,7 +39,6 @@ while [ $# -gt 0 ]; do
 done
 if [ $narrow = 1 ]; then sizes+=("narrow:--rows 1000 --log-rows 4000000"); fi
 command -v mdb-export >/dev/null || { echo "mdb-export (mdbtools) is not installed" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
@@ -48,21 +47,17 @@ jetdb=$PWD/$build/tools/jetdb
 jetcompact=$PWD/$build/startup/jetcompact
 work=$(mktemp -d "$PWD/build/bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+timer=$work/timed_run
+"${CXX:-c++}" -O2 -std=c++20 -Wall -Wextra -Werror -o "$timer" scripts/timed_run.cc
 
 # run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). Dirty pages of earlier
 # runs are flushed first, so that no run pays for the writeback of another (without it a plain `cp` of the 1 GB file
-# took four times as long, waiting for the previous compaction's pages). The wall time is taken around
-# /usr/bin/time, whose own figure has only 10 ms resolution, from bash's own clock: a `date` process at each end added
-# two to four milliseconds to every run (measured around `true`), a fifth of a 10 MB dump. The peak memory is
-# /usr/bin/time's "Maximum resident set size".
+# took four times as long, waiting for the previous compaction's pages). The command is started and timed by
+# timed_run, which spawns it without a fork: timed with /usr/bin/time from bash's clock, `true` took 9-10 ms here,
+# half of a 10 MB dump, and with timed_run it takes 2-3 ms, about what starting any program costs on this machine.
 run_timed() {
-  local start end
   sync
-  start=$EPOCHREALTIME
-  /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-  end=$EPOCHREALTIME
-  awk -F': ' -v s="$start" -v e="$end" '/Maximum resident set size/ { m = $2 } END { printf "%.3f %d\n", e - s, m }' \
-    "$work/time"
+  "$timer" "$work/stderr" "$@" || { cat "$work/stderr" >&2; exit 1; }
 }
 # Each measured command has a name, a setup snippet (run untimed before every run) and its command line. The commands
 # are run one after the other within each round, ROUNDS times, so that a slow spell of the machine touches all of
@@ -129,9 +124,9 @@ for entry in "${sizes[@]}"; do
     "$work/app/jetcompact" DATA.MDB
   measure dump "rm -rf \"\$work/app/VARKOP\" \"\$work/app/DATA.MDB\"; $warm" "$jetdb" dump "$src"
   measure export "$warm" "$work/export_all.sh" "$src"
-  # The harness's own cost: `true` timed the same way. Every figure above holds it once (a shell's fork, the start of
-  # /usr/bin/time and of the program); on a virtual machine where starting a process takes milliseconds it is a large
-  # part of a 10 MB dump, so the table also gives the dump's speed-up with it taken off both sides.
+  # The harness's own cost: `true` timed the same way. Every figure above holds it once (starting a process and
+  # waiting for it); on a virtual machine where that takes milliseconds it is a large part of a 10 MB dump, so the
+  # table also gives the dump's speed-up with it taken off both sides.
   measure floor "$warm" true
   measure coldcp "rm -f \"\$work/copy.mdb\"; $cold" cp "$src" "$work/copy.mdb"
   measure coldcompact "rm -f \"\$work/copy.mdb\" \"\$work/out.mdb\"; $cold" "$jetdb" compact "$src" "$work/out.mdb"
