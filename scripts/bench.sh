@@ -42,18 +42,17 @@ command -v mdb-export >/dev/null || { echo "mdb-export (mdbtools) is not install
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target jetcompact jetdb -j2 >/dev/null
+cmake --build "$build" --target jetcompact jetdb timed_run -j2 >/dev/null
 jetdb=$PWD/$build/tools/jetdb
 jetcompact=$PWD/$build/startup/jetcompact
 work=$(mktemp -d "$PWD/build/bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-timer=$work/timed_run
-"${CXX:-c++}" -O2 -std=c++20 -Wall -Wextra -Werror -o "$timer" scripts/timed_run.cc
+timer=$PWD/$build/timed_run
 
 # run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). Dirty pages of earlier
 # runs are flushed first, so that no run pays for the writeback of another (without it a plain `cp` of the 1 GB file
 # took four times as long, waiting for the previous compaction's pages). The command is started and timed by
-# timed_run, which spawns it without a fork: timed with /usr/bin/time from bash's clock, `true` took 9-10 ms here,
+# timed_run (scripts/timed_run.cc), which spawns it without a fork: timed with /usr/bin/time from bash's clock, `true` took 9-10 ms here,
 # half of a 10 MB dump, and with timed_run it takes 2-3 ms, about what starting any program costs on this machine.
 run_timed() {
   sync

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   const double start = now();
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, argv[2], &actions, nullptr, argv + 2, environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     std::fprintf(stderr, "timed_run: cannot start %s: %s\n", argv[2], std::strerror(spawned));
     return 127;
@@ -57,7 +58,6 @@ int main(int argc, char** argv) {
     }
   }
   const double end = now();
-  posix_spawn_file_actions_destroy(&actions);
 
   std::printf("%.4f %ld\n", end - start, usage.ru_maxrss);
   if (WIFEXITED(status)) return WEXITSTATUS(status);
