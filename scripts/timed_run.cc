@@ -4,9 +4,9 @@
 //
 // The benchmarks time every command with it. It starts the command with posix_spawn, which does not copy this
 // process's page tables as fork does: on the virtual machines here a shell's fork and a second program in between
-// (as with /usr/bin/time) cost 8-10 ms a run, more than a 10 MB dump's own work, where this costs about as much as
+// (as with /usr/bin/time) cost 9-10 ms a run, as much as a 10 MB dump's own work, where this costs about as much as
 // starting `true` does. The peak comes from wait4, as /usr/bin/time's does; since the child starts in this small
-// process's memory until it executes the command, the figure is never below this process's own (about 1.5 MB).
+// process's memory until it executes the command, the figure is never below this process's own (about 1.3 MB).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
