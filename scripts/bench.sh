@@ -6,8 +6,8 @@
 #   - how time and memory grow with the file;
 #   - compaction and `cp` of a file that is not in the page cache at all ("cold");
 #   - the harness's own cost ("floor": `true` timed the same way), and the dump's speed-up with it taken off both sides.
-# Every figure is the median of ROUNDS runs (wall time and peak resident memory, from scripts/timed_run.cc), with the file
-# in the page cache for every program alike, the commands taking turns round by round and the disk flushed (sync)
+# Every figure is the median of ROUNDS runs (wall time and peak resident memory, from scripts/timed_run.cc), with the
+# file in the page cache for every program alike, the commands taking turns round by round and the disk flushed (sync)
 # before each timed run. A table of the results ends the output, with compaction's time as a multiple of `cp` and of
 # `cp` followed by a flush of the copy ("x cp", "x sync").
 #
