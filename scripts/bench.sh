@@ -51,10 +51,8 @@ timer=$PWD/$build/timed_run
 
 # run_timed COMMAND... -> "seconds peak_kib" of one run (the command's output is discarded). Dirty pages of earlier
 # runs are flushed first, so that no run pays for the writeback of another (without it a plain `cp` of the 1 GB file
-# took four times as long, waiting for the previous compaction's pages). The command is started and timed by
-# timed_run (scripts/timed_run.cc), which spawns it without a fork: timed with /usr/bin/time from bash's clock, `true`
-# took 9-10 ms here, as much as a 10 MB dump's own work; timed_run takes 2-3 ms for it, about what starting any program
-# costs on this machine.
+# took four times as long, waiting for the previous compaction's pages). timed_run starts and times the command; its
+# header says why it replaced /usr/bin/time.
 run_timed() {
   sync
   "$timer" "$work/stderr" "$@" || { cat "$work/stderr" >&2; exit 1; }
