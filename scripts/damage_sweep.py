@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Page-level damage sweep: damaged copies of real databases, each compacted, checked and dumped by jetdb.
 
-    scripts/damage_sweep.py [--seed S] [--count N] [--jetdb PATH] [--kinds K,K,...] [--work DIR] [SAMPLES...]
+    scripts/damage_sweep.py [--seed S] [--count N] [--hits H] [--jetdb PATH] [--kinds K,K,...] [--work DIR]
+                            [SAMPLES...]
 
 SAMPLES are .mdb files or folders searched for them (default: $JET_SAMPLES, else ../shared/jet-samples). Each round
-takes one sample, damages it in one way (see KINDS) and runs `jetdb compact` on it, then `jetdb dump` and
+takes one sample, damages it in one way (see KINDS), or in 1 to H ways with --hits, and runs `jetdb compact` on it, then `jetdb dump` and
 `jetdb check`. A round is a problem when:
   - a command crashes, hangs (120 s) or a sanitizer reports anything;
   - the damaged source changed;
@@ -149,6 +150,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--count', type=int, default=200)
+    ap.add_argument('--hits', type=int, default=1, help='damages per round: 1 to H')
     ap.add_argument('--jetdb', default=str(ROOT / 'build/sanitize/tools/jetdb'))
     ap.add_argument('--kinds', default=','.join(KINDS), help='comma-separated, from: ' + ' '.join(KINDS))
     ap.add_argument('--work', default=str(ROOT / 'build'), help='where the work folder is made')
@@ -177,14 +179,20 @@ def main():
     unread = 0  # compacted although the damaged source did not dump: not a fault, but worth a look
     for i in range(args.count):
         sample = rng.choice(samples)
-        kind = rng.choice(kinds)
+        data = sample.read_bytes()
+        done = []
+        for _ in range(rng.randint(1, max(1, args.hits))):
+            done.append(rng.choice(kinds))
+            data = damage(rng, data, done[-1])
+        kind = '+'.join(done)
         damaged = work / 'damaged.mdb'
-        damaged.write_bytes(damage(rng, sample.read_bytes(), kind))
+        damaged.write_bytes(data)
         compacted, dumped, problems = one_round(args.jetdb, damaged, work)
         if compacted and not dumped:
             unread += 1
-        key = (kind, 'compacted' if compacted else 'refused')
-        tally[key] = tally.get(key, 0) + 1
+        for k in set(done):  # a round of several damages counts under each of its kinds
+            key = (k, 'compacted' if compacted else 'refused')
+            tally[key] = tally.get(key, 0) + 1
         if problems:
             bad += 1
             keep = work / ('problem%04d.mdb' % i)
