@@ -5,8 +5,8 @@
                             [SAMPLES...]
 
 SAMPLES are .mdb files or folders searched for them (default: $JET_SAMPLES, else ../shared/jet-samples). Each round
-takes one sample, damages it in one way (see KINDS), or in 1 to H ways with --hits, and runs `jetdb compact` on it, then `jetdb dump` and
-`jetdb check`. A round is a problem when:
+takes one sample, damages it in one way (see KINDS), or in 1 to H ways with --hits, and runs `jetdb compact` on it,
+then `jetdb dump` and `jetdb check`. A round is a problem when:
   - a command crashes, hangs (120 s) or a sanitizer reports anything;
   - the damaged source changed;
   - a refused compaction left a file behind;
