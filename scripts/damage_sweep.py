@@ -56,8 +56,9 @@ def damage(rng, data, kind):
     def span(p):
         return slice(p * ps, (p + 1) * ps)
 
-    if kind == 'truncate':  # at a page boundary or anywhere
-        del d[rng.choice([rng.randrange(ps, len(d)), any_page() * ps]):]
+    if kind == 'truncate':  # at a page boundary or anywhere past page 0
+        if len(d) > ps:
+            del d[rng.choice([rng.randrange(ps, len(d)), max(1, any_page()) * ps]):]
     elif kind == 'zero':
         d[span(any_page())] = bytes(ps)
     elif kind == 'copy':
