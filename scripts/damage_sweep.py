@@ -30,7 +30,7 @@ import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-KINDS = ('truncate', 'zero', 'copy', 'swap', 'type', 'header', 'tdef', 'index', 'lval', 'append', 'fill', 'page0')
+KINDS = ('truncate', 'zero', 'copy', 'swap', 'type', 'header', 'tdef', 'index', 'data', 'append', 'fill', 'page0')
 SANITIZER_MARKS = (b'ERROR: AddressSanitizer', b'runtime error:', b'ERROR: LeakSanitizer', b'terminate called')
 TIMEOUT = 120
 
@@ -41,7 +41,7 @@ def page_size(data):
 
 
 def damage(rng, data, kind):
-    """Returns a damaged copy of data. Page 0 is left alone except by 'page0' and 'truncate' never cuts into it."""
+    """Returns a damaged copy of data. Only 'page0' touches the header page, unless the file is no longer than it."""
     ps = page_size(data)
     pages = len(data) // ps
     d = bytearray(data)
@@ -73,8 +73,8 @@ def damage(rng, data, kind):
         p = any_page()
         for _ in range(rng.randint(1, 4)):
             d[p * ps + rng.randrange(0, 32)] = rng.randrange(256)
-    elif kind in ('tdef', 'index', 'lval'):  # bytes of a table definition, an index page or a data page
-        p = page_of({'tdef': {2}, 'index': {3, 4}, 'lval': {1}}[kind])
+    elif kind in ('tdef', 'index', 'data'):  # bytes of a table definition, an index page or a data page
+        p = page_of({'tdef': {2}, 'index': {3, 4}, 'data': {1}}[kind])
         for _ in range(rng.randint(1, 16)):
             at = p * ps + rng.randrange(0, ps)
             d[at] = rng.choice([rng.randrange(256), 0, 0xFF, d[at] ^ (1 << rng.randrange(8))])
