@@ -3,6 +3,7 @@
 
     scripts/damage_sweep.py [--seed S] [--count N] [--hits H] [--jetdb PATH] [--kinds K,K,...] [--work DIR]
                             [SAMPLES...]
+    scripts/damage_sweep.py --as-is [--jetdb PATH] [--work DIR] [SAMPLES...]
 
 SAMPLES are .mdb files or folders searched for them (default: $JET_SAMPLES, else ../shared/jet-samples). Each round
 takes one sample, damages it in one way (see KINDS), or in 1 to H ways with --hits, and runs `jetdb compact` on it,
@@ -13,6 +14,10 @@ then `jetdb dump` and `jetdb check`. A round is a problem when:
   - a compacted result fails `check --strict`;
   - the damaged source dumps without an error but the result dumps to other rows.
 The last rule is the one about lost data: whatever the engine accepts it must carry whole.
+
+--as-is runs every sample once as it stands, under the same rules, and prints a line for each: its size before and
+after, or why it was refused (a file of a later Access is refused by design). It is the way to try the engine on a
+folder of databases of one's own: each is copied into the work folder first, and only the copy is read.
 
 Use the sanitizer build (the default jetdb, `cmake --build --preset sanitize --target jetdb`). Not part of CI: run it
 by hand after changing a decoder or the compaction, with new seeds; fuzz.sh covers single pages and small files, this
@@ -101,7 +106,7 @@ def run(cmd):
         return None, b'', b'', 'hangs'
     # jetdb's own statuses are small: 0, 1 for an error, 2 for bad usage. A signal or a sanitizer's exit is not.
     if r.returncode < 0 or r.returncode > 100 or any(m in r.stderr for m in SANITIZER_MARKS):
-        tail = r.stderr[-600:].decode(errors='replace')
+        tail = r.stderr[-600:].decode(errors='replace').strip()
         return r.returncode, r.stdout, r.stderr, 'crashes (status %d): %s' % (r.returncode, tail)
     return r.returncode, r.stdout, r.stderr, None
 
@@ -114,10 +119,11 @@ def one_round(jetdb, damaged, work):
     before = damaged.read_bytes()
     problems = []
 
-    status, _, _, p = run([jetdb, 'compact', str(damaged), str(result)])
+    status, _, refusal, p = run([jetdb, 'compact', str(damaged), str(result)])
     if p:
         problems.append('compact ' + p)
     compacted = status == 0
+    said = refusal.decode(errors='replace').strip().splitlines()
     if status not in (0, None) and not p and os.listdir(out_dir):
         problems.append('refused but left %s' % os.listdir(out_dir))
     source_status, source_rows, _, p = run([jetdb, 'dump', str(damaged)])
@@ -137,13 +143,39 @@ def one_round(jetdb, damaged, work):
             problems.append('the compacted database holds other rows than the source')
     if damaged.read_bytes() != before:
         problems.append('the source changed')
-    return compacted, source_status == 0, problems
+    return compacted, source_status == 0, problems, said[-1] if said and not compacted else ''
+
+
+def as_is(jetdb, samples, work):
+    """Every sample once, undamaged; status 1 when one of them shows a problem."""
+    bad = refused = 0
+    copy = work / 'sample.mdb'
+    for sample in samples:
+        shutil.copyfile(sample, copy)
+        compacted, _, problems, refusal = one_round(jetdb, copy, work)
+        if compacted:
+            verdict = 'compacted %d -> %d bytes' % (copy.stat().st_size, (work / 'out/compacted.mdb').stat().st_size)
+        else:
+            refused += 1
+            verdict = 'refused: ' + refusal.replace(str(copy), sample.name)
+        if problems:
+            bad += 1
+            keep = work / ('problem%04d.mdb' % bad)
+            shutil.copy(copy, keep)
+            verdict += '; PROBLEM: %s; kept as %s' % ('; '.join(problems), keep)
+        print('%s: %s' % (sample, verdict), flush=True)
+    print('%d databases: %d compacted, %d refused, %d with a problem'
+          % (len(samples), len(samples) - refused, refused, bad))
+    if bad == 0:
+        shutil.rmtree(work)
+    return 1 if bad else 0
 
 
 def samples_of(paths):
     found = []
     for p in map(Path, paths):
-        found += sorted(p.rglob('*.mdb')) if p.is_dir() else [p]
+        # Files of older Windows programs are often named in capitals (NWIND.MDB).
+        found += sorted(f for f in p.rglob('*') if f.suffix.lower() == '.mdb' and f.is_file()) if p.is_dir() else [p]
     return found
 
 
@@ -155,6 +187,7 @@ def main():
     ap.add_argument('--jetdb', default=str(ROOT / 'build/sanitize/tools/jetdb'))
     ap.add_argument('--kinds', default=','.join(KINDS), help='comma-separated, from: ' + ' '.join(KINDS))
     ap.add_argument('--work', default=str(ROOT / 'build'), help='where the work folder is made')
+    ap.add_argument('--as-is', action='store_true', help='each sample once, undamaged')
     ap.add_argument('samples', nargs='*')
     args = ap.parse_args()
 
@@ -172,9 +205,11 @@ def main():
               file=sys.stderr)
         return 2
 
-    rng = random.Random(args.seed)
     Path(args.work).mkdir(parents=True, exist_ok=True)
     work = Path(tempfile.mkdtemp(prefix='damage_sweep.', dir=args.work))
+    if args.as_is:
+        return as_is(args.jetdb, samples, work)
+    rng = random.Random(args.seed)
     tally = {}
     bad = 0
     unread = 0  # compacted although the damaged source did not dump: not a fault, but worth a look
@@ -188,7 +223,7 @@ def main():
         kind = '+'.join(done)
         damaged = work / 'damaged.mdb'
         damaged.write_bytes(data)
-        compacted, dumped, problems = one_round(args.jetdb, damaged, work)
+        compacted, dumped, problems, _ = one_round(args.jetdb, damaged, work)
         if compacted and not dumped:
             unread += 1
         for k in set(done):  # a round of several damages counts under each of its kinds
