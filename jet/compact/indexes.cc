@@ -12,13 +12,13 @@
 
 namespace jet {
 
-bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
-                const std::vector<size_t>& idColumns, const TableIdMap& ids, std::vector<uint8_t>& key) {
-  return forEachIdInKey(def, columns, idColumns, key, [&](size_t at, bool descending) {
+bool remapIdKey(const CompactPlan& plan, const TablePlan& table, const std::vector<RealIndexDef::KeyColumn>& columns,
+                std::vector<uint8_t>& key) {
+  return forEachIdInKey(table.def, columns, table.idColumns, key, [&](size_t at, bool descending) {
     uint8_t* p = key.data() + at;
     const int32_t id = decodeLongKey(p, descending);
     if (!TableIdMap::looksLikeTableId(id)) return;
-    if (std::optional<uint32_t> to = ids.find(static_cast<uint32_t>(id))) {
+    if (std::optional<uint32_t> to = plan.newId(table, static_cast<uint32_t>(id))) {
       encodeLongKey(static_cast<int32_t>(*to), descending, p);
     }
   });
@@ -112,7 +112,7 @@ RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const Tab
       const Bytes key(batch->keys.data() + e.at, e.length);
       if (overIds) {
         std::vector<uint8_t> remapped(key.begin(), key.end());
-        if (!remapIdKey(table.def, ix.columns, table.idColumns, plan.ids, remapped)) {
+        if (!remapIdKey(plan, table, ix.columns, remapped)) {
           corrupt(where + " has a key whose table Id cannot be located");
         }
         resorted.push_back(makeLeafEntry(remapped, e.row));

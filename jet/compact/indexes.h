@@ -29,9 +29,10 @@ struct RebuiltIndex : WrittenIndexTree {
 RebuiltIndex rebuildIndex(PageReader& source, const CompactPlan& plan, const TablePlan& table,
                           const CopiedTable& copied, size_t indexNumber, PageAllocator& allocator, PageWriter& writer);
 
-// Re-encodes the integer key segments of an index key that belong to Id columns. `columns` are the index's key
-// columns; returns false when a segment before an Id column has a type whose key length is not fixed.
-bool remapIdKey(const TableDef& def, const std::vector<RealIndexDef::KeyColumn>& columns,
-                const std::vector<size_t>& idColumns, const TableIdMap& ids, std::vector<uint8_t>& key);
+// Re-encodes the integer key segments of an index key of `table` that belong to its Id columns, as the rows' Ids are
+// (CompactPlan::newId). `columns` are the index's key columns; returns false when a segment before an Id column has a
+// type whose key length is not fixed.
+bool remapIdKey(const CompactPlan& plan, const TablePlan& table, const std::vector<RealIndexDef::KeyColumn>& columns,
+                std::vector<uint8_t>& key);
 
 }  // namespace jet

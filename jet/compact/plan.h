@@ -4,6 +4,10 @@
 // from page 2 in the order of their old pages, so MSysObjects stays at page 2 and the map from old to new Ids keeps
 // its order (which keeps index entries on Id columns in order as well). Every column known to hold table Ids is
 // rewritten through that map.
+//
+// Access leaves the navigation pane's Ids as they were when a file is compacted, and finds its objects there by name
+// and type as well: real files carry rows whose Id is an old definition page of the table their name still names. Such
+// an Id is given the table's new one, where no other row of the navigation pane stands for that table.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +25,13 @@ namespace jet {
 // Old table Id (definition page) -> new one.
 class TableIdMap {
  public:
-  void add(uint32_t oldPage, uint32_t newPage) { pairs_.emplace_back(oldPage, newPage); }
+  void add(uint32_t oldPage, uint32_t newPage) { pairs_.emplace_back(oldPage, newPage); }  // in ascending oldPage
   std::optional<uint32_t> find(uint32_t oldPage) const;
   // Ids of table objects are page numbers (the top byte clear); other objects have Ids with high bits set.
   static bool looksLikeTableId(int32_t id) { return idReadsAsPage(id); }
 
  private:
-  std::vector<std::pair<uint32_t, uint32_t>> pairs_;  // ascending in both
+  std::vector<std::pair<uint32_t, uint32_t>> pairs_;  // ascending in old pages (and in new ones, for `ids`)
 };
 
 struct TablePlan {
@@ -38,19 +42,34 @@ struct TablePlan {
   uint32_t definitionLength = 0;  // bytes of the definition, header included
   TableDef def;                   // as read from the source
   std::vector<size_t> idColumns;  // indexes into def.columns of columns holding table Ids
+  bool navigationPane = false;    // its Ids are the navigation pane's (CompactPlan::newId)
+  // What becomes of a row with an Id that names no table: left out (a permission or a navigation entry of a table
+  // that is gone, whose Id a new table may take), or kept with the Id as it was (a group of the navigation pane, which
+  // other rows name).
+  bool keepRowsNamingNoTable = false;
 };
 
 struct CompactPlan {
   std::vector<TablePlan> tables;  // in order of their old definition pages; tables[0] is MSysObjects
   TableIdMap ids;
+  // Stale Ids of the navigation pane -> the new Id of the table their row names (see above); none is in `ids`.
+  TableIdMap staleNavigationIds;
   uint32_t firstDataPage = 0;  // first page after the definitions
+
+  // The new Id for a table Id found in one of `table`'s Id columns; nullopt when it names no table.
+  std::optional<uint32_t> newId(const TablePlan& table, uint32_t id) const {
+    std::optional<uint32_t> to = ids.find(id);
+    if (!to && table.navigationPane) to = staleNavigationIds.find(id);
+    return to;
+  }
 };
 
 // Pages a definition of `length` bytes takes (its first page holds the header, every further page 8 bytes less).
 uint32_t definitionPageCount(const Format& format, uint32_t length);
 
-// Reads every table definition the catalog names. Throws Corrupt (3049) when the catalog names the same definition
-// twice, a definition cannot be read, or a definition claims more bytes than its pages hold.
+// Reads every table definition the catalog names, and the navigation pane's list of objects. Throws Corrupt (3049)
+// when the catalog names the same definition twice, a definition cannot be read, a definition claims more bytes than
+// its pages hold, or that list cannot be read.
 CompactPlan planCompaction(PageReader& pages, const Catalog& catalog);
 
 }  // namespace jet

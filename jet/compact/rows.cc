@@ -185,13 +185,13 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       if (!field.present || field.length != 4) continue;
       int32_t id = static_cast<int32_t>(le32(row + field.offset));
       if (!TableIdMap::looksLikeTableId(id)) continue;
-      std::optional<uint32_t> to = plan.ids.find(static_cast<uint32_t>(id));
+      std::optional<uint32_t> to = plan.newId(table, static_cast<uint32_t>(id));
       if (to) {
         put32(row + field.offset, *to);
       } else if (def.page == kCatalogPage) {
         corrupt("the catalog entry in " + rowName(table, r.home) + " names table Id " + std::to_string(id) +
                 ", which has no definition");
-      } else {
+      } else if (!table.keepRowsNamingNoTable) {
         r.keep = false;
       }
     }

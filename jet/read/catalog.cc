@@ -77,8 +77,6 @@ Catalog readCatalog(PageReader& pages) {
   return cat;
 }
 
-namespace {
-
 bool sameName(const std::string& a, const char* b) {
   size_t n = 0;
   for (; b[n] != '\0'; ++n) {
@@ -90,16 +88,17 @@ bool sameName(const std::string& a, const char* b) {
   return n == a.size();
 }
 
-// System tables whose integer columns hold table Ids (the Ids of other objects are never page numbers).
+namespace {
+
+// System tables whose integer columns hold table Ids (the Ids of other objects are never page numbers). The
+// navigation pane's groups of the "tables and related views" kind name their table by Id as well.
 struct IdColumn {
   const char* table;
   const char* column;
 };
 constexpr IdColumn kIdColumns[] = {
-    {"MSysObjects", "Id"},
-    {"MSysACEs", "ObjectId"},
-    {"MSysNavPaneGroupToObjects", "ObjectID"},
-    {"MSysNavPaneObjectIDs", "Id"},
+    {"MSysObjects", "Id"},          {"MSysACEs", "ObjectId"},          {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysNavPaneObjectIDs", "Id"}, {"MSysNavPaneGroups", "ObjectID"},
 };
 
 }  // namespace

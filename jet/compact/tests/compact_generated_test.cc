@@ -11,7 +11,9 @@
 
 #include "jet/testing/compact_test_support.h"
 #include "jet/compact/compact.h"
+#include "jet/create/database_writer.h"
 #include "jet/create/generator.h"
+#include "jet/format/index_keys.h"
 #include "jet/check/integrity_check.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/os/env.h"
@@ -52,6 +54,74 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
 
   compactDatabase(once, twice, "");
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
+}
+
+// Table Ids in the navigation pane's tables follow their tables. Access leaves these Ids alone when it compacts a
+// file and also finds its objects by name, so real files carry rows whose Id is an old page of the table their name
+// still names: such a row is given that table's new Id, unless another row already stands for the table. Rows naming
+// no table are left out, except groups, which other rows name and which keep their Id.
+TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
+  TempDir tmp;
+  const fs::path source = tmp.path() / "nav.mdb";
+  constexpr int32_t kStaleBeta = 40000, kStaleAlpha = 40001, kGone = 40002, kStaleGroup = 40009;
+  {
+    create::DatabaseWriter db(Env::system().createDestination(source.string()), create::HeaderSettings{});
+    auto longColumns = [](std::string name, std::vector<std::string> columns) {
+      create::TableSchema t;
+      t.name = std::move(name);
+      for (const std::string& c : columns) t.columns.push_back(create::columnSpec(c, ColumnType::Long));
+      return t;
+    };
+    auto add = [](create::TableWriter& t, std::vector<create::FieldValue> fields) {
+      return t.addRow(std::move(fields));
+    };
+    create::TableWriter& alpha = db.createTable(longColumns("Alpha", {"A"}));
+    create::TableWriter& beta = db.createTable(longColumns("Beta", {"B"}));
+    const auto alphaId = static_cast<int32_t>(alpha.tdefPage());
+    create::TableSchema objectsSchema = longColumns("MSysNavPaneObjectIDs", {"Id"});
+    objectsSchema.columns.push_back(create::columnSpec("Name", ColumnType::Text, 510));
+    objectsSchema.columns.push_back(create::columnSpec("Type", ColumnType::Long));
+    objectsSchema.indexes = {create::IndexSpec{"Id", {0}}};
+    create::TableWriter& objects = db.createTable(std::move(objectsSchema));
+    create::TableWriter& members = db.createTable(longColumns("MSysNavPaneGroupToObjects", {"GroupID", "ObjectID"}));
+    create::TableWriter& groups = db.createTable(longColumns("MSysNavPaneGroups", {"Id", "ObjectID"}));
+    for (create::TableWriter* t : {&alpha, &beta}) {
+      add(*t, {create::longField(1)});
+      t->finishRows();
+    }
+    std::vector<IndexEntry> byId;
+    for (auto [id, name] : {std::pair{alphaId, "Alpha"}, std::pair{kStaleBeta, "Beta"}, std::pair{kStaleAlpha, "ALPHA"},
+                            std::pair{kGone, "Gone"}}) {
+      const RowPointer at = add(
+          objects, {create::longField(id), create::textField(create::utf8ToUtf16(name), true), create::longField(1)});
+      std::vector<uint8_t> key;
+      appendLongKey(id, key);
+      byId.push_back(makeLeafEntry(key, at));
+    }
+    objects.finishRows();
+    objects.writeIndex(0, std::move(byId));
+    for (int32_t object : {alphaId, kStaleBeta, kGone})
+      add(members, {create::longField(10), create::longField(object)});
+    members.finishRows();
+    for (auto [group, object] : {std::pair{10, kStaleBeta}, std::pair{11, kStaleGroup}, std::pair{12, 0}}) {
+      add(groups, {create::longField(group), create::longField(object)});
+    }
+    groups.finishRows();
+    db.finish();
+  }
+
+  const fs::path out = tmp.path() / "nav-compact.mdb";
+  CompactReport report = compactDatabase(source, out, "");
+  EXPECT_EQ(report.droppedRows, 3u);  // the second row for Alpha, and Gone's two
+  auto db = Database::open(out);
+  CheckReport check = checkDatabase(*db);
+  EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
+  const std::string alpha = std::to_string(db->catalog().findTable("Alpha")->id);
+  const std::string beta = std::to_string(db->catalog().findTable("Beta")->id);
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneObjectIDs"),
+            "Id,Name,Type\n" + alpha + ",\"Alpha\",1\n" + beta + ",\"Beta\",1\n");
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroupToObjects"), "GroupID,ObjectID\n10," + alpha + "\n10," + beta + "\n");
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroups"), "Id,ObjectID\n10," + beta + "\n11,40009\n12,0\n");
 }
 
 // A log of narrow rows fills its pages with close to 200 rows each, near the 255 a page can hold, and its index has
