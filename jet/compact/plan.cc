@@ -25,10 +25,12 @@ int columnNamed(const TableDef& def, const char* name, ColumnType type) {
   return -1;
 }
 
-// Gives the stale Ids of MSysNavPaneObjectIDs (rows of tables whose Id names no table) the new Id of the table of the
-// row's name, where no row of the list has that table's own Id and no other stale row took it first: the list names
-// each object once.
-void rebindStaleNavigationIds(PageReader& pages, CompactPlan& plan) {
+// Decides what each table Id in the navigation pane's list of objects (MSysNavPaneObjectIDs) stands for. Access keeps
+// the names there up to date but not the Ids, which a compaction by Access leaves as they were: an Id may be an old
+// page of its table, or even the page another table has now. So a row's name decides where its name is a table's;
+// failing that, its Id does, if no other row stands for that table. Each table gets one row, preferably the one with
+// its own Id; every other row is left out (mapped to 0).
+void mapNavigationIds(PageReader& pages, CompactPlan& plan) {
   const TablePlan* list = nullptr;
   for (const TablePlan& t : plan.tables) {
     if (sameName(t.name, "MSysNavPaneObjectIDs")) list = &t;
@@ -40,56 +42,63 @@ void rebindStaleNavigationIds(PageReader& pages, CompactPlan& plan) {
   const int typeCol = columnNamed(def, "Type", ColumnType::Long);
   if (idCol < 0 || nameCol < 0 || typeCol < 0) return;
 
-  struct Entry {
-    uint32_t id;
-    std::string name;
+  // The table of a name: the exact name first, then ignoring ASCII case, as Jet compares names.
+  auto tableNamed = [&](const std::string& name) -> const TablePlan* {
+    for (const TablePlan& t : plan.tables) {
+      if (t.name == name) return &t;
+    }
+    const std::string wanted = asciiLower(name);
+    for (const TablePlan& t : plan.tables) {
+      if (asciiLower(t.name) == wanted) return &t;
+    }
+    return nullptr;
   };
-  std::vector<Entry> stale;
-  std::vector<uint32_t> listed;  // new Ids of the tables the list names by their own Id
+  struct Entry {
+    uint32_t id = 0;
+    uint32_t byName = 0;  // new Id of the table the row's name names, 0 if none
+    uint32_t byId = 0;    // new Id of the table the row's Id names, 0 if none
+    uint32_t to = 0;
+  };
+  std::vector<Entry> entries;
   TableScan scan(pages, def);
   RowRecord rec;
   RowLayout layout;
   Value id, name, type;
+  auto decode = [&](int k, Value& v) {
+    decodeValue(pages, def.columns[static_cast<size_t>(k)], rec.bytes, layout.fields[static_cast<size_t>(k)], v);
+  };
   while (scan.next(rec)) {
     crackRow(pages.format(), def, rec.bytes, layout);
-    decodeValue(pages, def.columns[static_cast<size_t>(idCol)], rec.bytes, layout.fields[static_cast<size_t>(idCol)],
-                id);
+    decode(idCol, id);
     if (id.null || !TableIdMap::looksLikeTableId(static_cast<int32_t>(id.integer))) continue;
-    const uint32_t old = static_cast<uint32_t>(id.integer);
-    if (std::optional<uint32_t> to = plan.ids.find(old)) {
-      listed.push_back(*to);
-      continue;
+    Entry e;
+    e.id = static_cast<uint32_t>(id.integer);
+    e.byId = plan.ids.find(e.id).value_or(0);
+    decode(typeCol, type);
+    decode(nameCol, name);
+    if (!type.null && (type.integer & 0x7F) == kObjectTypeTable && !name.null) {
+      if (const TablePlan* t = tableNamed(name.text)) e.byName = t->newPage;
     }
-    decodeValue(pages, def.columns[static_cast<size_t>(typeCol)], rec.bytes,
-                layout.fields[static_cast<size_t>(typeCol)], type);
-    if (type.null || (type.integer & 0x7F) != kObjectTypeTable) continue;
-    decodeValue(pages, def.columns[static_cast<size_t>(nameCol)], rec.bytes,
-                layout.fields[static_cast<size_t>(nameCol)], name);
-    if (!name.null && !name.text.empty()) stale.push_back({old, name.text});
+    if (std::none_of(entries.begin(), entries.end(), [&](const Entry& o) { return o.id == e.id; })) {
+      entries.push_back(std::move(e));
+    }
   }
-  if (stale.empty()) return;
 
-  std::vector<uint32_t> taken = listed;
-  std::vector<std::pair<uint32_t, uint32_t>> rebound;
-  for (const Entry& e : stale) {
-    // The exact name first, then ignoring ASCII case, as Jet compares names.
-    const TablePlan* table = nullptr;
-    for (const TablePlan& t : plan.tables) {
-      if (t.name == e.name) table = &t;
-    }
-    if (table == nullptr) {
-      const std::string wanted = asciiLower(e.name);
-      for (const TablePlan& t : plan.tables) {
-        if (asciiLower(t.name) == wanted) table = &t;
-      }
-    }
-    if (table == nullptr || std::find(taken.begin(), taken.end(), table->newPage) != taken.end()) continue;
-    if (std::any_of(rebound.begin(), rebound.end(), [&](const auto& r) { return r.first == e.id; })) continue;
-    taken.push_back(table->newPage);
-    rebound.emplace_back(e.id, table->newPage);
+  std::vector<uint32_t> taken;
+  auto take = [&](Entry& e, uint32_t to) {
+    if (e.to != 0 || to == 0 || std::find(taken.begin(), taken.end(), to) != taken.end()) return;
+    e.to = to;
+    taken.push_back(to);
+  };
+  for (Entry& e : entries) {
+    if (e.byName == e.byId) take(e, e.byName);
   }
-  std::sort(rebound.begin(), rebound.end());
-  for (const auto& [from, to] : rebound) plan.staleNavigationIds.add(from, to);
+  for (Entry& e : entries) take(e, e.byName);
+  for (Entry& e : entries) {
+    if (e.byName == 0) take(e, e.byId);
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
+  for (const Entry& e : entries) plan.navigationIds.add(e.id, e.to);
 }
 
 }  // namespace
@@ -151,7 +160,7 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
     plan.tables.push_back(std::move(t));
   }
   plan.firstDataPage = next;
-  rebindStaleNavigationIds(pages, plan);
+  mapNavigationIds(pages, plan);
   return plan;
 }
 

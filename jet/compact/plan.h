@@ -5,9 +5,8 @@
 // its order (which keeps index entries on Id columns in order as well). Every column known to hold table Ids is
 // rewritten through that map.
 //
-// Access leaves the navigation pane's Ids as they were when a file is compacted, and finds its objects there by name
-// and type as well: real files carry rows whose Id is an old definition page of the table their name still names. Such
-// an Id is given the table's new one, where no other row of the navigation pane stands for that table.
+// The navigation pane's tables are Access's own and name tables by Id as well, but Access leaves those Ids alone when
+// it compacts a file and finds its objects by name too: there the pane's list of objects decides (see planCompaction).
 #pragma once
 
 #include <cstdint>
@@ -52,24 +51,28 @@ struct TablePlan {
 struct CompactPlan {
   std::vector<TablePlan> tables;  // in order of their old definition pages; tables[0] is MSysObjects
   TableIdMap ids;
-  // Stale Ids of the navigation pane -> the new Id of the table their row names (see above); none is in `ids`.
-  TableIdMap staleNavigationIds;
+  // The table Ids the navigation pane's list of objects holds -> the new Id of the table each row stands for, or 0
+  // for a row that is left out.
+  TableIdMap navigationIds;
   uint32_t firstDataPage = 0;  // first page after the definitions
 
   // The new Id for a table Id found in one of `table`'s Id columns; nullopt when it names no table.
   std::optional<uint32_t> newId(const TablePlan& table, uint32_t id) const {
-    std::optional<uint32_t> to = ids.find(id);
-    if (!to && table.navigationPane) to = staleNavigationIds.find(id);
-    return to;
+    if (table.navigationPane) {
+      if (std::optional<uint32_t> to = navigationIds.find(id)) return *to != 0 ? to : std::nullopt;
+    }
+    return ids.find(id);
   }
 };
 
 // Pages a definition of `length` bytes takes (its first page holds the header, every further page 8 bytes less).
 uint32_t definitionPageCount(const Format& format, uint32_t length);
 
-// Reads every table definition the catalog names, and the navigation pane's list of objects. Throws Corrupt (3049)
-// when the catalog names the same definition twice, a definition cannot be read, a definition claims more bytes than
-// its pages hold, or that list cannot be read.
+// Reads every table definition the catalog names, and the navigation pane's list of objects (MSysNavPaneObjectIDs):
+// a row of it stands for the table its name names, or failing that the table its Id names, and each table is stood
+// for by one row (preferably the one with its own Id); the Ids of the rows and of the pane's entries and groups that
+// name them follow that. Throws Corrupt (3049) when the catalog names the same definition twice, a definition cannot
+// be read, a definition claims more bytes than its pages hold, or that list cannot be read.
 CompactPlan planCompaction(PageReader& pages, const Catalog& catalog);
 
 }  // namespace jet

@@ -14,6 +14,7 @@
 #include "jet/create/database_writer.h"
 #include "jet/create/generator.h"
 #include "jet/format/index_keys.h"
+#include "jet/read/index_walk.h"
 #include "jet/check/integrity_check.h"
 #include "jet/testing/reader_test_support.h"
 #include "jet/os/env.h"
@@ -56,14 +57,15 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
   EXPECT_EQ(fileDigest(twice), fileDigest(once));
 }
 
-// Table Ids in the navigation pane's tables follow their tables. Access leaves these Ids alone when it compacts a
-// file and also finds its objects by name, so real files carry rows whose Id is an old page of the table their name
-// still names: such a row is given that table's new Id, unless another row already stands for the table. Rows naming
-// no table are left out, except groups, which other rows name and which keep their Id.
-TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
+// Table Ids in the navigation pane's tables follow their tables. Access keeps the names in the pane's list of objects
+// up to date but leaves the Ids alone when it compacts a file, so real files carry rows whose Id is an old page of the
+// table they name, or the page another table has now: a row's name decides where it names a table, and its Id where
+// not. Each table keeps one row; the rest, and rows naming no table, are left out, except groups, which other rows
+// name and which keep their Id.
+TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
   TempDir tmp;
   const fs::path source = tmp.path() / "nav.mdb";
-  constexpr int32_t kStaleBeta = 40000, kStaleAlpha = 40001, kGone = 40002, kStaleGroup = 40009;
+  constexpr int32_t kStaleGamma = 40001, kSecondAlpha = 40002, kGone = 40003, kStaleGroup = 40009;
   {
     create::DatabaseWriter db(Env::system().createDestination(source.string()), create::HeaderSettings{});
     auto longColumns = [](std::string name, std::vector<std::string> columns) {
@@ -75,9 +77,12 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
     auto add = [](create::TableWriter& t, std::vector<create::FieldValue> fields) {
       return t.addRow(std::move(fields));
     };
-    create::TableWriter& alpha = db.createTable(longColumns("Alpha", {"A"}));
-    create::TableWriter& beta = db.createTable(longColumns("Beta", {"B"}));
-    const auto alphaId = static_cast<int32_t>(alpha.tdefPage());
+    std::vector<create::TableWriter*> tables;
+    for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
+      tables.push_back(&db.createTable(longColumns(name, {"X"})));
+    const auto alpha = static_cast<int32_t>(tables[0]->tdefPage());
+    const auto gamma = static_cast<int32_t>(tables[2]->tdefPage());
+    const auto delta = static_cast<int32_t>(tables[3]->tdefPage());
     create::TableSchema objectsSchema = longColumns("MSysNavPaneObjectIDs", {"Id"});
     objectsSchema.columns.push_back(create::columnSpec("Name", ColumnType::Text, 510));
     objectsSchema.columns.push_back(create::columnSpec("Type", ColumnType::Long));
@@ -85,13 +90,13 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
     create::TableWriter& objects = db.createTable(std::move(objectsSchema));
     create::TableWriter& members = db.createTable(longColumns("MSysNavPaneGroupToObjects", {"GroupID", "ObjectID"}));
     create::TableWriter& groups = db.createTable(longColumns("MSysNavPaneGroups", {"Id", "ObjectID"}));
-    for (create::TableWriter* t : {&alpha, &beta}) {
+    for (create::TableWriter* t : tables) {
       add(*t, {create::longField(1)});
       t->finishRows();
     }
     std::vector<IndexEntry> byId;
-    for (auto [id, name] : {std::pair{alphaId, "Alpha"}, std::pair{kStaleBeta, "Beta"}, std::pair{kStaleAlpha, "ALPHA"},
-                            std::pair{kGone, "Gone"}}) {
+    for (auto [id, name] : {std::pair{alpha, "Alpha"}, std::pair{gamma, "Beta"}, std::pair{kStaleGamma, "Gamma"},
+                            std::pair{kSecondAlpha, "ALPHA"}, std::pair{delta, "Renamed"}, std::pair{kGone, "Gone"}}) {
       const RowPointer at = add(
           objects, {create::longField(id), create::textField(create::utf8ToUtf16(name), true), create::longField(1)});
       std::vector<uint8_t> key;
@@ -100,10 +105,11 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
     }
     objects.finishRows();
     objects.writeIndex(0, std::move(byId));
-    for (int32_t object : {alphaId, kStaleBeta, kGone})
+    for (int32_t object : {gamma, kStaleGamma, kSecondAlpha, kGone}) {
       add(members, {create::longField(10), create::longField(object)});
+    }
     members.finishRows();
-    for (auto [group, object] : {std::pair{10, kStaleBeta}, std::pair{11, kStaleGroup}, std::pair{12, 0}}) {
+    for (auto [group, object] : {std::pair{10, gamma}, std::pair{11, kStaleGroup}, std::pair{12, 0}}) {
       add(groups, {create::longField(group), create::longField(object)});
     }
     groups.finishRows();
@@ -112,16 +118,24 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheirTablesByIdOrByName) {
 
   const fs::path out = tmp.path() / "nav-compact.mdb";
   CompactReport report = compactDatabase(source, out, "");
-  EXPECT_EQ(report.droppedRows, 3u);  // the second row for Alpha, and Gone's two
+  EXPECT_EQ(report.droppedRows, 4u);  // the second row for Alpha and Gone's, and the entries naming them
   auto db = Database::open(out);
   CheckReport check = checkDatabase(*db);
   EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
-  const std::string alpha = std::to_string(db->catalog().findTable("Alpha")->id);
-  const std::string beta = std::to_string(db->catalog().findTable("Beta")->id);
-  EXPECT_EQ(dumpTable(*db, "MSysNavPaneObjectIDs"),
-            "Id,Name,Type\n" + alpha + ",\"Alpha\",1\n" + beta + ",\"Beta\",1\n");
-  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroupToObjects"), "GroupID,ObjectID\n10," + alpha + "\n10," + beta + "\n");
-  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroups"), "Id,ObjectID\n10," + beta + "\n11,40009\n12,0\n");
+  auto idOf = [&](const char* table) { return std::to_string(db->catalog().findTable(table)->id); };
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneObjectIDs"), "Id,Name,Type\n" + idOf("Alpha") + ",\"Alpha\",1\n" + idOf("Beta") +
+                                                        ",\"Beta\",1\n" + idOf("Gamma") + ",\"Gamma\",1\n" +
+                                                        idOf("Delta") + ",\"Renamed\",1\n");
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroupToObjects"),
+            "GroupID,ObjectID\n10," + idOf("Beta") + "\n10," + idOf("Gamma") + "\n");
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroups"), "Id,ObjectID\n10," + idOf("Beta") + "\n11,40009\n12,0\n");
+  // The list's index on Id holds the Ids its rows hold (the tables' new Ids keep their old order).
+  const TableDef list = db->tableDef("MSysNavPaneObjectIDs");
+  IndexWalker walker(db->pages(), list.page, list.realIndexes.at(0).rootPage);
+  std::string keys;
+  IndexWalkEntry entry;
+  while (walker.next(entry)) keys += std::to_string(decodeLongKey(entry.key.data() + 1, false)) + " ";
+  EXPECT_EQ(keys, idOf("Alpha") + " " + idOf("Beta") + " " + idOf("Gamma") + " " + idOf("Delta") + " ");
 }
 
 // A log of narrow rows fills its pages with close to 200 rows each, near the 255 a page can hold, and its index has
