@@ -50,6 +50,13 @@ def damage(rng, data, kind):
     ps = page_size(data)
     pages = len(data) // ps
     d = bytearray(data)
+    if pages == 0:  # shorter than a page (a stub, or a pointer a version-control system left): change what is there
+        if kind == 'append' or not d:
+            d += bytes(rng.randrange(256) for _ in range(rng.randint(1, 3) * ps))
+        else:
+            for _ in range(rng.randint(1, 4)):
+                d[rng.randrange(len(d))] ^= 1 << rng.randrange(8)
+        return bytes(d)
 
     def any_page():
         return rng.randrange(1, pages) if pages > 1 else 0
