@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "jet/errors.h"
 #include "jet/format/row_layout.h"
@@ -42,16 +44,17 @@ void mapNavigationIds(PageReader& pages, CompactPlan& plan) {
   const int typeCol = columnNamed(def, "Type", ColumnType::Long);
   if (idCol < 0 || nameCol < 0 || typeCol < 0) return;
 
-  // The table of a name: the exact name first, then ignoring ASCII case, as Jet compares names.
-  auto tableNamed = [&](const std::string& name) -> const TablePlan* {
-    for (const TablePlan& t : plan.tables) {
-      if (t.name == name) return &t;
-    }
-    const std::string wanted = asciiLower(name);
-    for (const TablePlan& t : plan.tables) {
-      if (asciiLower(t.name) == wanted) return &t;
-    }
-    return nullptr;
+  // The table of a name: the exact name first, then ignoring ASCII case, as Jet compares names. Maps, as the list may
+  // be long (a damaged one as long as the file).
+  std::unordered_map<std::string, uint32_t> exact, folded;
+  for (const TablePlan& t : plan.tables) {
+    exact.emplace(t.name, t.newPage);
+    folded.emplace(asciiLower(t.name), t.newPage);
+  }
+  auto tableNamed = [&](const std::string& name) -> uint32_t {
+    if (auto it = exact.find(name); it != exact.end()) return it->second;
+    auto it = folded.find(asciiLower(name));
+    return it != folded.end() ? it->second : 0;
   };
   struct Entry {
     uint32_t id = 0;
@@ -76,19 +79,18 @@ void mapNavigationIds(PageReader& pages, CompactPlan& plan) {
     e.byId = plan.ids.find(e.id).value_or(0);
     decode(typeCol, type);
     decode(nameCol, name);
-    if (!type.null && (type.integer & 0x7F) == kObjectTypeTable && !name.null) {
-      if (const TablePlan* t = tableNamed(name.text)) e.byName = t->newPage;
-    }
-    if (std::none_of(entries.begin(), entries.end(), [&](const Entry& o) { return o.id == e.id; })) {
-      entries.push_back(std::move(e));
-    }
+    if (!type.null && (type.integer & 0x7F) == kObjectTypeTable && !name.null) e.byName = tableNamed(name.text);
+    entries.push_back(e);
   }
+  // An Id listed twice means what its first row says.
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
+  entries.erase(
+      std::unique(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id == b.id; }),
+      entries.end());
 
-  std::vector<uint32_t> taken;
+  std::unordered_set<uint32_t> taken;
   auto take = [&](Entry& e, uint32_t to) {
-    if (e.to != 0 || to == 0 || std::find(taken.begin(), taken.end(), to) != taken.end()) return;
-    e.to = to;
-    taken.push_back(to);
+    if (e.to == 0 && to != 0 && taken.insert(to).second) e.to = to;
   };
   for (Entry& e : entries) {
     if (e.byName == e.byId) take(e, e.byName);
@@ -97,7 +99,6 @@ void mapNavigationIds(PageReader& pages, CompactPlan& plan) {
   for (Entry& e : entries) {
     if (e.byName == 0) take(e, e.byId);
   }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
   for (const Entry& e : entries) plan.navigationIds.add(e.id, e.to);
 }
 
