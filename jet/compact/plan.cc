@@ -1,7 +1,6 @@
 #include "jet/compact/plan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -14,11 +13,6 @@ namespace jet {
 namespace {
 
 constexpr size_t kMaxTables = 32768;
-
-std::string asciiLower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 int columnNamed(const TableDef& def, const char* name, ColumnType type) {
   for (size_t k = 0; k < def.columns.size(); ++k) {
@@ -49,11 +43,11 @@ void mapNavigationIds(PageReader& pages, CompactPlan& plan) {
   std::unordered_map<std::string, uint32_t> exact, folded;
   for (const TablePlan& t : plan.tables) {
     exact.emplace(t.name, t.newPage);
-    folded.emplace(asciiLower(t.name), t.newPage);
+    folded.emplace(asciiFolded(t.name), t.newPage);
   }
   auto tableNamed = [&](const std::string& name) -> uint32_t {
     if (auto it = exact.find(name); it != exact.end()) return it->second;
-    auto it = folded.find(asciiLower(name));
+    auto it = folded.find(asciiFolded(name));
     return it != folded.end() ? it->second : 0;
   };
   struct Entry {

@@ -28,13 +28,9 @@ const CatalogEntry* Catalog::findTable(const std::string& name) const {
   for (const CatalogEntry& e : entries) {
     if (e.isTable() && e.name == name) return &e;
   }
-  auto lower = [](std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-  };
-  std::string wanted = lower(name);
+  std::string wanted = asciiFolded(name);
   for (const CatalogEntry& e : entries) {
-    if (e.isTable() && lower(e.name) == wanted) return &e;
+    if (e.isTable() && asciiFolded(e.name) == wanted) return &e;
   }
   return nullptr;
 }
@@ -75,6 +71,11 @@ Catalog readCatalog(PageReader& pages) {
     cat.entries.push_back(std::move(e));
   }
   return cat;
+}
+
+std::string asciiFolded(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
 }
 
 bool sameName(const std::string& a, const char* b) {

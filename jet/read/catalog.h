@@ -30,6 +30,8 @@ inline constexpr uint32_t kObjectFlagsSystem = kObjectFlagSystem | kObjectFlagSy
 // The columns (indexes into def.columns) of the system table `table` whose values are table Ids: the Ids of
 // MSysObjects, and the object Ids of the permission and navigation-pane tables. Empty for any other table.
 std::vector<size_t> tableIdColumns(const std::string& table, const TableDef& def);
+// `s` with its ASCII letters in lower case, the form in which Jet compares names.
+std::string asciiFolded(std::string s);
 // Whether `a` is the ASCII name `b`, ignoring ASCII case (as Jet does for the names of its own tables and columns).
 bool sameName(const std::string& a, const char* b);
 
