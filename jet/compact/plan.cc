@@ -150,7 +150,6 @@ CompactPlan planCompaction(PageReader& pages, const Catalog& catalog) {
     next += t.definitionPages;
     t.idColumns = tableIdColumns(t.name, t.def);
     t.navigationPane = !t.idColumns.empty() && t.name.size() > 11 && sameName(t.name.substr(0, 11), "MSysNavPane");
-    t.keepRowsNamingNoTable = !t.idColumns.empty() && sameName(t.name, "MSysNavPaneGroups");
     plan.ids.add(page, t.newPage);
     plan.tables.push_back(std::move(t));
   }

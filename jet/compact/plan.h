@@ -41,11 +41,10 @@ struct TablePlan {
   uint32_t definitionLength = 0;  // bytes of the definition, header included
   TableDef def;                   // as read from the source
   std::vector<size_t> idColumns;  // indexes into def.columns of columns holding table Ids
-  bool navigationPane = false;    // its Ids are the navigation pane's (CompactPlan::newId)
-  // What becomes of a row with an Id that names no table: left out (a permission or a navigation entry of a table
-  // that is gone, whose Id a new table may take), or kept with the Id as it was (a group of the navigation pane, which
-  // other rows name).
-  bool keepRowsNamingNoTable = false;
+  // Its Ids are the navigation pane's (CompactPlan::newId). In every table with Id columns, a row with an Id that
+  // names no table is left out: it belongs to a table that is gone, and kept with its old Id it would name whichever
+  // table the destination gives that number.
+  bool navigationPane = false;
 };
 
 struct CompactPlan {

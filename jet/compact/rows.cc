@@ -191,7 +191,7 @@ CopiedTable copyTableRows(PageReader& source, const CompactPlan& plan, const Tab
       } else if (def.page == kCatalogPage) {
         corrupt("the catalog entry in " + rowName(table, r.home) + " names table Id " + std::to_string(id) +
                 ", which has no definition");
-      } else if (!table.keepRowsNamingNoTable) {
+      } else {
         r.keep = false;
       }
     }

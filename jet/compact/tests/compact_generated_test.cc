@@ -60,13 +60,16 @@ TEST(CompactGenerated, ABloatedDatabaseCompactsToAnEquivalentFile) {
 // Table Ids in the navigation pane's tables follow their tables. Access keeps the names in the pane's list of objects
 // up to date but leaves the Ids alone when it compacts a file, so real files carry rows whose Id is an old page of the
 // table they name, or the page another table has now: a row's name decides where it names a table, and its Id where
-// not. Each table keeps one row; the rest, and rows naming no table, are left out, except groups, which other rows
-// name and which keep their Id.
+// not. Each table keeps one row; the rest, and rows naming no table, are left out. That includes the groups of tables
+// that are gone: one kept with its old Id named whichever table the destination numbered so (a real file's group of a
+// deleted table came out as the group of another), so the source is built twice, the second time with a group naming
+// an Id that no table has in the source and that the first compaction gave to Delta.
 TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
   TempDir tmp;
   const fs::path source = tmp.path() / "nav.mdb";
-  constexpr int32_t kStaleGamma = 40001, kSecondAlpha = 40002, kGone = 40003, kStaleGroup = 40009;
-  {
+  constexpr int32_t kStaleGamma = 40001, kSecondAlpha = 40002, kGone = 40003;
+  auto build = [&](int32_t staleGroup) {
+    fs::remove(source);
     create::DatabaseWriter db(Env::system().createDestination(source.string()), create::HeaderSettings{});
     auto longColumns = [](std::string name, std::vector<std::string> columns) {
       create::TableSchema t;
@@ -78,8 +81,11 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
       return t.addRow(std::move(fields));
     };
     std::vector<create::TableWriter*> tables;
-    for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
+    for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"}) {  // each with its data before the next
       tables.push_back(&db.createTable(longColumns(name, {"X"})));
+      add(*tables.back(), {create::longField(1)});
+      tables.back()->finishRows();
+    }
     const auto alpha = static_cast<int32_t>(tables[0]->tdefPage());
     const auto gamma = static_cast<int32_t>(tables[2]->tdefPage());
     const auto delta = static_cast<int32_t>(tables[3]->tdefPage());
@@ -90,10 +96,6 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
     create::TableWriter& objects = db.createTable(std::move(objectsSchema));
     create::TableWriter& members = db.createTable(longColumns("MSysNavPaneGroupToObjects", {"GroupID", "ObjectID"}));
     create::TableWriter& groups = db.createTable(longColumns("MSysNavPaneGroups", {"Id", "ObjectID"}));
-    for (create::TableWriter* t : tables) {
-      add(*t, {create::longField(1)});
-      t->finishRows();
-    }
     std::vector<IndexEntry> byId;
     for (auto [id, name] : {std::pair{alpha, "Alpha"}, std::pair{gamma, "Beta"}, std::pair{kStaleGamma, "Gamma"},
                             std::pair{kSecondAlpha, "ALPHA"}, std::pair{delta, "Renamed"}, std::pair{kGone, "Gone"}}) {
@@ -109,16 +111,29 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
       add(members, {create::longField(10), create::longField(object)});
     }
     members.finishRows();
-    for (auto [group, object] : {std::pair{10, gamma}, std::pair{11, kStaleGroup}, std::pair{12, 0}}) {
+    for (auto [group, object] :
+         {std::pair{10, gamma}, std::pair{11, staleGroup}, std::pair{12, 0}, std::pair{13, kSecondAlpha}}) {
       add(groups, {create::longField(group), create::longField(object)});
     }
     groups.finishRows();
     db.finish();
-  }
+  };
 
   const fs::path out = tmp.path() / "nav-compact.mdb";
+  build(kGone);
+  compactDatabase(source, out, "");
+  const auto deltaInDestination = static_cast<int32_t>(Database::open(out)->catalog().findTable("Delta")->id);
+  fs::remove(out);
+  build(deltaInDestination);
+  {
+    auto built = Database::open(source);
+    for (const CatalogEntry* t : built->catalog().tableDefinitions())
+      ASSERT_NE(static_cast<int32_t>(t->id), deltaInDestination) << "the group's Id names a table in the source";
+  }
+
   CompactReport report = compactDatabase(source, out, "");
-  EXPECT_EQ(report.droppedRows, 4u);  // the second row for Alpha and Gone's, and the entries naming them
+  // The second row for Alpha and Gone's, the entries naming them, and the groups naming no table.
+  EXPECT_EQ(report.droppedRows, 6u);
   auto db = Database::open(out);
   CheckReport check = checkDatabase(*db);
   EXPECT_TRUE(check.clean(true)) << (check.problems.empty() ? "" : describeProblem(check.problems.front()));
@@ -128,7 +143,7 @@ TEST(CompactGenerated, NavigationPaneRowsFollowTheTablesTheyName) {
                                                         idOf("Delta") + ",\"Renamed\",1\n");
   EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroupToObjects"),
             "GroupID,ObjectID\n10," + idOf("Beta") + "\n10," + idOf("Gamma") + "\n");
-  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroups"), "Id,ObjectID\n10," + idOf("Beta") + "\n11,40009\n12,0\n");
+  EXPECT_EQ(dumpTable(*db, "MSysNavPaneGroups"), "Id,ObjectID\n10," + idOf("Beta") + "\n12,0\n");
   // The list's index on Id holds the Ids its rows hold (the tables' new Ids keep their old order).
   const TableDef list = db->tableDef("MSysNavPaneObjectIDs");
   IndexWalker walker(db->pages(), list.page, list.realIndexes.at(0).rootPage);
