@@ -136,7 +136,10 @@ void appendCsvField(std::string& out, const Value& v, const CsvStyle& style, boo
       break;
     }
     case ColumnType::Ole:
-      if (!v.bytes.empty()) appendQuoted(out, reinterpret_cast<const char*>(v.bytes.data()), v.bytes.size());
+      // mdb-export prints an OLE value that is there but empty as "", and a null as nothing.
+      if (!v.bytes.empty() || style.mdbExportQuirks) {
+        appendQuoted(out, reinterpret_cast<const char*>(v.bytes.data()), v.bytes.size());
+      }
       break;
     default:
       if (!style.mdbExportQuirks && !v.bytes.empty()) {

@@ -182,6 +182,26 @@ TEST(ReaderValues, TextMdbExportCannotConvertPrintsAsQuestionMarks) {
   EXPECT_EQ(printed("x\U00028A00y\uFFFD", CsvStyle{}, true), "\"x\U00028A00y\uFFFD\"");
 }
 
+// An OLE value that is there but empty (a long-value header of length 0) prints as "" in the mode that reproduces
+// mdb-export, as mdb-export prints it; a null prints nothing in either mode, and the plain mode prints both alike.
+TEST(ReaderValues, EmptyOleValueMdbExportPrintsQuoted) {
+  CsvStyle quirks;
+  quirks.mdbExportQuirks = true;
+  Value v;
+  v.type = ColumnType::Ole;
+  auto printed = [&](bool null, const CsvStyle& style) {
+    v.null = null;
+    std::string out;
+    appendCsvField(out, v, style, false);
+    return out;
+  };
+  EXPECT_EQ(printed(false, quirks), "\"\"");
+  EXPECT_EQ(printed(true, quirks), "");
+  EXPECT_EQ(printed(false, CsvStyle{}), "");
+  v.bytes = {'a', '"', 'b'};
+  EXPECT_EQ(printed(false, quirks), "\"a\"\"b\"");
+}
+
 TEST(ReaderValues, NumbersAndDates) {
   EXPECT_EQ(formatCurrency(35000), "3.5000");
   EXPECT_EQ(formatCurrency(-1), "-0.0001");
