@@ -40,11 +40,11 @@ struct TablePlan {
   uint32_t definitionPages = 0;   // pages the definition takes in the destination
   uint32_t definitionLength = 0;  // bytes of the definition, header included
   TableDef def;                   // as read from the source
-  std::vector<size_t> idColumns;  // indexes into def.columns of columns holding table Ids
-  // Its Ids are the navigation pane's (CompactPlan::newId). In every table with Id columns, a row with an Id that
-  // names no table is left out: it belongs to a table that is gone, and kept with its old Id it would name whichever
-  // table the destination gives that number.
-  bool navigationPane = false;
+  // Indexes into def.columns of columns holding table Ids. A row with an Id that names no table is left out: it
+  // belongs to a table that is gone, and kept with its old Id it would name whichever table the destination gives that
+  // number.
+  std::vector<size_t> idColumns;
+  bool navigationPane = false;  // its Ids are the navigation pane's (CompactPlan::newId)
 };
 
 struct CompactPlan {
